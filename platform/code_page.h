@@ -1,0 +1,37 @@
+// Conversions between UTF-16 and the 8-bit code pages. On POSIX the ANSI code
+// page is Windows-1252 and the OEM code page is 437, both as single-byte
+// tables, so that an OEM-to-ANSI conversion keeps the byte length.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include "platform/win_types.h"
+
+namespace plat {
+
+// MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, ...): every byte gives one
+// UTF-16 unit.
+WString AnsiToWide(std::string_view ansi);
+
+// WideCharToMultiByte(CP_ACP, 0, ..., no default character). Characters
+// without an ANSI form become '?' and set *lossy when given.
+std::string WideToAnsi(WStringView wide, bool* lossy = nullptr);
+
+// OemToCharBuffA over a buffer, in place; the length stays the same.
+void OemToAnsiInPlace(uint8_t* bytes, size_t length);
+
+// The file-system boundary on POSIX: names there are UTF-8.
+std::string Utf16ToUtf8(WStringView wide);
+WString Utf8ToUtf16(std::string_view utf8);
+
+// Convenience for literals and messages: ASCII/UTF-8 text to UTF-16.
+inline WString W(std::string_view utf8) { return Utf8ToUtf16(utf8); }
+
+// Wide-string collation as the C runtime does it in the "C" locale: wcscoll
+// compares code units; the no-case form folds ASCII letters to lower case
+// first (as _wcsicoll does).
+int CollateWide(WStringView a, WStringView b);
+int CollateWideNoCase(WStringView a, WStringView b);
+
+}  // namespace plat

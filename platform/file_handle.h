@@ -1,0 +1,36 @@
+// Raw file handles for the framework's CFile. Every failure sets the last
+// error (Win32 numbering) and returns the failure value.
+#pragma once
+#include <cstdint>
+#include "platform/win_types.h"
+
+namespace plat {
+
+using FileHandle = intptr_t;
+inline constexpr FileHandle kInvalidFile = -1;
+
+enum class FileAccess { Read, Write, ReadWrite };
+enum class FileShare { DenyNone, DenyRead, DenyWrite, Exclusive };
+enum class FileCreate {
+  OpenExisting,   // fail when the file does not exist
+  CreateAlways,   // create or truncate
+  OpenAlways,     // open, create when missing
+  CreateNew,      // fail when the file exists (ERROR_FILE_EXISTS)
+};
+enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
+
+// Resolves the path case-insensitively. Sharing modes are advisory on POSIX
+// and not enforced.
+FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare share,
+                          FileCreate create);
+// Bytes read, 0 at end of file, -1 on failure.
+int64_t ReadFileHandle(FileHandle h, void* buffer, uint32_t count);
+// Bytes written (all of them), -1 on failure (ERROR_DISK_FULL when full).
+int64_t WriteFileHandle(FileHandle h, const void* buffer, uint32_t count);
+// New position, -1 on failure (ERROR_NEGATIVE_SEEK as ERROR_SEEK).
+int64_t SeekFileHandle(FileHandle h, int64_t offset, SeekOrigin origin);
+int64_t GetFileHandleSize(FileHandle h);
+bool FlushFileHandle(FileHandle h);
+bool CloseFileHandle(FileHandle h);
+
+}  // namespace plat

@@ -1,0 +1,22 @@
+// Loading shared libraries by full path and binding entry points by name.
+#pragma once
+#include "platform/win_types.h"
+
+namespace plat {
+
+using LibraryHandle = void*;
+
+// LoadLibrary by full path (dlopen on POSIX, resolved case-insensitively);
+// null and the last error set on failure (ERROR_MOD_NOT_FOUND when the file
+// is missing, ERROR_BAD_EXE_FORMAT when it is not a loadable library).
+LibraryHandle LoadLibrary(WStringView path);
+// GetProcAddress; null and ERROR_PROC_NOT_FOUND when absent.
+void* GetProcAddress(LibraryHandle library, const char* name);
+bool FreeLibrary(LibraryHandle library);
+
+// Takes the current directory out of the library search order
+// (SetDllDirectoryW("") on Windows). POSIX never searches the current
+// directory for libraries loaded by full path: reports false.
+bool RestrictLibrarySearchPath();
+
+}  // namespace plat

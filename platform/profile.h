@@ -1,0 +1,16 @@
+// The profile-string writer (WritePrivateProfileStringW). On POSIX a small
+// INI writer of our own, UTF-8.
+#pragma once
+#include "platform/win_types.h"
+
+namespace plat {
+
+// Writes key=value into [section] of the file, creating the file and the
+// section when missing and replacing an existing value of the key.
+bool WriteProfileString(WStringView section, WStringView key, WStringView value,
+                        WStringView fileName);
+// Reads a value back; the default when the file, section or key is missing.
+WString ReadProfileString(WStringView section, WStringView key, WStringView defaultValue,
+                          WStringView fileName);
+
+}  // namespace plat

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, the tests and the sample need,
+# when any is missing. Needs root for apt-get; otherwise it only reports.
+set -euo pipefail
+packages=(g++ cmake ninja-build pkg-config zlib1g-dev libgtest-dev googletest
+          libminizip-dev zip unzip p7zip-full libarchive-tools python3)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+if [[ $(id -u) -ne 0 ]]; then
+  echo "missing Debian packages: ${missing[*]} (run as root or install them)" >&2
+  exit 1
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,66 @@
+// One ZIP archive open for reading: central directory, storage, password,
+// the decoding state of the entry being extracted, and the register of the
+// inflater's memory.
+#pragma once
+#include <cstdint>
+#include "upk4/byte_block.h"
+#include "upk4/central_directory.h"
+#include "upk4/decode_state.h"
+#include "upk4/entry_record.h"
+#include "upk4/volume_set.h"
+
+// Called after each chunk written: (unused first value, bytes written so
+// far, user data); returning false stops the extraction.
+using ExtractProgressCallback = bool (*)(uint32_t unused, uint32_t written, void* userData);
+
+class ArchiveReader {
+ public:
+  enum Which { archive, archiveFile };
+
+  ArchiveReader();
+  virtual ~ArchiveReader();
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+  bool IsClosed(Which which = archive) const;
+  void Open(plat::WStringView path);
+  void Close(bool afterError = false);
+  void SetBufferSizes(int32_t writeSize, int32_t readSize, int32_t searchSize);
+  bool SetPassword(const char16_t* password);
+  int32_t FindEntry(plat::WStringView name, bool caseSensitive = false);
+  void EnableNameIndex(bool on);
+  int32_t CloseEntry(const char16_t* path);
+  void FreeRegisteredAllocations();
+
+  // Decoding of one entry.
+  bool OpenEntry(uint16_t index);
+  uint32_t ReadEntry(void* buffer, uint32_t count);
+  [[noreturn]] void RaiseError(int32_t code) const;
+  void CheckInflateResult(int result) const;
+
+  // Extraction.
+  bool ExtractEntry(uint16_t index, const char16_t* destDir, bool fullPath,
+                    const char16_t* newName, ExtractProgressCallback callback,
+                    void* userData, uint32_t bufferSize);
+  bool GetEntryInfo(EntryRecord& out, uint16_t index) const;
+  bool IsDirectoryEntry(uint16_t index) const;
+
+  size_t GetEntryCount() const { return centralDir.headers.size(); }
+  const EntryRecord* GetEntry(size_t index) const { return centralDir.headers[index].get(); }
+
+  // Traditional PKWARE decryption.
+  void InitKeys();
+  void UpdateKeys(uint8_t b);
+  uint8_t DecryptByte() const;
+  bool CheckEncryptionHeader();
+  void DecryptBuffer(uint32_t count);
+
+  bool useAllocationRegister = true;
+  CentralDirectory centralDir;
+  ByteBlock password;
+  DecodeState decode;
+  VolumeSet storage;
+  AllocationRegister allocations;
+  uint32_t keys[3] = {0, 0, 0};
+  int8_t entryState = 0;
+};

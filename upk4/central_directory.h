@@ -1,0 +1,69 @@
+// The table of contents of an open archive: the end record, one EntryRecord
+// per entry, and the name index for lookups by name.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+#include "upk4/byte_block.h"
+#include "upk4/entry_record.h"
+
+class VolumeSet;
+
+struct EndRecord {
+  uint32_t signature = 0;
+  uint16_t thisVolume = 0;
+  uint16_t directoryVolume = 0;
+  uint16_t entriesOnVolume = 0;
+  uint16_t entriesTotal = 0;
+  uint32_t directorySize = 0;
+  uint32_t directoryOffset = 0;
+};
+inline constexpr uint32_t kEndRecordSize = 22;
+inline constexpr uint32_t kEndRecordReach = 65535 + kEndRecordSize;  // 65557
+
+struct IndexEntry {
+  EntryRecord* header = nullptr;  // not owned
+  uint16_t directoryIndex = 0;
+};
+
+class CentralDirectory {
+ public:
+  CentralDirectory() = default;
+  virtual ~CentralDirectory();
+  CentralDirectory(const CentralDirectory&) = delete;
+  CentralDirectory& operator=(const CentralDirectory&) = delete;
+
+  void Reset();
+  void ReadDirectory();
+  uint32_t LocateEndRecord();
+  void LoadEntryRecords();
+  void DropEntryRecords();
+  void Clear(bool all = true);
+  bool IsValidIndex(int32_t index) const;
+  void SeekEntry(uint16_t index);
+  void FinishEntry();
+  void CloseDirectory();  // the closing step of a normal close
+  void BuildNameIndex();
+  void InsertIndexEntry(EntryRecord* header, uint16_t directoryIndex);
+  int32_t FindInIndex(plat::WStringView name, bool caseSensitive) const;
+  int CompareIndexEntry(plat::WStringView name, size_t position, bool caseSensitive) const;
+  // Switches the name index on (built at once from all headers) or off.
+  void SetNameIndexEnabled(bool on);
+  [[noreturn]] void RaiseError(int32_t code) const;
+
+  EndRecord endRecord;
+  ByteBlock comment;
+  EntryRecord* currentEntry = nullptr;  // not owned
+  VolumeSet* storage = nullptr;         // not owned
+  std::vector<std::unique_ptr<EntryRecord>> headers;
+  ByteBlock localExtraField;
+  std::vector<IndexEntry> nameIndex;
+  // Wide names of the indexed headers, by directory index, so that lookups
+  // do not convert names again on every comparison.
+  std::vector<plat::WString> indexedNames;
+  uint32_t endRecordOffset = 0;
+  uint32_t bytesBeforeArchive = 0;
+  int32_t searchBufferSize = 32768;
+  bool nameIndexEnabled = false;
+  bool readFromFile = false;
+};

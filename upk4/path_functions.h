@@ -1,0 +1,30 @@
+// Plain functions on Windows-form wide paths, and the process-wide
+// volume-name pattern from which further volumes of a split archive are
+// named.
+#pragma once
+#include <string_view>
+#include "platform/win_types.h"
+
+struct PathParts {
+  plat::WString drive;      // letter and colon, or empty
+  plat::WString directory;  // with its trailing separator
+  plat::WString name;
+  plat::WString extension;  // with its dot
+};
+// Splits as the C runtime's _wsplitpath: drive at most 2 characters, the
+// other parts at most 255 each. Both "\" and "/" separate.
+PathParts SplitPath(plat::WStringView path);
+
+plat::WString GetDirectoryPart(plat::WStringView path);    // drive + directory
+plat::WString GetPathWithoutDrive(plat::WStringView path); // directory less leading "\" + name + ext
+plat::WString GetFileNamePart(plat::WStringView path);     // name + extension
+plat::WString GetDrivePart(plat::WStringView path);
+bool IsRemovableDrive(plat::WStringView path);
+// -1 existing directory, 1 existing file, 0 otherwise.
+int ProbePath(plat::WStringView path);
+bool IsDirectoryByChdir(plat::WStringView path);
+bool CreateDirectoryTree(plat::WStringView path);
+plat::WString ToWide(std::string_view ansi);
+
+void SetVolumeNamePattern(plat::WStringView path);
+plat::WString GetVolumeNamePattern();
