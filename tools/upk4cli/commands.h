@@ -1,0 +1,9 @@
+// The subcommands of the upk4 tool. Each receives the arguments from the
+// command name on (argv[0] is "list", "extract", ...) and returns the exit
+// code: 0 success, 1 the archive could not be read, 2 bad usage.
+#pragma once
+
+int RunList(int argc, char** argv);
+
+// Shared by the subcommands: true when the argument asks for help.
+bool IsHelpArgument(const char* arg);

@@ -1,0 +1,47 @@
+// upk4: lists, tests and extracts the entries of a ZIP archive through the
+// same reader that the unpacker library uses.
+#include <cstdio>
+#include <cstring>
+#include "commands.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);
+  const char* synopsis;
+};
+
+// One line per subcommand.
+const Command kCommands[] = {
+    {"list", RunList, "list ARCHIVE            list the entries of ARCHIVE"},
+};
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out, "usage: upk4 COMMAND [OPTIONS] ARCHIVE ...\n\ncommands:\n");
+  for (const Command& c : kCommands) std::fprintf(out, "  %s\n", c.synopsis);
+  std::fprintf(out, "\n'upk4 COMMAND --help' describes a command.\n");
+}
+
+}  // namespace
+
+bool IsHelpArgument(const char* arg) {
+  return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  if (IsHelpArgument(argv[1]) || std::strcmp(argv[1], "help") == 0) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const Command& c : kCommands) {
+    if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
+  }
+  std::fprintf(stderr, "upk4: unknown command '%s'\n\n", argv[1]);
+  PrintUsage(stderr);
+  return 2;
+}
