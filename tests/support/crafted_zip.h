@@ -1,0 +1,71 @@
+// Byte-level archives for the damaged and unusual cases that no writer
+// produces: every header field can be set on its own.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace upktest {
+
+struct CraftedEntry {
+  std::string name;        // as stored (OEM bytes, "/" separators)
+  std::string data;        // entry data as stored (compressed, encrypted)
+  uint16_t versionMadeBy = 20;
+  uint16_t versionNeeded = 20;
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint16_t dosTime = 0x6000;  // 12:00:00
+  uint16_t dosDate = 0x5021;  // 2020-01-01
+  uint32_t crc = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  uint16_t diskNumberStart = 0;
+  uint32_t externalAttributes = 0x20;
+  std::string extra;    // central extra field
+  std::string comment;  // entry comment
+  std::string localExtra;
+  // Local header values that differ from the central ones.
+  std::optional<uint16_t> localFlags, localMethod, localNameLength;
+  std::optional<uint32_t> localCrc, localCompressed, localUncompressed;
+  std::optional<std::string> localName;
+  // Bytes written after the data (a data descriptor, stray bytes ...).
+  std::string afterData;
+};
+
+// A stored entry with its CRC and sizes filled in.
+CraftedEntry StoredEntry(const std::string& name, const std::string& data);
+// A deflated entry (raw deflate) with its CRC and sizes filled in.
+CraftedEntry DeflatedEntry(const std::string& name, const std::string& data);
+// The 16-byte signed or 12-byte unsigned data descriptor of an entry.
+std::string DataDescriptor(uint32_t crc, uint32_t compressed, uint32_t uncompressed,
+                           bool withSignature);
+
+std::string RawDeflate(const std::string& data);
+
+class CraftedZip {
+ public:
+  std::string prefix;  // bytes before the archive (offsets do not count them)
+  std::vector<CraftedEntry> entries;
+  std::string comment;
+  std::string trailer;  // bytes after the end record and its comment
+  // End-record values that differ from the true ones.
+  std::optional<uint16_t> thisVolume, directoryVolume, entriesOnVolume, entriesTotal,
+      commentLength;
+  std::optional<uint32_t> directorySize, directoryOffset;
+
+  // The archive, prefix and trailer included.
+  std::string Build() const;
+  // Builds as Build and records the positions below.
+  std::string BuildAndLayout();
+  // Positions within the archive (not counting the prefix): of each local
+  // header, of the central directory, of the end record.
+  std::vector<uint32_t> localOffsets;
+  uint32_t centralOffset = 0;
+  uint32_t endOffset = 0;
+};
+
+void PutLe16(std::string& out, uint16_t v);
+void PutLe32(std::string& out, uint32_t v);
+
+}  // namespace upktest
