@@ -59,4 +59,9 @@ WString GetTempPath();
 // address when one is given.
 WString GetModuleFileName(const void* addressInModule = nullptr);
 
+// Lets a file be run by everyone who may read it (the execute bits beside
+// the read bits on POSIX). Windows needs nothing: there it only reports
+// whether the file exists.
+bool SetExecutable(WStringView path);
+
 }  // namespace plat
