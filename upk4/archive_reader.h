@@ -30,6 +30,9 @@ class ArchiveReader {
   int32_t FindEntry(plat::WStringView name, bool caseSensitive = false);
   void EnableNameIndex(bool on);
   int32_t CloseEntry(const char16_t* path);
+  // Drops the open entry without a verdict after an error broke off its
+  // extraction, so that the archive can extract further entries.
+  void AbandonEntry();
   void FreeRegisteredAllocations();
 
   // Decoding of one entry.

@@ -1,0 +1,153 @@
+// The four entry points of the library. No exception leaves them: failures
+// become results, and a failed open also shows a message.
+#include <new>
+#include "upk4.h"
+#include "archive_handle.h"
+#include "module_context.h"
+#include "progress_callback.h"
+#include "framework/exception.h"
+#include "framework/safe_format.h"
+#include "platform/file_system.h"
+#include "platform/last_error.h"
+#include "platform/window.h"
+#include "upk4/extraction_target.h"
+#include "upk4/path_functions.h"
+
+namespace {
+
+// Set by an open that failed on the archive; every later close of the
+// process then closes in the after-error manner. Never reset.
+bool openErrorSeen = false;
+
+constexpr uint32_t kUnpackChunkSize = 65535;
+
+// Step codes of a failed open, shown in its message.
+enum OpenStep : int32_t { kAllocHandle = 1, kAllocArchive = 2, kOpenArchive = 3, kOpenOther = 4 };
+
+// The archive's file name from the caller's path. The pattern forms come
+// from package data: only integer conversions are substituted, anything else
+// ("%s", "%n", a lone "%") stays literal.
+plat::WString ArchiveFileName(plat::WStringView path, uint32_t flags) {
+  if (flags & UPK4_OPEN_PATTERN1) return FormatIntegers(path, {1});
+  if (flags & UPK4_OPEN_PATTERN2) return FormatIntegers(path, {1, 1});
+  if (flags & UPK4_OPEN_PLAIN) return plat::WString(path);
+  return {};
+}
+
+void ShowOpenError(int32_t step) {
+  const int64_t lastError = plat::GetLastError();
+  const plat::WString text = FormatIntegers(
+      u"Setup-Error:\nCan't open archive, AllocStruct(%ld), code %ld.", {step, lastError});
+  plat::MessageBox(text.c_str(), nullptr, plat::MB_ICONERROR);
+}
+
+}  // namespace
+
+extern "C" {
+
+UPK4_API ArchiveHandle* UPK4_CALL UPK4_Open(const upk4_char16* path, int32_t callerValue1,
+                                            int32_t callerValue2, const upk4_char16* password,
+                                            uint32_t flags) {
+  ModuleContextGuard context;
+  int32_t step = kAllocHandle;
+  try {
+    auto handle = std::make_unique<ArchiveHandle>();
+    step = kAllocArchive;
+    auto archive = std::make_unique<ArchiveReader>();
+    step = kOpenArchive;
+    try {
+      const plat::WStringView pathView = path ? path : u"";
+      SetVolumeNamePattern(pathView);
+      archive->SetBufferSizes(65535, 16384, 32768);
+      archive->Open(ArchiveFileName(pathView, flags));
+      // A refused password leaves the archive open without one.
+      if (password && *password) archive->SetPassword(password);
+      handle->archive = std::move(archive);
+      handle->callerValue1 = callerValue1;
+      handle->callerValue2 = callerValue2;
+      return handle.release();
+    } catch (const CException&) {
+      openErrorSeen = true;
+    } catch (...) {
+      step = kOpenOther;
+    }
+  } catch (...) {
+    // Allocation of the handle or of the archive failed: step tells which.
+  }
+  ShowOpenError(step);
+  return nullptr;
+}
+
+UPK4_API int32_t UPK4_CALL UPK4_Unpack(ArchiveHandle* handle, const upk4_char16* entryName,
+                                       const upk4_char16* destDir, const upk4_char16* fileName,
+                                       uint32_t flags) {
+  ModuleContextGuard context;
+  if (handle == nullptr || !handle->archive) return 0;
+  ArchiveReader& archive = *handle->archive;
+
+  int32_t index;
+  try {
+    // The first lookup builds the name index, which allocates.
+    index = archive.FindEntry(entryName ? entryName : u"", false);
+  } catch (...) {
+    return -2;
+  }
+  if (index == -1) return (flags & UPK4_UNPACK_MISSING_OK) ? 0 : 2;
+
+  // An old file is removed where the extraction will write, not at the file
+  // name taken relative to the current directory.
+  const plat::WString name =
+      fileName ? plat::WString(fileName) : archive.GetEntry(index)->GetNameWide();
+  const auto target = BuildExtractionTarget(destDir ? destDir : u"", name, false);
+  if (!target) {
+    plat::SetLastError(plat::ERROR_INVALID_NAME);
+    return plat::ERROR_INVALID_NAME;
+  }
+  if (plat::PathFileExists(*target)) {
+    plat::SetFileAttributes(*target, plat::FILE_ATTRIBUTE_NORMAL);
+    const uint32_t deleteError = plat::DeleteFile(*target) ? 0 : plat::GetLastError();
+    if (plat::PathFileExists(*target))
+      return deleteError != 0 ? static_cast<int32_t>(deleteError) : static_cast<int32_t>(plat::ERROR_ACCESS_DENIED);
+  }
+
+  plat::SetLastError(plat::ERROR_SUCCESS);
+  bool ok;
+  try {
+    ok = archive.ExtractEntry(static_cast<uint16_t>(index), destDir, false, fileName,
+                              UnpackProgressCallback, &progressSettings, kUnpackChunkSize);
+  } catch (...) {
+    // Let the handle extract further entries after a damaged one.
+    archive.AbandonEntry();
+    return -2;
+  }
+  if (ok) return 0;
+  // A failure without a system cause (damaged or incomplete data, no
+  // password for an encrypted entry) is never reported as success.
+  const uint32_t error = plat::GetLastError();
+  return error != 0 ? static_cast<int32_t>(error) : -2;
+}
+
+UPK4_API uint8_t UPK4_CALL UPK4_Close(ArchiveHandle* handle) {
+  ModuleContextGuard context;
+  if (handle == nullptr || !handle->archive) return 0;
+  const std::unique_ptr<ArchiveHandle> owned(handle);
+  uint8_t failed = 0;
+  try {
+    owned->archive->Close(openErrorSeen);
+  } catch (...) {
+    failed = 1;
+  }
+  return failed;
+}
+
+UPK4_API void UPK4_CALL UPK4_SetProgress(void* progressWindow, void* notifyWindow,
+                                         int32_t progressBase, uint32_t progressTotal) {
+  ModuleContextGuard context;
+  progressSettings.progressTotal = progressTotal;
+  progressSettings.progressBase = progressBase;
+  progressSettings.lastPercent = 0;
+  progressSettings.progressWindow = static_cast<plat::WindowHandle>(progressWindow);
+  progressSettings.notifyWindow = static_cast<plat::WindowHandle>(notifyWindow);
+}
+
+}  // extern "C"

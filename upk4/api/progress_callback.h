@@ -1,0 +1,22 @@
+// The process-wide progress record and the callback that extraction calls
+// after each chunk: position messages to one caller window, a notification
+// to another when the whole percentage changes.
+#pragma once
+#include <cstdint>
+#include "platform/window.h"
+
+struct ProgressSettings {
+  uint32_t progressTotal = 0;  // thousands of bytes; top bit set: scaled form
+  int32_t progressBase = 0;    // thousands of bytes done before this extraction
+  int32_t lastPercent = 0;
+  plat::WindowHandle progressWindow = nullptr;  // null: no progress at all
+  plat::WindowHandle notifyWindow = nullptr;    // null: no notification
+};
+
+inline constexpr uint32_t kProgressNotifyMessage = 2224;
+
+// Shared by every handle of the process, not synchronized.
+extern ProgressSettings progressSettings;
+
+// Always returns true: progress never stops an extraction.
+bool UnpackProgressCallback(uint32_t unused, uint32_t done, void* userData);

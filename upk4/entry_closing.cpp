@@ -1,0 +1,50 @@
+// Finishing the entry that is open for extraction: CRC-32 verdict, the
+// extracted file's times and attributes, the data descriptor test.
+#include <zlib.h>
+#include "framework/file.h"
+#include "platform/file_system.h"
+#include "platform/local_time.h"
+#include "upk4/archive_reader.h"
+#include "upk4/zip_exception.h"
+
+int32_t ArchiveReader::CloseEntry(const char16_t* path) {
+  if (entryState != -1) return 0;
+  const EntryRecord& entry = *centralDir.currentEntry;
+
+  int32_t result = 1;
+  if (decode.uncompressedLeft == 0) {
+    if (decode.runningCrc != entry.crc32) RaiseError(kZipBadCrc);
+  } else {
+    result = -1;  // not read to its end: no verdict on the CRC
+  }
+  if (entry.method == 8) inflateEnd(&decode.stream);
+
+  if (path != nullptr) {
+    try {
+      const plat::CalendarTime now = plat::CurrentTime();
+      CFile::SetFileTimes(path, now, now, entry.GetModificationTime());
+      if (!plat::SetFileAttributes(path, entry.externalAttributes)) result = -2;
+    } catch (const CException&) {
+      // The entry stays open; closing the archive finishes it.
+      return 0;
+    }
+  }
+
+  centralDir.FinishEntry();
+  entryState = 0;
+  decode.readBuffer.Release();
+  FreeRegisteredAllocations();
+  return result;
+}
+
+void ArchiveReader::AbandonEntry() {
+  if (entryState != -1) return;
+  // Ending a stream that CloseEntry already ended only reports an error.
+  if (centralDir.currentEntry && centralDir.currentEntry->method == 8)
+    inflateEnd(&decode.stream);
+  centralDir.localExtraField.Release();
+  centralDir.currentEntry = nullptr;
+  entryState = 0;
+  decode.readBuffer.Release();
+  FreeRegisteredAllocations();
+}
