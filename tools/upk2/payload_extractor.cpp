@@ -1,0 +1,66 @@
+#include "payload_extractor.h"
+
+#include <vector>
+
+#include "package_archive.h"
+#include "platform/code_page.h"
+#include "upk4/archive_reader.h"
+
+namespace upk2 {
+
+namespace {
+
+bool IsDotsAndBlanksOnly(plat::WStringView component) {
+  for (char16_t c : component) {
+    if (c != u'.' && c != u' ') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsSafeEntryName(plat::WStringView name) {
+  if (name.empty() || name.front() == u'\\' || name.front() == u'/') return false;
+  if (name.find(u':') != plat::WStringView::npos) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t stop = name.find_first_of(u"\\/", start);
+    if (stop == plat::WStringView::npos) stop = name.size();
+    const plat::WStringView component = name.substr(start, stop - start);
+    if (!component.empty() && component != u"." && IsDotsAndBlanksOnly(component)) return false;
+    start = stop + 1;
+  }
+  return true;
+}
+
+bool IsSecondStageEntry(plat::WStringView name) {
+  return plat::CollateWideNoCase(name, kSecondStageEntry) == 0;
+}
+
+ExtractSummary ExtractPayload(ArchiveReader& reader, plat::WStringView destDir) {
+  const size_t count = reader.GetEntryCount();
+  if (count > 0xFFFF) throw Upk2Error("too many entries in the package archive");
+
+  std::vector<uint16_t> wanted;
+  for (size_t i = 0; i < count; ++i) {
+    const plat::WString name = reader.GetEntry(i)->GetNameWide();
+    if (IsSecondStageEntry(name)) continue;
+    if (!IsSafeEntryName(name)) {
+      throw Upk2Error("unsafe entry name refused: " + plat::WideToAnsi(name));
+    }
+    wanted.push_back(static_cast<uint16_t>(i));
+  }
+
+  const plat::WString dest(destDir);
+  ExtractSummary summary;
+  for (uint16_t index : wanted) {
+    const bool directory = reader.IsDirectoryEntry(index);
+    if (!reader.ExtractEntry(index, dest.c_str(), true, nullptr, nullptr, nullptr, 65535)) {
+      throw Upk2Error("cannot extract " + plat::WideToAnsi(reader.GetEntry(index)->GetNameWide()));
+    }
+    ++(directory ? summary.directories : summary.files);
+  }
+  return summary;
+}
+
+}  // namespace upk2

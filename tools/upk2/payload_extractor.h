@@ -1,0 +1,35 @@
+// Extraction of a package's payload (every entry but the second stage "A11")
+// into the temporary directory, keeping the entries' directories and never
+// writing outside that directory.
+#pragma once
+#include <cstddef>
+#include "platform/win_types.h"
+
+class ArchiveReader;
+
+namespace upk2 {
+
+// The entry that carries the second stage itself; Setup has extracted it.
+inline constexpr char16_t kSecondStageEntry[] = u"A11";
+inline constexpr char16_t kSetupProgramName[] = u"QXSetup.exe";
+
+// True when the name stays inside the directory it is extracted into: not
+// empty, relative (no leading separator), no drive or stream (":"), and no
+// component made of dots and blanks only other than "." (Windows reads
+// ".. " and "..." as "..").
+bool IsSafeEntryName(plat::WStringView name);
+
+// Whether the entry name is the second stage's (case does not matter, as in
+// Setup's lookup).
+bool IsSecondStageEntry(plat::WStringView name);
+
+struct ExtractSummary {
+  size_t files = 0;
+  size_t directories = 0;
+};
+
+// Checks every name first, then extracts. Throws Upk2Error for a refused name
+// or an extraction that reports failure; errors of the reader pass through.
+ExtractSummary ExtractPayload(ArchiveReader& reader, plat::WStringView destDir);
+
+}  // namespace upk2
