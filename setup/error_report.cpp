@@ -1,0 +1,61 @@
+// The error list, the message boxes and the log "qxi_setup.log".
+#include <cstdint>
+#include <vector>
+
+#include "platform/file_handle.h"
+#include "framework/safe_format.h"
+#include "platform/file_system.h"
+#include "platform/last_error.h"
+#include "setup/setup_app.h"
+
+namespace {
+
+// MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST
+constexpr uint32_t kErrorBoxStyle = 0x52010;
+
+void AppendUtf16Le(std::vector<uint8_t>& out, plat::WStringView text) {
+  for (char16_t c : text) {
+    out.push_back(static_cast<uint8_t>(c & 0xFF));
+    out.push_back(static_cast<uint8_t>(c >> 8));
+  }
+}
+
+}  // namespace
+
+void CSetupApp::AddErrorCode(int32_t code) {
+  // The last error first: formatting must not disturb it.
+  const auto lastError = static_cast<int32_t>(plat::GetLastError());
+  m_strErrorCodes += FormatIntegers(u"%ld (%ld), ", {code, lastError});
+}
+
+void CSetupApp::ShowError(uint32_t code, plat::WStringView text) {
+  if (code == plat::ERROR_SUCCESS || code == plat::ERROR_ALREADY_EXISTS) return;
+  plat::WString message(text);
+  plat::WString systemText = plat::FormatSystemMessage(code);
+  if (systemText.empty()) {
+    systemText = FormatIntegers(u"Unknown error %lu.\r\n", {static_cast<int64_t>(code)});
+  }
+  message += systemText;
+  m_pPlatform->MessageBox(message.c_str(), u"Error", kErrorBoxStyle);
+}
+
+void CSetupApp::WriteErrorLog() {
+  if (m_strErrorCodes.empty()) return;
+  plat::WString path = plat::GetTempPath();
+  if (path.empty() || path.back() != u'\\') path += u'\\';
+  path += u"qxi_setup.log";
+  plat::SetFileAttributes(path, plat::FILE_ATTRIBUTE_NORMAL);
+  plat::DeleteFile(path);
+
+  std::vector<uint8_t> bytes;
+  AppendUtf16Le(bytes, u"Setup-ErrorCodes: ");
+  AppendUtf16Le(bytes, m_strErrorCodes);
+  // Created new after the delete: in a shared temporary directory a link
+  // planted under the log's name is never followed.
+  const plat::FileHandle log = plat::OpenFileHandle(path, plat::FileAccess::Write,
+                                                    plat::FileShare::Exclusive,
+                                                    plat::FileCreate::CreateNew);
+  if (log == plat::kInvalidFile) return;  // a log that cannot be written is simply missing
+  plat::WriteFileHandle(log, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  plat::CloseFileHandle(log);
+}

@@ -1,0 +1,73 @@
+// The hand-off to the package's setup program: "qx.tmp", UPKInit, the
+// program itself and "stvar.ini".
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "setup/exit_codes.h"
+#include "setup/setup_app.h"
+
+void CSetupApp::HandOff() {
+  const plat::WString commandFile = m_strTempDir + u"qx.tmp";
+  plat::DeleteFile(commandFile);
+  plat::WriteProfileString(u"PARA", u"CommandString", CommandLineArguments(), commandFile);
+
+  int32_t result = 0;
+  if (UPKInit) {
+    result = UPKInit(m_strPath.c_str(), m_strTempDir.c_str(),
+                     static_cast<int32_t>(static_cast<uint32_t>(libraryStart) +
+                                          static_cast<uint32_t>(libraryEnd)),
+                     initValue, 0);
+  }
+  CollectInitErrors();
+
+  if (!plat::PathFileExists(m_strTempDir + u"QXSetup.exe")) {
+    AddErrorCode(setup::kNotFound);
+    if (plat::PathFileExists(m_strTempDir + u"UPK4.dll")) {
+      ShowError(setup::kInstallFailure,
+                u"Error!\nsetup file not found (deleted by an antivirus protector?)\n");
+    }
+    return;
+  }
+  if (result == setup::kUserCancelled) {
+    AddErrorCode(setup::kUserCancelled);
+    return;
+  }
+  if (result != 1) m_bFailed = true;
+  if (m_bFailed) {
+    if (result == 0) ShowError(setup::kInstallFailure, u"Error!\nSetup cannot be continued.\n");
+    return;
+  }
+
+  if (m_bCopyStvar) {
+    plat::CopyFile(m_strModuleDir + u"stvar.ini", m_strTempDir + u"stvar.ini", false);
+  }
+  m_strPath = m_strTempDir + u"QXSetup.exe";
+  // Quoted: in a path with blanks the first word must not start another
+  // program.
+  m_nExitCode = RunAndWait(plat::QuoteArgument(m_strPath));
+  EnterSystemTempDirectory();
+  if (setup::IsExitCode(m_nExitCode, setup::kRebootInitiated)) RestartComputer();
+  if (m_bCopyStvar) {
+    plat::CopyFile(m_strTempDir + u"stvar.ini", m_strModuleDir + u"stvar.ini", false);
+  }
+}
+
+void CSetupApp::CollectInitErrors() {
+  if (!UPKInitGetErrors) return;
+  const char* text = UPKInitGetErrors();
+  if (text && *text) m_strErrorCodes += plat::AnsiToWide(text);
+}
+
+int32_t CSetupApp::RunAndWait(plat::WStringView commandLine) {
+  // Asked to end after the other applications at system shutdown.
+  plat::SetProcessShutdownParameters(0x100, 0);
+  uint32_t exitCode = 0;
+  if (!plat::RunProcessAndWait(commandLine, &exitCode)) return 0;
+  return static_cast<int32_t>(exitCode);
+}
+
+void CSetupApp::EnterSystemTempDirectory() {
+  const plat::WString temp = plat::GetTempPath();
+  if (!temp.empty()) plat::SetCurrentDirectory(temp);
+}

@@ -1,0 +1,118 @@
+// Reading our own file: the marker, the trailer, the upk4 image and the
+// config block.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <optional>
+
+#include "platform/file_system.h"
+#include "platform/window.h"
+#include "setup/exit_codes.h"
+#include "setup/package_trailer.h"
+#include "setup/setup_app.h"
+
+bool CSetupApp::ReadPackageFile(CFile& self) {
+  std::optional<int32_t> distance;
+  try {
+    distance = setup::LocateMarker(self);
+  } catch (const CFileException&) {
+    distance.reset();
+  }
+  // Relative names resolve in the temporary directory from here on, found
+  // marker or not.
+  plat::SetCurrentDirectory(m_strTempDir);
+  if (!distance) {
+    AddErrorCode(2);
+    return false;
+  }
+  m_nMarkerDistance = *distance;
+
+  // A trailer whose offsets do not fit the file is as good as no marker.
+  std::optional<setup::PackageTrailer> trailer;
+  try {
+    trailer = setup::ReadTrailer(self, m_nMarkerDistance);
+  } catch (const CFileException&) {
+    trailer.reset();
+  }
+  if (!trailer) {
+    AddErrorCode(2);
+    return false;
+  }
+  configLength = trailer->configLength;
+  libraryStart = trailer->libraryStart;
+  libraryEnd = trailer->libraryEnd;
+  openValue = trailer->openValue;
+  packageFlags = trailer->packageFlags;
+  reserved = trailer->reserved;
+  initValue = trailer->initValue;
+
+  try {
+    m_pWorkBuffer = std::make_unique<uint8_t[]>(kWorkBufferSize);
+  } catch (const std::bad_alloc&) {
+    m_pWorkBuffer.reset();
+  }
+  if (!m_pWorkBuffer) {
+    AddErrorCode(6);
+    return true;
+  }
+  CopyLibraryImage(self, m_strTempDir + u"upk4.dll", libraryStart, libraryEnd);
+  try {
+    const setup::PackageConfig config = setup::ReadConfig(self, m_nMarkerDistance, *trailer);
+    if (config.subDir) m_strSubDir = *config.subDir;
+    if (config.password) m_strPassword = *config.password;
+    m_strArchivePath = config.ArchivePath(m_strPath, m_strModuleDir);
+  } catch (const CFileException&) {
+    // An unreadable config block leaves the archive at our own file.
+  }
+  m_pWorkBuffer.reset();
+  return true;
+}
+
+bool CSetupApp::CopyLibraryImage(CFile& source, plat::WStringView destination, int32_t start,
+                                 int32_t end) {
+  const int64_t count = static_cast<int64_t>(end) - start;
+  CFile target;
+  if (count < 0 ||
+      !target.Open(destination, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) {
+    AddErrorCode(7);
+    return false;
+  }
+  std::unique_ptr<uint8_t[]> ownBuffer;
+  uint8_t* buffer = m_pWorkBuffer.get();
+  if (!buffer) {
+    ownBuffer = std::make_unique<uint8_t[]>(kWorkBufferSize);
+    buffer = ownBuffer.get();
+  }
+  try {
+    source.Seek(start, CFile::begin);
+    int64_t done = 0;
+    while (done < count) {
+      const auto chunk = static_cast<uint32_t>(std::min<int64_t>(kCopyChunk, count - done));
+      std::memset(buffer, 0, kCopyChunk);
+      const uint32_t got = source.Read(buffer, chunk);
+      // The file ended inside the library range: a read error, not a
+      // zero-padded image.
+      if (got != chunk) CFileException::ThrowOsError(plat::ERROR_HANDLE_EOF, source.GetFilePath());
+      target.Write(buffer, chunk);
+      done += got;
+      PumpMessages();
+    }
+    target.Close();
+  } catch (const CFileException& e) {
+    const plat::WString text =
+        e.m_cause == CFileException::diskFull
+            ? u"Disk full while writing to " + m_strTempDir + u"."
+            : plat::WString(u"Read-/Write-Error!");
+    ShowError(setup::kInstallFailure, text);
+    return false;
+  }
+  return true;
+}
+
+void CSetupApp::PumpMessages() {
+  plat::Message msg;
+  while (plat::PeekMessage(&msg)) {
+    plat::TranslateMessage(msg);
+    plat::DispatchMessage(msg);
+  }
+}

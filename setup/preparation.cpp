@@ -1,0 +1,173 @@
+// Start-up: the temporary directory, the package at the end of our own file,
+// and the libraries upk4 (to extract upk2) and upk2.
+#include <algorithm>
+#include <new>
+#include <optional>
+
+#include "framework/file.h"
+#include "framework/safe_format.h"
+#include "platform/dir_tree.h"
+#include "platform/file_system.h"
+#include "platform/library.h"
+#include "setup/exit_codes.h"
+#include "setup/package_trailer.h"
+#include "setup/setup_app.h"
+
+namespace {
+
+constexpr int kTempDirCount = 200;
+
+plat::WString WithBackslash(plat::WString path) {
+  if (path.empty() || path.back() != u'\\') path += u'\\';
+  return path;
+}
+
+bool ContainsNoCase(plat::WStringView text, plat::WStringView word) {
+  plat::WString lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; });
+  return lower.find(word) != plat::WString::npos;
+}
+
+}  // namespace
+
+bool CSetupApp::RestrictDllSearchPath() { return plat::RestrictLibrarySearchPath(); }
+
+bool CSetupApp::RemoveDirectoryTree(plat::WStringView path) {
+  if (m_pPlatform->PathFileExists(path)) {
+    // Links inside are removed, never followed; a tree locked by a live run
+    // is refused whole.
+    m_pPlatform->DeleteTree(path);
+    m_pPlatform->Sleep(1);
+  }
+  return !m_pPlatform->PathFileExists(path);
+}
+
+bool CSetupApp::ChooseTempDirectory() {
+  const plat::WString base = WithBackslash(m_strTempDir);
+  auto nameOf = [&](int n) { return base + FormatIntegers(u"SetupTemp%ld", {n}); };
+  // Only our own leftovers are swept; another user's directory, or a file
+  // planted under such a name, stays where it is and its number is skipped.
+  auto sweep = [&](const plat::WString& name) {
+    if (m_pPlatform->PathFileExists(name) && plat::IsOwnedByCurrentUser(name)) {
+      RemoveDirectoryTree(name);
+    }
+  };
+
+  for (int n = 0; n < kTempDirCount; ++n) sweep(nameOf(n));
+
+  bool chosen = false;
+  for (int n = 0; n < kTempDirCount && !chosen; ++n) {
+    const plat::WString name = nameOf(n);
+    sweep(name);
+    if (m_pPlatform->PathFileExists(name)) continue;
+    // Created here, exclusively and private: a name that appears between the
+    // test and the creation is never used.
+    if (!plat::CreatePrivateDirectory(name)) continue;
+    m_tempDirLock.Acquire(name);
+    m_strTempDir = name;
+    m_bTempDirCreated = true;
+    chosen = true;
+  }
+  m_strTempDir = WithBackslash(m_strTempDir);
+  if (!chosen) {
+    AddErrorCode(8);
+    return true;
+  }
+  return false;
+}
+
+void CSetupApp::ApplyCommandLine() {
+  m_bCopyStvar = ContainsNoCase(CommandLineArguments(), u"/copystvar");
+}
+
+bool CSetupApp::PreparePackage() {
+  m_bFailed = false;
+  m_bCopyStvar = false;
+  configLength = libraryStart = libraryEnd = openValue = packageFlags = reserved = initValue = 0;
+  ApplyCommandLine();
+
+  m_strPath = plat::GetModuleFileName();
+  m_strTempDir = plat::GetTempPath();
+  const size_t slash = m_strPath.find_last_of(u'\\');
+  m_strModuleDir = slash == plat::WString::npos ? m_strPath : m_strPath.substr(0, slash + 1);
+
+  if (ChooseTempDirectory()) {
+    ShowError(setup::kInstallFailure, u"Kein TempDir????");
+    return false;
+  }
+  // ChooseTempDirectory has created the directory, private to this user.
+
+  m_bFailed = true;
+  m_strArchivePath = m_strPath;
+  bool packageRead = false;
+  {
+    CFile self;
+    if (!self.Open(m_strPath, CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) {
+      AddErrorCode(1);
+    } else {
+      packageRead = ReadPackageFile(self);
+    }
+  }
+  if (packageRead) LoadLibraries();
+
+  if (m_bFailed) {
+    UnloadUpk2();
+    return false;
+  }
+  return true;
+}
+
+void CSetupApp::LoadLibraries() {
+  const plat::WString upk4Path = m_strTempDir + u"upk4.dll";
+  m_hUpk4 = plat::LoadLibrary(upk4Path);
+  if (!m_hUpk4) {
+    AddErrorCode(4);
+  } else {
+    UPK4_Open = reinterpret_cast<UPK4_Open_t>(plat::GetProcAddress(m_hUpk4, "UPK4_Open"));
+    UPK4_Close = reinterpret_cast<UPK4_Close_t>(plat::GetProcAddress(m_hUpk4, "UPK4_Close"));
+    UPK4_Unpack = reinterpret_cast<UPK4_Unpack_t>(plat::GetProcAddress(m_hUpk4, "UPK4_Unpack"));
+  }
+
+  if (UPK4_Open && UPK4_Close && UPK4_Unpack) {
+    ArchiveHandle* handle =
+        UPK4_Open(m_strArchivePath.c_str(), libraryEnd, openValue, m_strPassword.c_str(),
+                  static_cast<uint32_t>(packageFlags));
+    if (handle) {
+      UPK4_Unpack(handle, u"A11", m_strTempDir.c_str(), u"Upk2.dll", 0);
+      UPK4_Close(handle);
+    }
+    m_hUpk2 = plat::LoadLibrary(m_strTempDir + u"upk2.dll");
+    if (!m_hUpk2) {
+      AddErrorCode(3);
+    } else {
+      UPKExpand = reinterpret_cast<UPKExpand_t>(plat::GetProcAddress(m_hUpk2, "UPKExpand"));
+      UPKInit = reinterpret_cast<UPKInit_t>(plat::GetProcAddress(m_hUpk2, "UPKInit"));
+      UPKExit = reinterpret_cast<UPKExit_t>(plat::GetProcAddress(m_hUpk2, "UPKExit"));
+      UPKInit3 = reinterpret_cast<UPKInit3_t>(plat::GetProcAddress(m_hUpk2, "UPKInit3"));
+      UPKInitGetErrors = reinterpret_cast<UPKInitGetErrors_t>(
+          plat::GetProcAddress(m_hUpk2, "UPKInitGetErrors"));
+      if (UPKExpand && UPKInit && UPKExit && UPKInit3 && UPKInitGetErrors) {
+        m_bFailed = false;
+      } else {
+        AddErrorCode(5);
+      }
+    }
+  }
+
+  if (m_hUpk4) m_pPlatform->FreeLibrary(m_hUpk4);
+  m_hUpk4 = nullptr;
+  UPK4_Open = nullptr;
+  UPK4_Close = nullptr;
+  UPK4_Unpack = nullptr;
+}
+
+void CSetupApp::UnloadUpk2() {
+  if (m_hUpk2) m_pPlatform->FreeLibrary(m_hUpk2);
+  m_hUpk2 = nullptr;
+  UPKExpand = nullptr;
+  UPKInit = nullptr;
+  UPKExit = nullptr;
+  UPKInit3 = nullptr;
+  UPKInitGetErrors = nullptr;
+}

@@ -1,0 +1,104 @@
+// The bootstrapper's application object. InitInstance does the whole run:
+// preparation (temporary directory, package trailer, upk4, upk2), hand-off
+// to the package's setup program, clean-up; ExitInstance gives the exit code.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include "framework/app.h"
+#include "framework/file.h"
+#include "platform/dir_tree.h"
+#include "platform/library.h"
+#include "platform/win_types.h"
+#include "setup/setup_platform.h"
+#include "setup/upk2_interface.h"
+#include "upk4.h"
+
+class CSetupApp : public CWinApp {
+ public:
+  // The platform seam defaults to the real system; tests pass their own.
+  explicit CSetupApp(SetupPlatform* platform = nullptr);
+  ~CSetupApp() override;
+
+  bool InitInstance() override;
+  int ExitInstance() override;
+
+  // Preparation.
+  bool RestrictDllSearchPath();
+  bool PreparePackage();
+  bool ChooseTempDirectory();  // true on failure
+  bool RemoveDirectoryTree(plat::WStringView path);
+
+  // Package reading: marker, trailer, library image, config block. False
+  // when the marker or the trailer is unusable (code 2).
+  bool ReadPackageFile(CFile& self);
+  bool CopyLibraryImage(CFile& source, plat::WStringView destination, int32_t start, int32_t end);
+  static void PumpMessages();
+
+  // Hand-off.
+  void HandOff();
+  void CollectInitErrors();
+  int32_t RunAndWait(plat::WStringView commandLine);
+  static void EnterSystemTempDirectory();
+
+  // Errors, messages and the log.
+  void AddErrorCode(int32_t code);
+  void ShowError(uint32_t code, plat::WStringView text);
+  void WriteErrorLog();
+
+  // Clean-up and restart.
+  void CleanUp();
+  void RestartComputer();
+  bool IsNtPlatform();
+
+  // Test access to the run's state.
+  const plat::WString& ErrorCodes() const { return m_strErrorCodes; }
+  const plat::WString& TempDir() const { return m_strTempDir; }
+  int32_t ExitCode() const { return m_nExitCode; }
+
+ protected:
+  static constexpr size_t kWorkBufferSize = 6146;
+  static constexpr uint32_t kCopyChunk = 6144;
+
+  void LoadLibraries();
+  void UnloadUpk2();
+  void ApplyCommandLine();
+
+  std::unique_ptr<uint8_t[]> m_pWorkBuffer;
+  plat::WString m_strPath;
+  plat::WString m_strTempDir;
+  plat::LibraryHandle m_hUpk2 = nullptr;
+  plat::LibraryHandle m_hUpk4 = nullptr;
+  plat::WString m_strModuleDir;
+  plat::WString m_strSubDir;
+  plat::WString m_strPassword;
+  plat::WString m_strArchivePath;
+  int32_t openValue = 0;
+  int32_t libraryStart = 0;
+  int32_t libraryEnd = 0;
+  int32_t configLength = 0;
+  int32_t reserved = 0;
+  int32_t initValue = 0;
+  int32_t m_nMarkerDistance = 0;
+  int32_t packageFlags = 0;
+  bool m_bFailed = false;
+  bool m_bCopyStvar = false;
+  plat::WString m_strErrorCodes;
+  int32_t m_nExitCode = 0;
+  UPK4_Open_t UPK4_Open = nullptr;
+  UPK4_Close_t UPK4_Close = nullptr;
+  UPK4_Unpack_t UPK4_Unpack = nullptr;
+  UPKExpand_t UPKExpand = nullptr;
+  UPKInit_t UPKInit = nullptr;
+  UPKExit_t UPKExit = nullptr;
+  UPKInit3_t UPKInit3 = nullptr;
+  UPKInitGetErrors_t UPKInitGetErrors = nullptr;
+  bool m_bNtPlatform = false;
+
+  // Our additions: the seam, and the mark that keeps other runs' sweeps away
+  // from our temporary directory while it is in use.
+  SetupPlatform* m_pPlatform;
+  plat::DirectoryLock m_tempDirLock;
+  // Set once a private temporary directory has been created; the system
+  // temporary path itself is never removed.
+  bool m_bTempDirCreated = false;
+};
