@@ -2,6 +2,7 @@
 // to callers, who read and write the bytes in place.
 #pragma once
 #include <cstdint>
+#include <memory>
 
 class ByteBlock {
  public:
@@ -19,4 +20,7 @@ class ByteBlock {
 
   uint8_t* data = nullptr;  // absent exactly when size is 0
   uint32_t size = 0;
+
+ private:
+  std::unique_ptr<uint8_t[]> m_storage;  // owns what data points at
 };

@@ -37,7 +37,7 @@ class CZipException : public CException {
   static constexpr const char* kRuntimeClassName = "CZipException";
 
   explicit CZipException(int32_t cause = generic, plat::WStringView fileName = {})
-      : m_iCause(cause), m_szFileName(fileName) {}
+      : m_szFileName(fileName), m_iCause(cause) {}
   plat::WString GetErrorMessage() const override;
 
   plat::WString m_szFileName;  // volume in use; empty when the archive was closed

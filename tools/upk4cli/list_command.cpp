@@ -26,7 +26,7 @@ void PrintListUsage(FILE* out) {
 std::string FormatLocalTime(plat::CalendarTime t) {
   std::time_t tt = static_cast<std::time_t>(t);
   std::tm* tm = std::localtime(&tt);
-  if (tm == nullptr) return "????-??-?? ??:??:??";
+  if (tm == nullptr) return "0000-00-00 00:00:00";
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", tm);
   return text;

@@ -1,0 +1,100 @@
+#include "upk4/archive_reader.h"
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include "platform/code_page.h"
+#include "upk4/zip_exception.h"
+
+ArchiveReader::ArchiveReader() {
+  centralDir.storage = &storage;
+  // The opaque pointer (the register) is set each time an entry is opened.
+  decode.stream.zalloc = RegisterAwareAlloc;
+  decode.stream.zfree = RegisterAwareFree;
+  decode.stream.opaque = Z_NULL;
+}
+
+ArchiveReader::~ArchiveReader() { FreeRegisteredAllocations(); }
+
+bool ArchiveReader::IsClosed(Which which) const {
+  if (which == archive) return storage.GetCurrentVolume() == -1;
+  return storage.currentFile == nullptr || !storage.currentFile->IsOpen();
+}
+
+void ArchiveReader::Open(plat::WStringView path) {
+  if (!IsClosed()) return;
+  password.Release();
+  entryState = 0;
+  storage.Open(path);
+  centralDir.Reset();
+  centralDir.ReadDirectory();
+}
+
+void ArchiveReader::Close(bool afterError) {
+  if (IsClosed() && (!afterError || IsClosed(archiveFile))) return;
+  if (!afterError) {
+    if (entryState == -1) CloseEntry(nullptr);
+    centralDir.CloseDirectory();
+  } else {
+    // No verdict and no inflateEnd: the inflater's memory goes back through
+    // the register.
+    decode.readBuffer.Release();
+    entryState = 0;
+    FreeRegisteredAllocations();
+  }
+  centralDir.Clear(true);
+  storage.Close(afterError);
+}
+
+void ArchiveReader::SetBufferSizes(int32_t writeSize, int32_t readSize, int32_t searchSize) {
+  if (!IsClosed()) return;
+  storage.writeBufferSize = static_cast<uint32_t>(std::max(writeSize, 1024));
+  decode.readBufferSize = static_cast<uint32_t>(std::max(readSize, 1024));
+  centralDir.searchBufferSize = std::max(searchSize, 1024);
+}
+
+bool ArchiveReader::SetPassword(const char16_t* newPassword) {
+  if (entryState != 0) return false;
+  if (newPassword == nullptr) {
+    password.Release();
+    return true;
+  }
+  const std::string ansi = plat::WideToAnsi(plat::WStringView(newPassword));
+  if (ansi.empty()) {
+    password.Release();
+    return newPassword[0] == u'\0';
+  }
+  // The keys are initialised from 7-bit bytes only.
+  if (std::any_of(ansi.begin(), ansi.end(),
+                  [](char c) { return static_cast<unsigned char>(c) > 127; })) {
+    password.Release();
+    return false;
+  }
+  password.Allocate(static_cast<uint32_t>(ansi.size()), true);
+  std::memcpy(password.data, ansi.data(), ansi.size());
+  return true;
+}
+
+int32_t ArchiveReader::FindEntry(plat::WStringView name, bool caseSensitive) {
+  if (IsClosed()) return -1;
+  if (!centralDir.nameIndexEnabled) EnableNameIndex(true);
+  const int32_t position = centralDir.FindInIndex(name, caseSensitive);
+  if (position < 0) return -1;
+  return centralDir.nameIndex[static_cast<size_t>(position)].directoryIndex;
+}
+
+void ArchiveReader::EnableNameIndex(bool on) {
+  if (IsClosed() || centralDir.nameIndexEnabled == on) return;
+  centralDir.SetNameIndexEnabled(on);
+}
+
+void ArchiveReader::FreeRegisteredAllocations() { FreeRegisteredBlocks(allocations); }
+
+[[noreturn]] void ArchiveReader::RaiseError(int32_t code) const {
+  if (IsClosed() || storage.currentFile == nullptr) RaiseZipError(code);
+  RaiseZipError(code, storage.currentFile->GetFilePath());
+}
+
+void ArchiveReader::CheckInflateResult(int result) const {
+  if (result == Z_OK || result == Z_NEED_DICT) return;
+  RaiseError(result);
+}

@@ -1,0 +1,33 @@
+#include "upk4/byte_block.h"
+#include <cstring>
+
+uint8_t* ByteBlock::Allocate(uint32_t newSize, bool zero) {
+  if (newSize != size) {
+    Release();
+    if (newSize != 0) {
+      m_storage = std::make_unique_for_overwrite<uint8_t[]>(newSize);
+      data = m_storage.get();
+      size = newSize;
+      if (zero) std::memset(data, 0, size);
+    }
+  } else if (zero && size != 0) {
+    std::memset(data, 0, size);
+  }
+  return data;
+}
+
+void ByteBlock::Release() {
+  m_storage.reset();
+  data = nullptr;
+  size = 0;
+}
+
+ByteBlock& ByteBlock::operator=(const ByteBlock& other) {
+  if (this == &other) return *this;
+  Release();
+  if (other.size != 0) {
+    Allocate(other.size, false);
+    std::memcpy(data, other.data, size);
+  }
+  return *this;
+}
