@@ -4,6 +4,8 @@
 #pragma once
 
 int RunList(int argc, char** argv);
+int RunExtract(int argc, char** argv);
+int RunTest(int argc, char** argv);
 
 // Shared by the subcommands: true when the argument asks for help.
 bool IsHelpArgument(const char* arg);

@@ -15,6 +15,8 @@ struct Command {
 // One line per subcommand.
 const Command kCommands[] = {
     {"list", RunList, "list ARCHIVE            list the entries of ARCHIVE"},
+    {"extract", RunExtract, "extract ARCHIVE ENTRY [DESTDIR] [--as NAME] [--password PW]  extract one entry"},
+    {"test", RunTest, "test ARCHIVE [--password PW]  decode every entry and check its CRC-32"},
 };
 
 void PrintUsage(FILE* out) {
