@@ -34,4 +34,11 @@ inline WString W(std::string_view utf8) { return Utf8ToUtf16(utf8); }
 int CollateWide(WStringView a, WStringView b);
 int CollateWideNoCase(WStringView a, WStringView b);
 
+// One byte of the ANSI (1252) or OEM (437) code page as UTF-16.
+char16_t AnsiByteToWide(uint8_t b);
+char16_t OemByteToWide(uint8_t b);
+// The lower-case form of a character for comparisons without regard to
+// case: ASCII and the Latin letters of the ANSI code page; others unchanged.
+char16_t FoldCaseWide(char16_t c);
+
 }  // namespace plat

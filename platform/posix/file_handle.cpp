@@ -1,0 +1,168 @@
+// File handles over open(2). Sharing modes are not enforced on POSIX; the
+// read-only attribute is, as Windows does, so a write open of a file without
+// write bits fails even for root.
+#include "platform/file_handle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/last_error.h"
+#include "platform/native_path.h"
+#include "platform/posix/posix_support.h"
+
+namespace plat {
+
+FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share*/,
+                          FileCreate create) {
+  std::string native = ResolveNativePath(path);
+  if (native.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return kInvalidFile;
+  }
+  int flags = O_CLOEXEC;
+  switch (access) {
+    case FileAccess::Read: flags |= O_RDONLY; break;
+    case FileAccess::Write: flags |= O_WRONLY; break;
+    case FileAccess::ReadWrite: flags |= O_RDWR; break;
+  }
+  switch (create) {
+    case FileCreate::OpenExisting: break;
+    case FileCreate::CreateAlways: flags |= O_CREAT; break;  // truncated below
+    case FileCreate::OpenAlways: flags |= O_CREAT; break;
+    case FileCreate::CreateNew: flags |= O_CREAT | O_EXCL; break;
+  }
+
+  struct stat before{};
+  bool existed = ::stat(native.c_str(), &before) == 0;
+  if (existed) {
+    if (create == FileCreate::CreateNew) {
+      SetLastError(ERROR_FILE_EXISTS);
+      return kInvalidFile;
+    }
+    if (S_ISDIR(before.st_mode)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return kInvalidFile;
+    }
+    bool writes = access != FileAccess::Read || create == FileCreate::CreateAlways;
+    if (writes && S_ISREG(before.st_mode) && posix::IsReadOnlyMode(before.st_mode)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return kInvalidFile;
+    }
+  }
+
+  int fd;
+  do {
+    fd = ::open(native.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    int err = errno;
+    if (err == EEXIST) {
+      SetLastError(ERROR_FILE_EXISTS);
+    } else {
+      posix::SetLastErrorForPath(err, native);
+    }
+    return kInvalidFile;
+  }
+  struct stat st{};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return kInvalidFile;
+  }
+  if (create == FileCreate::CreateAlways && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+    int err = errno;
+    ::close(fd);
+    SetLastErrorFromErrno(err);
+    return kInvalidFile;
+  }
+  // CreateFile reports ERROR_ALREADY_EXISTS with success when CREATE_ALWAYS
+  // or OPEN_ALWAYS met an existing file.
+  bool reopened = existed && (create == FileCreate::CreateAlways || create == FileCreate::OpenAlways);
+  SetLastError(reopened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return fd;
+}
+
+int64_t ReadFileHandle(FileHandle h, void* buffer, uint32_t count) {
+  auto* out = static_cast<char*>(buffer);
+  uint32_t total = 0;
+  while (total < count) {
+    ssize_t n = ::read(static_cast<int>(h), out + total, count - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetLastErrorFromErrno(errno == EISDIR ? EACCES : errno);
+      return -1;
+    }
+    if (n == 0) break;
+    total += static_cast<uint32_t>(n);
+  }
+  return total;
+}
+
+int64_t WriteFileHandle(FileHandle h, const void* buffer, uint32_t count) {
+  const auto* in = static_cast<const char*>(buffer);
+  uint32_t total = 0;
+  while (total < count) {
+    ssize_t n = ::write(static_cast<int>(h), in + total, count - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetLastErrorFromErrno(errno);
+      return -1;
+    }
+    if (n == 0) {
+      SetLastError(ERROR_DISK_FULL);
+      return -1;
+    }
+    total += static_cast<uint32_t>(n);
+  }
+  return total;
+}
+
+int64_t SeekFileHandle(FileHandle h, int64_t offset, SeekOrigin origin) {
+  int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+  off_t pos = ::lseek(static_cast<int>(h), static_cast<off_t>(offset), whence);
+  if (pos < 0) {
+    // A position before the start is Windows' negative seek; we report it
+    // as a seek error.
+    SetLastError(errno == EBADF ? ERROR_INVALID_HANDLE : ERROR_SEEK);
+    return -1;
+  }
+  return pos;
+}
+
+int64_t GetFileHandleSize(FileHandle h) {
+  struct stat st{};
+  if (::fstat(static_cast<int>(h), &st) != 0) {
+    SetLastErrorFromErrno(errno);
+    return -1;
+  }
+  return st.st_size;
+}
+
+bool FlushFileHandle(FileHandle h) {
+  if (::fsync(static_cast<int>(h)) != 0) {
+    // Devices and pipes cannot be synchronised; nothing is lost there.
+    if (errno == EINVAL || errno == EROFS) return true;
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CloseFileHandle(FileHandle h) {
+  if (h < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  // After close(2) fails the descriptor is gone all the same (Linux), so
+  // it is never retried.
+  if (::close(static_cast<int>(h)) != 0 && errno != EINTR) {
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,389 @@
+// File-system services with Win32 semantics over POSIX calls.
+#include "platform/file_system.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "platform/last_error.h"
+#include "platform/native_path.h"
+#include "platform/posix/posix_support.h"
+
+namespace plat {
+namespace {
+
+bool StatPath(WStringView path, std::string* native, struct stat* st) {
+  *native = ResolveNativePath(path);
+  if (native->empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  if (::stat(native->c_str(), st) != 0) {
+    posix::SetLastErrorForPath(errno, *native);
+    return false;
+  }
+  return true;
+}
+
+std::string LastNativeComponent(const std::string& native) {
+  std::string path = native;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Removes what the copy left behind when it failed half-way, keeping the
+// copy's error as the last error.
+void DiscardPartialCopy(int fd, const std::string& target) {
+  uint32_t error = GetLastError();
+  ::close(fd);
+  ::unlink(target.c_str());
+  SetLastError(error);
+}
+
+std::string CurrentNativeDirectory() {
+  std::vector<char> buffer(PATH_MAX);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+}  // namespace
+
+bool PathFileExists(WStringView path) {
+  std::string native;
+  struct stat st{};
+  return StatPath(path, &native, &st);
+}
+
+uint32_t GetFileAttributes(WStringView path) {
+  std::string native;
+  struct stat st{};
+  if (!StatPath(path, &native, &st)) return INVALID_FILE_ATTRIBUTES;
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  if (posix::IsReadOnlyMode(st.st_mode)) return FILE_ATTRIBUTE_READONLY;
+  return FILE_ATTRIBUTE_NORMAL;
+}
+
+bool SetFileAttributes(WStringView path, uint32_t attributes) {
+  std::string native;
+  struct stat st{};
+  if (!StatPath(path, &native, &st)) return false;
+  // A read-only directory on Windows still takes new entries; on POSIX it
+  // would not, so READONLY is left off directories.
+  if (S_ISDIR(st.st_mode)) return true;
+  mode_t mode = st.st_mode & 07777;
+  mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
+  if (wanted != mode && ::chmod(native.c_str(), wanted) != 0) {
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool DeleteFile(WStringView path) {
+  std::string native = ResolveNativePath(path);
+  struct stat st{};
+  if (native.empty() || ::lstat(native.c_str(), &st) != 0) {
+    if (native.empty()) SetLastError(ERROR_PATH_NOT_FOUND);
+    else posix::SetLastErrorForPath(errno, native);
+    return false;
+  }
+  // Windows refuses directories and read-only files alike.
+  if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && posix::IsReadOnlyMode(st.st_mode))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  if (::unlink(native.c_str()) != 0) {
+    posix::SetLastErrorForPath(errno, native);
+    return false;
+  }
+  return true;
+}
+
+bool CreateDirectory(WStringView path) {
+  std::string native = ResolveNativePath(path);
+  if (native.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  if (::mkdir(native.c_str(), 0777) != 0) {
+    if (errno == EEXIST) SetLastError(ERROR_ALREADY_EXISTS);
+    else posix::SetLastErrorForPath(errno == ENOENT ? ENOTDIR : errno, native);
+    return false;
+  }
+  return true;
+}
+
+bool CreatePrivateDirectory(WStringView path) {
+  std::string native = ResolveNativePath(path);
+  if (native.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  // mkdir never follows a link planted under the name: EEXIST.
+  if (::mkdir(native.c_str(), 0700) != 0) {
+    if (errno == EEXIST) SetLastError(ERROR_ALREADY_EXISTS);
+    else posix::SetLastErrorForPath(errno == ENOENT ? ENOTDIR : errno, native);
+    return false;
+  }
+  // Check what now stands under the name through a descriptor, so a swap
+  // after mkdir cannot make us change the mode of something else.
+  int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  struct stat st{};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+            ((st.st_mode & 07777) == 0700 || ::fchmod(fd, 0700) == 0);
+  ::close(fd);
+  if (!ok) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveDirectory(WStringView path) {
+  std::string native = ResolveNativePath(path);
+  if (native.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  if (::rmdir(native.c_str()) != 0) {
+    int err = errno;
+    if (err == ENOTEMPTY || err == EEXIST) SetLastError(ERROR_DIR_NOT_EMPTY);
+    else if (err == ENOTDIR) SetLastError(ERROR_DIRECTORY);
+    else posix::SetLastErrorForPath(err, native);
+    return false;
+  }
+  return true;
+}
+
+bool CopyFile(WStringView from, WStringView to, bool failIfExists) {
+  std::string source = ResolveNativePath(from);
+  std::string target = ResolveNativePath(to);
+  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    posix::SetLastErrorForPath(errno, source);
+    return false;
+  }
+  struct stat st{};
+  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(in);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  struct stat existing{};
+  if (::stat(target.c_str(), &existing) == 0) {
+    if (failIfExists) {
+      ::close(in);
+      SetLastError(ERROR_FILE_EXISTS);
+      return false;
+    }
+    if (S_ISDIR(existing.st_mode) || posix::IsReadOnlyMode(existing.st_mode)) {
+      ::close(in);
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+  }
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+  int out = ::open(target.c_str(), flags, st.st_mode & 0777);
+  if (out < 0) {
+    int err = errno;
+    ::close(in);
+    if (err == EEXIST) SetLastError(ERROR_FILE_EXISTS);
+    else posix::SetLastErrorForPath(err, target);
+    return false;
+  }
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      SetLastErrorFromErrno(errno);
+      ::close(in);
+      DiscardPartialCopy(out, target);
+      return false;
+    }
+    if (n == 0) break;
+    ssize_t done = 0;
+    while (done < n) {
+      ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        SetLastErrorFromErrno(w < 0 ? errno : ENOSPC);
+        ::close(in);
+        DiscardPartialCopy(out, target);
+        return false;
+      }
+      done += w;
+    }
+  }
+  ::close(in);
+  // CopyFile keeps the attributes and the last-write time.
+  ::fchmod(out, st.st_mode & 0777);
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ::futimens(out, times);
+  if (::close(out) != 0) {
+    SetLastErrorFromErrno(errno);
+    ::unlink(target.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool MoveFileDelayUntilReboot(WStringView /*path*/) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
+}
+
+bool SetFileTimes(WStringView path, const CalendarTime* /*creation*/,
+                  const CalendarTime* lastAccess, const CalendarTime* lastWrite) {
+  std::string native = ResolveNativePath(path);
+  struct timespec times[2];
+  times[0].tv_sec = lastAccess ? static_cast<time_t>(*lastAccess) : 0;
+  times[0].tv_nsec = lastAccess ? 0 : UTIME_OMIT;
+  times[1].tv_sec = lastWrite ? static_cast<time_t>(*lastWrite) : 0;
+  times[1].tv_nsec = lastWrite ? 0 : UTIME_OMIT;
+  if (::utimensat(AT_FDCWD, native.c_str(), times, 0) != 0) {
+    posix::SetLastErrorForPath(errno, native);
+    return false;
+  }
+  return true;
+}
+
+std::optional<FoundFile> FindFile(WStringView path) {
+  std::string native;
+  struct stat st{};
+  if (!StatPath(path, &native, &st)) {
+    if (GetLastError() != ERROR_PATH_NOT_FOUND) SetLastError(ERROR_FILE_NOT_FOUND);
+    return std::nullopt;
+  }
+  FoundFile found;
+  found.name = Utf8ToUtf16(LastNativeComponent(native));
+  if (S_ISDIR(st.st_mode)) {
+    found.attributes = FILE_ATTRIBUTE_DIRECTORY;
+  } else {
+    found.attributes = FILE_ATTRIBUTE_ARCHIVE;
+    found.size = static_cast<uint64_t>(st.st_size);
+  }
+  if (posix::IsReadOnlyMode(st.st_mode)) found.attributes |= FILE_ATTRIBUTE_READONLY;
+  found.lastWrite = st.st_mtim.tv_sec;
+  return found;
+}
+
+std::optional<WString> GetCurrentDirectory() {
+  std::string cwd = CurrentNativeDirectory();
+  if (cwd.empty()) {
+    SetLastErrorFromErrno(errno);
+    return std::nullopt;
+  }
+  return FromNativePath(cwd);
+}
+
+bool SetCurrentDirectory(WStringView path) {
+  std::string native = ResolveNativePath(path);
+  if (native.empty() || ::chdir(native.c_str()) != 0) {
+    if (native.empty()) SetLastError(ERROR_PATH_NOT_FOUND);
+    else posix::SetLastErrorForPath(errno == ENOENT ? ENOTDIR : errno, native);
+    return false;
+  }
+  return true;
+}
+
+uint32_t GetDriveType(WStringView root) {
+  if (root.empty() || root == u"\\" || root == u"/") return DRIVE_FIXED;
+  std::string native = ResolveNativePath(root);
+  struct stat st{};
+  if (::stat(native.c_str(), &st) != 0) return DRIVE_NO_ROOT_DIR;
+  return IsOnRemovableMedia(root) ? DRIVE_REMOVABLE : DRIVE_FIXED;
+}
+
+bool IsOnRemovableMedia(WStringView path) {
+  std::string native = ResolveNativePath(path);
+  if (native.empty()) native = ".";
+  struct stat st{};
+  // The nearest existing ancestor tells the device a new file would land on.
+  for (int depth = 0; ::stat(native.c_str(), &st) != 0; ++depth) {
+    std::string parent = posix::NativeParent(native);
+    if (parent == native || depth > 256) return false;
+    native = parent;
+  }
+  std::string link = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
+                     std::to_string(minor(st.st_dev));
+  char* real = ::realpath(link.c_str(), nullptr);
+  if (!real) return false;
+  std::string device = real;
+  std::free(real);
+  // A partition's "removable" flag lives on its whole disk, the parent.
+  struct stat partition{};
+  if (::stat((device + "/partition").c_str(), &partition) == 0) device = posix::NativeParent(device);
+  std::ifstream flag(device + "/removable");
+  char value = 0;
+  return flag.get(value) && value == '1';
+}
+
+WString GetTempPath() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string native = (tmp && *tmp) ? tmp : "/tmp";
+  if (native[0] != '/') {
+    std::string cwd = CurrentNativeDirectory();
+    if (!cwd.empty()) native = posix::NativeJoin(cwd, native);
+  }
+  WString path = FromNativePath(native);
+  if (path.empty() || path.back() != u'\\') path += u'\\';
+  return path;
+}
+
+WString GetModuleFileName(const void* addressInModule) {
+  if (addressInModule) {
+    // /proc/self/maps names the file behind every mapping by its full path,
+    // even for the main program; dladdr only knows how it was asked for.
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    auto address = reinterpret_cast<uintptr_t>(addressInModule);
+    while (std::getline(maps, line)) {
+      unsigned long start = 0;
+      unsigned long end = 0;
+      if (std::sscanf(line.c_str(), "%lx-%lx", &start, &end) != 2) continue;
+      if (address < start || address >= end) continue;
+      size_t slash = line.find('/');
+      if (slash == std::string::npos) break;
+      std::string file = line.substr(slash);
+      const std::string deleted = " (deleted)";
+      if (file.size() > deleted.size() &&
+          file.compare(file.size() - deleted.size(), deleted.size(), deleted) == 0) {
+        file.resize(file.size() - deleted.size());
+      }
+      return FromNativePath(file);
+    }
+    Dl_info info{};
+    if (::dladdr(addressInModule, &info) != 0 && info.dli_fname && info.dli_fname[0] == '/') {
+      return FromNativePath(info.dli_fname);
+    }
+  }
+  std::vector<char> buffer(PATH_MAX + 1);
+  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) {
+    SetLastErrorFromErrno(errno);
+    return {};
+  }
+  return FromNativePath(std::string(buffer.data(), static_cast<size_t>(n)));
+}
+
+}  // namespace plat

@@ -1,0 +1,53 @@
+// Shared libraries by full path through dlopen.
+#include "platform/library.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include "platform/last_error.h"
+#include "platform/native_path.h"
+
+namespace plat {
+
+LibraryHandle LoadLibrary(WStringView path) {
+  std::string native = ResolveNativePath(path);
+  struct stat st{};
+  if (native.empty() || ::stat(native.c_str(), &st) != 0) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  // dlopen takes a name without "/" as a search; ours are always paths.
+  if (native.find('/') == std::string::npos) native = "./" + native;
+  void* handle = ::dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    SetLastError(S_ISREG(st.st_mode) ? ERROR_BAD_EXE_FORMAT : ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return handle;
+}
+
+void* GetProcAddress(LibraryHandle library, const char* name) {
+  if (!library || !name) {
+    SetLastError(library ? ERROR_PROC_NOT_FOUND : ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  ::dlerror();
+  void* symbol = ::dlsym(library, name);
+  if (!symbol) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  return symbol;
+}
+
+bool FreeLibrary(LibraryHandle library) {
+  if (!library || ::dlclose(library) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return true;
+}
+
+bool RestrictLibrarySearchPath() { return false; }
+
+}  // namespace plat

@@ -1,0 +1,72 @@
+// The small window/message model: a record with a message procedure and a
+// per-thread queue of posted messages.
+#include "platform/window.h"
+
+#include <cstdio>
+#include <deque>
+#include <string>
+
+#include "platform/code_page.h"
+
+namespace plat {
+namespace {
+thread_local std::deque<Message> t_queue;
+}
+
+LRESULT SendMessage(WindowHandle window, uint32_t message, WPARAM w, LPARAM l) {
+  if (!window || !window->proc) return 0;
+  return window->proc(window, message, w, l);
+}
+
+bool PostMessage(WindowHandle window, uint32_t message, WPARAM w, LPARAM l) {
+  if (!window) return false;
+  t_queue.push_back(Message{window, message, w, l});
+  return true;
+}
+
+bool PeekMessage(Message* out) {
+  if (t_queue.empty()) return false;
+  Message msg = t_queue.front();
+  t_queue.pop_front();
+  if (out) *out = msg;
+  return true;
+}
+
+void TranslateMessage(const Message& /*msg*/) {}
+
+LRESULT DispatchMessage(const Message& msg) {
+  return SendMessage(msg.window, msg.message, msg.wParam, msg.lParam);
+}
+
+bool RedrawWindow(WindowHandle window, uint32_t /*flags*/) {
+  if (!window) return false;
+  ++window->redrawCount;
+  return true;
+}
+
+int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
+  if (c == 0) return -1;
+  int64_t product = static_cast<int64_t>(a) * b;
+  int64_t divisor = c;
+  if (divisor < 0) {
+    product = -product;
+    divisor = -divisor;
+  }
+  // Round half away from zero.
+  int64_t half = divisor / 2;
+  int64_t result = product >= 0 ? (product + half) / divisor : (product - half) / divisor;
+  if (result > INT32_MAX || result < INT32_MIN) return -1;
+  return static_cast<int32_t>(result);
+}
+
+int MessageBox(const char16_t* text, const char16_t* caption, uint32_t /*style*/) {
+  std::string line = Utf16ToUtf8(caption ? WStringView(caption) : WStringView(u"Error"));
+  line += ": ";
+  if (text) line += Utf16ToUtf8(text);
+  if (line.empty() || line.back() != '\n') line += '\n';
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  return IDOK;
+}
+
+}  // namespace plat
