@@ -1,0 +1,51 @@
+// The config block's text, before scrambling. Setup splits it at "|" the
+// way strtok does, so no token can be empty and leaving one out shifts the
+// others; every case therefore writes its tokens in full:
+//
+//   archive inside, no password    "-"                  (no subdirectory)
+//   archive inside, password PW    "-|PW"
+//   archive beside                 "SUB|PW|NAME"
+//
+// SUB is "-" (one character: no subdirectory) or the subdirectory with its
+// own trailing backslash, e.g. "data\". Beside an archive without a password
+// PW is the placeholder "-": the archive's entries are not encrypted, so the
+// password the unpacker then holds is never used. The package flags are 1,
+// so Setup's archive path (its directory + SUB + NAME) is a pattern
+// formatted with the number 1: a literal "%" in SUB or NAME is written "%%",
+// and the one "%d" of a split archive's NAME names its volumes.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include "platform/win_types.h"
+
+namespace upkpack {
+
+inline constexpr int32_t kPackageFlags = 1;
+inline constexpr char kNoSubdir[] = "-";
+inline constexpr char kNoPassword[] = "-";
+
+struct ArchivePlacement {
+  bool beside = false;
+  plat::WString subdirToken;  // "-" or "dir\" with "%" doubled
+  plat::WString nameToken;    // the archive's file name as a pattern
+};
+
+// Checks and turns the command line's archive name and subdirectory into
+// tokens; split archives need exactly one "%d" in the name. Throws
+// PackError for names that cannot work (separators, "|", ":", "..", an
+// absolute subdirectory, characters without an ANSI form).
+ArchivePlacement PlaceArchive(const std::optional<std::string>& archiveName,
+                              const std::string& subdir, bool split);
+
+// Printable ASCII without "|": the unpacker refuses passwords with bytes
+// above 127, and "|" would end the token.
+void CheckPassword(const std::string& password);
+
+// The unscrambled text in the ANSI code page.
+std::string BuildConfigText(const ArchivePlacement& placement, const std::string& password);
+
+// "%" doubled, so that the unpacker's formatting gives the text back.
+plat::WString EscapePercent(plat::WStringView text);
+
+}  // namespace upkpack

@@ -1,0 +1,176 @@
+#include "pack_options.h"
+
+#include <charconv>
+#include <limits>
+
+#include "pack_error.h"
+
+namespace upkpack {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<int32_t> ParseInt32(const std::string& text) {
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+  // Trailer fields are 32 bits; accept the unsigned spelling of negative ones.
+  if (value < std::numeric_limits<int32_t>::min() ||
+      value > std::numeric_limits<uint32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
+
+}  // namespace
+
+std::optional<uint64_t> ParseSize(const std::string& text) {
+  uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc()) return std::nullopt;
+  uint64_t unit = 1;
+  const std::string suffix(ptr, end);
+  if (suffix == "k" || suffix == "K") {
+    unit = uint64_t{1} << 10;
+  } else if (suffix == "m" || suffix == "M") {
+    unit = uint64_t{1} << 20;
+  } else if (suffix == "g" || suffix == "G") {
+    unit = uint64_t{1} << 30;
+  } else if (!suffix.empty()) {
+    return std::nullopt;
+  }
+  if (value > std::numeric_limits<uint64_t>::max() / unit) return std::nullopt;
+  return value * unit;
+}
+
+void ApplyDefaultInputs(PackOptions& options, const fs::path& toolDirectory) {
+  const fs::path root = toolDirectory / "..";
+  if (options.setup.empty()) options.setup = root / "bin" / "Setup";
+  if (options.upk4.empty()) options.upk4 = root / "lib" / "libupk4.so";
+  if (options.upk2.empty()) options.upk2 = root / "lib" / "upk" / "upk2.so";
+  if (options.qxsetup.empty()) options.qxsetup = root / "lib" / "upk" / "QXSetup.exe";
+}
+
+ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOptions& options) {
+  bool subdirGiven = false;
+  bool splitGiven = false;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    std::string arg = arguments[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      options.payload.emplace_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // "--name=value" is the same as "--name value".
+    std::optional<std::string> inlineValue;
+    if (arg.rfind("--", 0) == 0) {
+      const size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = arg.substr(eq + 1);
+        arg.resize(eq);
+      }
+    }
+    auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= arguments.size()) throw PackError("option " + arg + " needs a value");
+      return arguments[++i];
+    };
+    auto noValue = [&]() {
+      if (inlineValue) throw PackError("option " + arg + " takes no value");
+    };
+
+    if (arg == "-h" || arg == "--help") {
+      return ParseOutcome::Help;
+    } else if (arg == "-o" || arg == "--output") {
+      options.output = value();
+    } else if (arg == "--setup") {
+      options.setup = value();
+    } else if (arg == "--upk4") {
+      options.upk4 = value();
+    } else if (arg == "--upk2") {
+      options.upk2 = value();
+    } else if (arg == "--qxsetup") {
+      options.qxsetup = value();
+    } else if (arg == "--password") {
+      options.password = value();
+      if (options.password.empty()) throw PackError("the password must not be empty");
+    } else if (arg == "--store") {
+      noValue();
+      options.store = true;
+    } else if (arg == "--archive") {
+      options.archiveName = value();
+    } else if (arg == "--subdir") {
+      options.subdir = value();
+      subdirGiven = true;
+    } else if (arg == "--split") {
+      const std::string text = value();
+      const std::optional<uint64_t> size = ParseSize(text);
+      if (!size || *size == 0) throw PackError("bad volume size: " + text);
+      options.splitSize = *size;
+      splitGiven = true;
+    } else if (arg == "--open-value" || arg == "--init-value") {
+      const std::string text = value();
+      const std::optional<int32_t> number = ParseInt32(text);
+      if (!number) throw PackError("bad number for " + arg + ": " + text);
+      (arg == "--open-value" ? options.openValue : options.initValue) = *number;
+    } else if (arg == "-q" || arg == "--quiet") {
+      noValue();
+      options.quiet = true;
+    } else {
+      throw PackError("unknown option " + arg + " (see --help)");
+    }
+  }
+
+  if (options.output.empty()) throw PackError("no output given (-o OUT)");
+  if (subdirGiven && !options.archiveName) throw PackError("--subdir needs --archive");
+  if (splitGiven && !options.archiveName) throw PackError("--split needs --archive");
+  return ParseOutcome::Run;
+}
+
+const char* UsageText() {
+  return R"(usage: upkpack -o OUT [options] [FILE|DIR ...]
+
+Builds a runnable package: the Setup program with the upk4 library, the
+payload archive (or a config naming the archive beside it), the config
+block and the package trailer appended. The archive holds "A11" (the second
+stage), "QXSetup.exe" (the setup program) and the payload files. The result
+is tested entry by entry through the upk4 reader before it replaces OUT.
+
+Payload: a FILE is stored under its own name; a DIR with its whole tree
+under the directory's name ("DIR/." stores the tree's contents at the top).
+
+Options:
+  -o, --output OUT     the package to write
+  --setup PATH         the Setup program        (default ../bin/Setup)
+  --upk4 PATH          the upk4 library image   (default ../lib/libupk4.so)
+  --upk2 PATH          the second stage, "A11"  (default ../lib/upk/upk2.so)
+  --qxsetup PATH       the setup program        (default ../lib/upk/QXSetup.exe)
+                       (defaults are relative to the directory of upkpack)
+  --password PW        encrypt the entries (traditional PKWARE encryption);
+                       printable ASCII, no "|"
+  --store              store the entries instead of deflating them
+  --archive NAME       write the archive beside the package as NAME instead
+                       of inside it; a "%" in NAME is taken literally
+  --subdir DIR         ... in the subdirectory DIR of the package's directory
+  --split SIZE         ... cut into volumes of at most SIZE bytes (k, M, G
+                       suffixes allowed); NAME holds one "%d", which
+                       becomes 1 for the last volume and 2, 3, ... for the
+                       first, second, ... (e.g. data%d.zip)
+  --open-value N       trailer value handed to UPK4_Open (default 0)
+  --init-value N       trailer value handed to UPKInit (default 10796611)
+  -q, --quiet          no summary and no progress line
+  -h, --help           this text
+
+Exit status: 0 when the package was written and tested, 1 on any failure
+(nothing is left behind then), 2 for a malformed command line.
+)";
+}
+
+}  // namespace upkpack

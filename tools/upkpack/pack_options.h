@@ -1,0 +1,44 @@
+// The package builder's command line.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace upkpack {
+
+struct PackOptions {
+  std::filesystem::path output;
+  std::filesystem::path setup;    // the bootstrapper program
+  std::filesystem::path upk4;     // the unpacker library image
+  std::filesystem::path upk2;     // the second stage, entry "A11"
+  std::filesystem::path qxsetup;  // the setup program, entry "QXSetup.exe"
+  std::string password;           // empty: no encryption
+  bool store = false;             // stored entries instead of deflated
+  std::optional<std::string> archiveName;  // archive beside the package
+  std::string subdir;                      // with archiveName only
+  uint64_t splitSize = 0;                  // 0: one archive file
+  int32_t openValue = 0;
+  int32_t initValue = 10796611;
+  bool quiet = false;
+  std::vector<std::filesystem::path> payload;
+};
+
+enum class ParseOutcome { Run, Help };
+
+// The defaults of the four input files, from the install layout around the
+// directory that holds upkpack (bin/Setup, lib/libupk4.so, lib/upk/upk2.so,
+// lib/upk/QXSetup.exe).
+void ApplyDefaultInputs(PackOptions& options, const std::filesystem::path& toolDirectory);
+
+// Parses argv[1..]. Throws PackError for a malformed command line. Inputs not
+// given stay empty; ApplyDefaultInputs fills them.
+ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOptions& options);
+
+// "64k", "10M", "1g" or plain bytes.
+std::optional<uint64_t> ParseSize(const std::string& text);
+
+const char* UsageText();
+
+}  // namespace upkpack

@@ -1,0 +1,138 @@
+#include "zip_writer.h"
+
+#include <zip.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <memory>
+
+#include "pack_error.h"
+
+namespace upkpack {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFu;  // without ZIP64
+
+struct ZipCloser {
+  void operator()(void* zip) const { zipClose(zip, nullptr); }
+};
+using ZipHandle = std::unique_ptr<void, ZipCloser>;
+
+// The file's modification time as local MS-DOS date fields (1980 at the
+// earliest, which is where MS-DOS dates begin).
+tm_zip ModificationTime(const fs::path& path) {
+  std::time_t when = std::time(nullptr);
+  std::error_code ec;
+  if (!path.empty()) {
+    const fs::file_time_type ft = fs::last_write_time(path, ec);
+    if (!ec) {
+      when = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(ft));
+    }
+  }
+  std::tm local{};
+  if (std::tm* got = std::localtime(&when)) local = *got;
+  tm_zip out{};
+  if (local.tm_year < 80) {
+    out.tm_year = 1980;
+    out.tm_mday = 1;
+    return out;
+  }
+  out.tm_sec = static_cast<uInt>(local.tm_sec);
+  out.tm_min = static_cast<uInt>(local.tm_min);
+  out.tm_hour = static_cast<uInt>(local.tm_hour);
+  out.tm_mday = static_cast<uInt>(local.tm_mday);
+  out.tm_mon = static_cast<uInt>(local.tm_mon);
+  out.tm_year = static_cast<uInt>(local.tm_year + 1900);
+  return out;
+}
+
+std::ifstream OpenSource(const ZipSource& entry) {
+  std::ifstream in(entry.source, std::ios::binary);
+  if (!in) throw PackError("cannot read " + entry.source.string());
+  return in;
+}
+
+// The encryption header's check byte is taken from the CRC-32, which must
+// therefore be known before the data is written.
+uint32_t FileCrc(const ZipSource& entry, std::vector<char>& buffer) {
+  std::ifstream in = OpenSource(entry);
+  uLong crc = crc32(0L, Z_NULL, 0);
+  uint64_t total = 0;
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const auto got = static_cast<size_t>(in.gcount());
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(got));
+    total += got;
+  }
+  if (in.bad()) throw PackError("cannot read " + entry.source.string());
+  if (total != entry.size) throw PackError("file changed while packing: " + entry.source.string());
+  return static_cast<uint32_t>(crc);
+}
+
+void Check(int result, const std::string& what) {
+  if (result != ZIP_OK) throw PackError(what + " (minizip error " + std::to_string(result) + ")");
+}
+
+}  // namespace
+
+void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
+              const ZipWriteOptions& options) {
+  if (entries.size() > 0xFFFF) throw PackError("too many entries for one archive (65535 at most)");
+  uint64_t total = 0;
+  for (const ZipSource& entry : entries) {
+    if (entry.size > kMaxEntrySize) {
+      throw PackError(entry.source.string() + " is too large for the archive (4 GiB at most)");
+    }
+    total += entry.size;
+  }
+
+  ZipHandle zip(zipOpen64(output.c_str(), APPEND_STATUS_CREATE));
+  if (!zip) throw PackError("cannot create " + output.string());
+
+  std::vector<char> buffer(kChunk);
+  uint64_t done = 0;
+  for (const ZipSource& entry : entries) {
+    zip_fileinfo info{};
+    info.tmz_date = ModificationTime(entry.directory ? fs::path() : entry.source);
+    info.external_fa = entry.directory ? 0x10 : 0x20;  // MS-DOS directory / archive bit
+
+    const bool encrypt = !entry.directory && !options.password.empty();
+    const bool deflate = !entry.directory && !options.store;
+    const uint32_t crc = encrypt ? FileCrc(entry, buffer) : 0;
+    Check(zipOpenNewFileInZip3(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
+                               nullptr, deflate ? Z_DEFLATED : 0,
+                               deflate ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, 8,
+                               Z_DEFAULT_STRATEGY, encrypt ? options.password.c_str() : nullptr,
+                               crc),
+          "cannot add " + entry.name);
+
+    if (!entry.directory) {
+      std::ifstream in = OpenSource(entry);
+      uint64_t written = 0;
+      while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<unsigned>(in.gcount());
+        if (got == 0) break;
+        Check(zipWriteInFileInZip(zip.get(), buffer.data(), got), "cannot write " + entry.name);
+        written += got;
+        done += got;
+        if (options.progress) options.progress(done, total);
+      }
+      if (in.bad()) throw PackError("cannot read " + entry.source.string());
+      if (written != entry.size) {
+        throw PackError("file changed while packing: " + entry.source.string());
+      }
+    }
+    Check(zipCloseFileInZip(zip.get()), "cannot finish " + entry.name);
+  }
+  const int closed = zipClose(zip.release(), nullptr);
+  Check(closed, "cannot finish the archive " + output.string());
+}
+
+}  // namespace upkpack

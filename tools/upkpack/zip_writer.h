@@ -1,0 +1,31 @@
+// Writes the package archive as one ZIP file with minizip: stored or
+// deflated entries, optionally with traditional PKWARE encryption, no data
+// descriptors and no ZIP64 records (the reader knows neither).
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace upkpack {
+
+struct ZipSource {
+  std::filesystem::path source;  // ignored for directories
+  std::string name;              // archive name bytes (entry_names.h)
+  bool directory = false;
+  uint64_t size = 0;             // expected size; a file that changes is an error
+};
+
+struct ZipWriteOptions {
+  bool store = false;
+  std::string password;  // empty: no encryption; directories are never encrypted
+  // Called with the payload bytes done so far and the total.
+  std::function<void(uint64_t done, uint64_t total)> progress;
+};
+
+// Throws PackError on any failure; the caller removes the half-written file.
+void WriteZip(const std::filesystem::path& output, const std::vector<ZipSource>& entries,
+              const ZipWriteOptions& options);
+
+}  // namespace upkpack
