@@ -1,0 +1,298 @@
+// The end-record search, the directory's consistency checks, the name index
+// and the archive object, on crafted archives.
+#include <gtest/gtest.h>
+#include <cstdio>
+#include "reader_test_util.h"
+
+using namespace upktest;
+
+namespace {
+
+CraftedZip TwoEntries() {
+  CraftedZip zip;
+  zip.entries.push_back(StoredEntry("first.txt", "hello"));
+  zip.entries.push_back(DeflatedEntry("dir/second.txt", MakeTextLikeData(2000, 7)));
+  return zip;
+}
+
+}  // namespace
+
+TEST(EndRecordTest, ReachIsTheLargestCommentPlusTheRecord) {
+  TempDir dir;
+  CraftedZip zip = TwoEntries();
+  zip.comment = std::string(65535, 'c');
+  EXPECT_EQ(OpenCause(dir, zip.Build()), 0) << "signature exactly 65557 bytes before the end";
+  zip.trailer = "t";
+  EXPECT_EQ(OpenCause(dir, zip.Build()), CZipException::cdirNotFound);
+}
+
+TEST(EndRecordTest, TinyAndShortFiles) {
+  TempDir dir;
+  for (const char* bytes : {"", "P", "PK", "PK\x05"})
+    EXPECT_EQ(OpenCause(dir, bytes), CZipException::cdirNotFound) << "size " << strlen(bytes);
+  // A signature with fewer than 22 bytes after it is found but cannot be read.
+  EXPECT_EQ(OpenCause(dir, std::string("junkPK\x05\x06", 8) + std::string(17, '\0')),
+            CZipException::badZipFile);
+  EXPECT_EQ(OpenCause(dir, MakeRandomData(100000, 3).replace(0, 4, "PK\x05\x06")),
+            CZipException::cdirNotFound);
+}
+
+TEST(EndRecordTest, NearestSignatureWinsAndSeamsAreSearched) {
+  TempDir dir;
+  CraftedZip zip = TwoEntries();
+  // An empty end record after the real one hides it.
+  std::string empty;
+  PutLe32(empty, 0x06054B50);
+  empty += std::string(18, '\0');
+  zip.trailer = empty;
+  WriteFile(dir.Path("a.zip"), zip.Build());
+  ArchiveReader reader;
+  OpenArchive(reader, dir.Path("a.zip"));
+  EXPECT_EQ(reader.GetEntryCount(), 0u);
+  reader.Close();
+
+  // The signature straddles the first two 1024-byte search chunks.
+  zip.trailer = std::string(1026 - 22, 'x');
+  WriteFile(dir.Path("b.zip"), zip.Build());
+  ArchiveReader small;
+  small.SetBufferSizes(0, 0, 0);
+  EXPECT_EQ(small.centralDir.searchBufferSize, 1024);
+  small.Open(WPath(dir.Path("b.zip")));
+  EXPECT_EQ(small.GetEntryCount(), 2u);
+}
+
+TEST(EndRecordTest, DirectoryFiguresThatDisagreeAreDamage) {
+  TempDir dir;
+  CraftedZip zip = TwoEntries();
+  zip.entriesTotal = 0;
+  EXPECT_EQ(OpenCause(dir, zip.Build()), CZipException::badZipFile) << "size set, total 0";
+  zip = TwoEntries();
+  zip.directorySize = 0;
+  EXPECT_EQ(OpenCause(dir, zip.Build()), CZipException::badZipFile) << "total set, size 0";
+  zip = TwoEntries();
+  zip.directoryOffset = 0x7FFFFFFF;
+  EXPECT_EQ(OpenCause(dir, zip.Build()), CZipException::badZipFile) << "directory past end record";
+  zip = TwoEntries();
+  // Offset plus size wraps around 32 bits to a small value.
+  zip.directoryOffset = 0xFFFFFFF0u;
+  zip.directorySize = 0x20;
+  EXPECT_EQ(OpenCause(dir, zip.Build()), CZipException::badZipFile) << "wrapping directory end";
+  zip = TwoEntries();
+  zip.entriesTotal = 3;  // a third header would be read from the end record
+  EXPECT_EQ(OpenCause(dir, zip.Build()), CZipException::badZipFile);
+  zip = TwoEntries();
+  zip.commentLength = 40;  // the comment runs past the end of the file
+  EXPECT_EQ(OpenCause(dir, zip.Build()), CZipException::badZipFile);
+}
+
+TEST(EndRecordTest, ArchiveWithoutEntries) {
+  TempDir dir;
+  WriteFile(dir.Path("e.zip"), CraftedZip().Build());
+  ArchiveReader reader;
+  OpenArchive(reader, dir.Path("e.zip"));
+  EXPECT_FALSE(reader.IsClosed());
+  EXPECT_EQ(reader.GetEntryCount(), 0u);
+  EXPECT_EQ(reader.FindEntry(u"A11"), -1);
+}
+
+TEST(EndRecordTest, ArchiveAfterOtherDataIsFoundAtItsOffsets) {
+  TempDir dir;
+  CraftedZip zip = TwoEntries();
+  zip.prefix = MakeRandomData(140800, 9);
+  zip.entries[1].afterData = DataDescriptor(zip.entries[1].crc, zip.entries[1].compressedSize,
+                                            zip.entries[1].uncompressedSize, true);
+  zip.entries[1].flags = 8;
+  WriteFile(dir.Path("setup.bin"), zip.Build());
+  ArchiveReader reader;
+  OpenArchive(reader, dir.Path("setup.bin"));
+  EXPECT_EQ(reader.centralDir.bytesBeforeArchive, 140800u);
+  std::vector<std::string> stored = WalkEntries(reader);
+  EXPECT_EQ(stored[0], "hello");
+  EXPECT_EQ(stored[1], zip.entries[1].data);
+}
+
+TEST(CentralHeaderTest, VariablePartsThatCannotBeReadWholeAreDamage) {
+  TempDir dir;
+  CraftedZip zip = TwoEntries();
+  std::string bytes = zip.BuildAndLayout();
+  // The last header's name, extra field or comment claims to run past the
+  // end of the file.
+  const uint32_t lastHeader = zip.endOffset - 46 - 14;  // "dir/second.txt"
+  for (uint32_t field : {28u, 30u, 32u}) {
+    std::string damaged = bytes;
+    damaged[lastHeader + field] = '\xff';
+    damaged[lastHeader + field + 1] = '\x7f';
+    EXPECT_EQ(OpenCause(dir, damaged), CZipException::badZipFile) << "length at " << field;
+  }
+  std::string wrongSignature = bytes;
+  wrongSignature[lastHeader + 2] = 3;
+  EXPECT_EQ(OpenCause(dir, wrongSignature), CZipException::badZipFile);
+}
+
+TEST(CentralHeaderTest, FieldsNamesAndSeparators) {
+  TempDir dir;
+  CraftedZip zip;
+  CraftedEntry e = StoredEntry("dir/sub/\x81" "ber \x84.txt", "data");
+  e.externalAttributes = 0x10 << 16;  // a directory bit in the upper half only
+  e.extra = "XYZW";
+  e.comment = "entry comment";
+  e.versionMadeBy = 0x0314;
+  e.dosDate = 0x5A6B;
+  e.dosTime = 0x7BCD;
+  zip.entries.push_back(e);
+  zip.comment = "archive comment";
+  WriteFile(dir.Path("n.zip"), zip.Build());
+  ArchiveReader reader;
+  OpenArchive(reader, dir.Path("n.zip"));
+  const EntryRecord& r = *reader.GetEntry(0);
+  // OEM 0x81 (u umlaut) and 0x84 (a umlaut) become their ANSI bytes, "/"
+  // becomes "\", the length stays.
+  ASSERT_EQ(r.name.size, e.name.size());
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(r.name.data), r.name.size),
+            "dir\\sub\\\xFC" "ber \xE4.txt");
+  EXPECT_EQ(r.GetNameWide(), u"dir\\sub\\\u00FCber \u00E4.txt");
+  EXPECT_FALSE(r.IsDirectory());
+  EXPECT_EQ(r.versionMadeBy, 0x0314);
+  EXPECT_EQ(r.modificationDate, 0x5A6B);
+  EXPECT_EQ(r.modificationTime, 0x7BCD);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(r.extraField.data), r.extraField.size), "XYZW");
+  EXPECT_EQ(r.comment.size, 13u);
+  EXPECT_EQ(reader.centralDir.comment.size, 15u);
+  EXPECT_EQ(reader.FindEntry(u"DIR\\SUB\\\u00FCBER \u00E4.TXT"), 0);
+  EXPECT_EQ(reader.FindEntry(u"dir/sub/\u00FCber \u00E4.txt"), -1);
+}
+
+TEST(NameIndexTest, DuplicatesAndCase) {
+  TempDir dir;
+  CraftedZip zip;
+  zip.entries.push_back(StoredEntry("A11", "upper"));
+  zip.entries.push_back(StoredEntry("a11", "lower"));
+  WriteFile(dir.Path("d.zip"), zip.Build());
+  ArchiveReader reader;
+  OpenArchive(reader, dir.Path("d.zip"));
+  EXPECT_EQ(reader.FindEntry(u"a11", true), 1);
+  EXPECT_EQ(reader.FindEntry(u"A11", true), 0);
+  EXPECT_EQ(reader.FindEntry(u"A11", false), 0);
+  EXPECT_EQ(reader.FindEntry(u"a1", false), -1);
+
+  zip.entries[1].name = "A11";
+  WriteFile(dir.Path("e.zip"), zip.Build());
+  ArchiveReader same;
+  OpenArchive(same, dir.Path("e.zip"));
+  EXPECT_EQ(same.FindEntry(u"A11"), 1) << "the later of two equal names";
+}
+
+TEST(NameIndexTest, ManyEntriesAreAllFound) {
+  TempDir dir;
+  CraftedZip zip;
+  char name[32];
+  for (int i = 4999; i >= 0; --i) {
+    std::snprintf(name, sizeof name, "DIR%02d/FILE%04d.DAT", i % 37, i);
+    zip.entries.push_back(StoredEntry(name, ""));
+  }
+  WriteFile(dir.Path("m.zip"), zip.Build());
+  ArchiveReader reader;
+  OpenArchive(reader, dir.Path("m.zip"));
+  for (int i = 0; i < 5000; ++i) {
+    std::snprintf(name, sizeof name, "dir%02d\\file%04d.dat", i % 37, i);
+    ASSERT_EQ(reader.FindEntry(plat::W(name)), 4999 - i) << name;
+  }
+  // The index survives a close and is rebuilt at once on the next open.
+  reader.Close();
+  EXPECT_EQ(reader.FindEntry(u"DIR00\\FILE0000.DAT"), -1);
+  OpenArchive(reader, dir.Path("m.zip"));
+  EXPECT_EQ(reader.centralDir.nameIndex.size(), 5000u);
+  reader.EnableNameIndex(false);
+  EXPECT_TRUE(reader.centralDir.nameIndex.empty());
+}
+
+TEST(ArchiveObjectTest, OpenCloseAndOptions) {
+  TempDir dir;
+  WriteFile(dir.Path("a.zip"), TwoEntries().Build());
+  WriteFile(dir.Path("b.zip"), CraftedZip().Build());
+  ArchiveReader reader;
+  EXPECT_TRUE(reader.IsClosed());
+  EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
+  reader.Close();  // closed: nothing happens
+  EXPECT_TRUE(reader.SetPassword(u"before"));
+  reader.SetBufferSizes(1023, 65535, 0);
+  EXPECT_EQ(reader.storage.writeBufferSize, 1024u);
+  EXPECT_EQ(reader.decode.readBufferSize, 65535u);
+  OpenArchive(reader, dir.Path("a.zip"));
+  EXPECT_EQ(reader.password.size, 0u) << "a password set before Open is forgotten";
+
+  reader.Open(WPath(dir.Path("b.zip")));  // already open: ignored
+  EXPECT_EQ(reader.GetEntryCount(), 2u);
+  reader.SetBufferSizes(2048, 2048, 2048);
+  EXPECT_EQ(reader.decode.readBufferSize, 16384u) << "no option changes while open";
+
+  EXPECT_TRUE(reader.SetPassword(u"secret"));
+  EXPECT_EQ(reader.password.size, 6u);
+  reader.entryState = -1;
+  EXPECT_FALSE(reader.SetPassword(u"other"));
+  EXPECT_EQ(reader.password.size, 6u);
+  reader.entryState = 0;
+  EXPECT_FALSE(reader.SetPassword(u"s\u00E9cret")) << "a byte above 127";
+  EXPECT_EQ(reader.password.size, 0u);
+  EXPECT_TRUE(reader.SetPassword(u""));
+  EXPECT_TRUE(reader.SetPassword(nullptr));
+
+  // Errors carry the archive's path while it is open, none once closed.
+  try {
+    reader.RaiseError(-102);
+  } catch (const CZipException& e) {
+    EXPECT_EQ(e.m_szFileName, WPath(dir.Path("a.zip")));
+    EXPECT_EQ(e.m_iCause, CZipException::badCrc);
+  }
+  EXPECT_NO_THROW(reader.CheckInflateResult(Z_OK));
+  EXPECT_NO_THROW(reader.CheckInflateResult(Z_NEED_DICT));
+  EXPECT_EQ(ZipCauseOf([&] { reader.CheckInflateResult(Z_DATA_ERROR); }), CZipException::dataError);
+
+  reader.Close();
+  EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
+  EXPECT_EQ(reader.GetEntryCount(), 0u);
+  try {
+    reader.RaiseError(-101);
+  } catch (const CZipException& e) {
+    EXPECT_TRUE(e.m_szFileName.empty());
+  }
+  OpenArchive(reader, dir.Path("b.zip"));
+  EXPECT_EQ(reader.GetEntryCount(), 0u);
+}
+
+TEST(ArchiveObjectTest, CloseAfterErrorGivesTheInflaterMemoryBack) {
+  TempDir dir;
+  WriteFile(dir.Path("a.zip"), TwoEntries().Build());
+  ArchiveReader reader;
+  OpenArchive(reader, dir.Path("a.zip"));
+  reader.decode.stream.opaque = &reader.allocations;
+  ASSERT_EQ(inflateInit2(&reader.decode.stream, -15), Z_OK);
+  reader.decode.readBuffer.Allocate(reader.decode.readBufferSize, false);
+  reader.entryState = -1;
+  reader.decode.uncompressedLeft = 0;
+  reader.decode.runningCrc = 0xBAD;  // no verdict may be given
+  EXPECT_NO_THROW(reader.Close(true));
+  EXPECT_TRUE(reader.allocations.empty());
+  EXPECT_EQ(reader.decode.readBuffer.size, 0u);
+  EXPECT_EQ(reader.entryState, 0);
+  EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
+}
+
+TEST(ArchiveObjectTest, FailedOpenLeavesNoArchiveOpen) {
+  TempDir dir;
+  ArchiveReader reader;
+  try {
+    OpenArchive(reader, dir.Path("missing.zip"));
+    FAIL() << "opened a missing file";
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
+  }
+  EXPECT_TRUE(reader.IsClosed());
+  // A failed open can be followed by a good one on the same object.
+  WriteFile(dir.Path("bad.zip"), "not an archive at all");
+  EXPECT_EQ(ZipCauseOf([&] { OpenArchive(reader, dir.Path("bad.zip")); }),
+            CZipException::cdirNotFound);
+  WriteFile(dir.Path("good.zip"), TwoEntries().Build());
+  OpenArchive(reader, dir.Path("good.zip"));
+  EXPECT_EQ(reader.GetEntryCount(), 2u);
+}

@@ -1,0 +1,143 @@
+// ByteBlock, the error mapping, the inflater's allocation register and the
+// path functions.
+#include <gtest/gtest.h>
+#include <cstring>
+#include <filesystem>
+#include "reader_test_util.h"
+#include "upk4/decode_state.h"
+
+using namespace upktest;
+
+TEST(ByteBlockTest, AllocateKeepsOrReplacesAsSizeDecides) {
+  ByteBlock b;
+  EXPECT_EQ(b.Allocate(0, true), nullptr);
+  EXPECT_EQ(b.size, 0u);
+
+  uint8_t* first = b.Allocate(8, true);
+  ASSERT_NE(first, nullptr);
+  std::memcpy(first, "abcdefgh", 8);
+  // Same size without zeroing: same block, same bytes.
+  EXPECT_EQ(b.Allocate(8, false), first);
+  EXPECT_EQ(std::memcmp(b.data, "abcdefgh", 8), 0);
+  // Same size with zeroing: same block, cleared.
+  EXPECT_EQ(b.Allocate(8, true), first);
+  EXPECT_EQ(b.data[0], 0);
+  EXPECT_EQ(b.data[7], 0);
+
+  b.Allocate(0, false);
+  EXPECT_EQ(b.data, nullptr);
+  EXPECT_EQ(b.size, 0u);
+}
+
+TEST(ByteBlockTest, CopyAssignmentIsDeepAndHandlesEmptyAndSelf) {
+  ByteBlock a(4, false);
+  std::memcpy(a.data, "wxyz", 4);
+  ByteBlock b;
+  b = a;
+  ASSERT_EQ(b.size, 4u);
+  EXPECT_NE(b.data, a.data);
+  EXPECT_EQ(std::memcmp(b.data, "wxyz", 4), 0);
+
+  ByteBlock& self = b;
+  b = self;
+  ASSERT_EQ(b.size, 4u);
+  EXPECT_EQ(std::memcmp(b.data, "wxyz", 4), 0);
+
+  b = ByteBlock();
+  EXPECT_EQ(b.size, 0u);
+  EXPECT_EQ(b.data, nullptr);
+}
+
+TEST(ZipErrorTest, MapErrorCodeTable) {
+  const std::pair<int32_t, int32_t> table[] = {
+      {1, 2},     {2, 3},     {-1, 4},    {-2, 5},    {-3, 6},    {-4, 7},    {-5, 8},
+      {-6, 9},    {-101, 10}, {-102, 11}, {-103, 12}, {-104, 13}, {-105, 14}, {-106, 15},
+      {-107, 16}, {-108, 17}, {-109, 18}, {0, 1},     {3, 1},     {10, 1},    {-7, 1},
+      {-100, 1},  {-110, 1}};
+  for (auto [code, cause] : table) EXPECT_EQ(MapErrorCode(code), cause) << "code " << code;
+}
+
+TEST(ZipErrorTest, RaiseZipErrorThrowsCauseAndFileName) {
+  try {
+    RaiseZipError(-109, u"\\tmp\\a.zip");
+    FAIL() << "nothing thrown";
+  } catch (const CException& e) {
+    const auto* zip = dynamic_cast<const CZipException*>(&e);
+    ASSERT_NE(zip, nullptr);
+    EXPECT_EQ(zip->m_iCause, CZipException::cdirNotFound);
+    EXPECT_EQ(zip->m_szFileName, u"\\tmp\\a.zip");
+    EXPECT_FALSE(zip->GetErrorMessage().empty());
+  }
+}
+
+TEST(AllocationRegisterTest, BlocksAreListedWhileHeldAndFreedOnRequest) {
+  AllocationRegister blocks;
+  void* a = RegisterAwareAlloc(&blocks, 10, 100);
+  void* b = RegisterAwareAlloc(&blocks, 1, 16);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(blocks.size(), 2u);
+  RegisterAwareFree(&blocks, a);
+  EXPECT_EQ(blocks, AllocationRegister{b});
+
+  // A block the register does not list is freed and leaves it alone.
+  void* stray = RegisterAwareAlloc(nullptr, 4, 4);
+  RegisterAwareFree(&blocks, stray);
+  EXPECT_EQ(blocks.size(), 1u);
+
+  FreeRegisteredBlocks(blocks);
+  EXPECT_TRUE(blocks.empty());
+}
+
+TEST(AllocationRegisterTest, InflaterEndedNormallyLeavesRegisterEmpty) {
+  ArchiveReader reader;
+  reader.decode.stream.opaque = &reader.allocations;
+  ASSERT_EQ(inflateInit2(&reader.decode.stream, -15), Z_OK);
+  EXPECT_FALSE(reader.allocations.empty());
+  inflateEnd(&reader.decode.stream);
+  EXPECT_TRUE(reader.allocations.empty());
+  // After an error the register gives everything back (checked by ASan).
+  ASSERT_EQ(inflateInit2(&reader.decode.stream, -15), Z_OK);
+  reader.FreeRegisteredAllocations();
+  EXPECT_TRUE(reader.allocations.empty());
+}
+
+TEST(PathFunctionsTest, SplittingLikeTheRuntime) {
+  EXPECT_EQ(GetDirectoryPart(u"C:\\dir\\sub\\file.ext"), u"C:\\dir\\sub\\");
+  EXPECT_EQ(GetFileNamePart(u"C:\\dir\\file.tar.gz"), u"file.tar.gz");
+  EXPECT_EQ(GetDrivePart(u"C:\\dir\\file"), u"C:");
+  EXPECT_EQ(GetDrivePart(u"\\tmp\\file"), u"");
+  EXPECT_EQ(GetPathWithoutDrive(u"C:\\\\dir\\file.txt"), u"dir\\file.txt");
+  EXPECT_EQ(GetDirectoryPart(u"file.zip"), u"");
+  EXPECT_EQ(GetDirectoryPart(u"/tmp/x/a.zip"), u"/tmp/x/");
+  PathParts p = SplitPath(u"C:\\dir.d\\name");
+  EXPECT_EQ(p.directory, u"\\dir.d\\");
+  EXPECT_EQ(p.name, u"name");
+  EXPECT_EQ(p.extension, u"");
+  EXPECT_EQ(SplitPath(plat::WString(300, u'n')).name.size(), 255u);
+}
+
+TEST(PathFunctionsTest, VolumeNamePatternKeepsConversionsOfTheFileName) {
+  SetVolumeNamePattern(u"\\some\\dir\\data%d.zip");
+  EXPECT_EQ(GetVolumeNamePattern(), u"data%d.zip");
+  SetVolumeNamePattern(u"Setup (100%).exe");
+  EXPECT_EQ(GetVolumeNamePattern(), u"Setup (100%).exe");
+}
+
+TEST(PathFunctionsTest, CreateDirectoryTreeAndProbePath) {
+  TempDir dir;
+  const plat::WString base = WPath(dir.path());
+  EXPECT_EQ(ProbePath(base), -1);
+  EXPECT_EQ(ProbePath(u"\\"), -1);
+  EXPECT_EQ(ProbePath(base + u"\\missing"), 0);
+  WriteFile(dir.Path("file"), "x");
+  EXPECT_EQ(ProbePath(base + u"\\file"), 1);
+
+  EXPECT_TRUE(CreateDirectoryTree(base + u"\\one\\two\\"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.Path("one/two")));
+  EXPECT_TRUE(CreateDirectoryTree(base + u"\\one\\two"));  // exists already
+  EXPECT_TRUE(CreateDirectoryTree(u"C:"));
+  EXPECT_TRUE(CreateDirectoryTree(u"C:\\"));
+  EXPECT_FALSE(std::filesystem::exists("C:"));
+  // A file in the way cannot become a directory.
+  EXPECT_FALSE(CreateDirectoryTree(base + u"\\file\\below"));
+}

@@ -1,0 +1,138 @@
+// Storage over a split archive made by zip -s, its volumes renamed into the
+// name pattern, and volume requests that a single file cannot answer.
+#include <gtest/gtest.h>
+#include <filesystem>
+#include "reader_test_util.h"
+#include "zip_writers.h"
+
+using namespace upktest;
+
+namespace {
+
+std::vector<ZipInput> SplitInputs() {
+  return {{"one.bin", MakeRandomData(90000, 11)},
+          {"sub/", ""},
+          {"sub/two.txt", MakeTextLikeData(50000, 12)},
+          {"sub/empty", ""},
+          {"three.bin", MakeRandomData(70000, 13)}};
+}
+
+class SplitArchiveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    volumes = MakeSplitZipInfoZip(dir, "data", SplitInputs(), ZipMethod::stored, "64k");
+    ASSERT_GE(volumes.size(), 3u);
+    OpenArchive(reader, volumes.back());
+    ASSERT_EQ(GetVolumeNamePattern(), u"data1.zip");
+    // The pattern the package builder gives a split archive.
+    SetVolumeNamePattern(u"data%d.zip");
+  }
+
+  TempDir dir;
+  std::vector<std::string> volumes;
+  ArchiveReader reader;
+};
+
+}  // namespace
+
+TEST_F(SplitArchiveTest, EntriesAndStoredDataMatchTheInputs) {
+  EXPECT_EQ(reader.storage.IsMultiVolume(), -1);
+  EXPECT_EQ(reader.storage.lastVolume, static_cast<int32_t>(volumes.size()) - 1);
+  EXPECT_EQ(reader.centralDir.bytesBeforeArchive, 0u);
+  std::vector<ZipInput> inputs = SplitInputs();
+  ASSERT_EQ(reader.GetEntryCount(), inputs.size());
+  std::vector<std::string> stored = WalkEntries(reader);
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const EntryRecord& e = *reader.GetEntry(i);
+    EXPECT_EQ(ListedName(e), inputs[i].name);
+    EXPECT_EQ(e.uncompressedSize, inputs[i].data.size());
+    EXPECT_EQ(e.crc32, Crc32(inputs[i].data));
+    EXPECT_EQ(stored[i], inputs[i].data) << inputs[i].name;
+  }
+  EXPECT_GT(reader.GetEntry(4)->diskNumberStart, 0);
+  EXPECT_EQ(reader.FindEntry(u"SUB\\TWO.TXT"), 2);
+}
+
+TEST_F(SplitArchiveTest, ReadsAcrossVolumeBoundaries) {
+  std::string all;
+  for (const std::string& v : volumes) all += ReadFile(v);
+  const uint64_t firstLength = std::filesystem::file_size(volumes[0]);
+
+  reader.storage.ChangeVolume(0);
+  EXPECT_EQ(reader.storage.currentFile->GetFilePath(), WPath(volumes[0]));
+  // A whole record may not straddle two volumes ...
+  reader.storage.currentFile->Seek(-10, CFile::end);
+  char buffer[46];
+  EXPECT_EQ(ZipCauseOf([&] { reader.storage.Read(buffer, 46, true); }), CZipException::badZipFile);
+  // ... entry data may: it continues at the start of the next volume.
+  EXPECT_EQ(reader.storage.GetCurrentVolume(), 0);
+  reader.storage.ChangeVolume(0);  // the volume in use: not reopened
+  EXPECT_EQ(reader.storage.currentFile->GetPosition(), firstLength);
+  reader.storage.currentFile->Seek(-10, CFile::end);
+  EXPECT_EQ(reader.storage.Read(buffer, 46, false), 46u);
+  EXPECT_EQ(std::string(buffer, 46), all.substr(firstLength - 10, 46));
+  EXPECT_EQ(reader.storage.GetCurrentVolume(), 1);
+
+  // A read that starts at the very end of a volume moves on first, even for
+  // a whole record.
+  reader.storage.ChangeVolume(0);
+  reader.storage.currentFile->Seek(0, CFile::end);
+  EXPECT_EQ(reader.storage.Read(buffer, 30, true), 30u);
+  EXPECT_EQ(std::string(buffer, 30), all.substr(firstLength, 30));
+  EXPECT_EQ(reader.storage.Read(buffer, 0, true), 0u);
+
+  // The end of the last volume is the end of the archive.
+  reader.storage.ChangeVolume(reader.storage.lastVolume);
+  reader.storage.currentFile->Seek(0, CFile::end);
+  EXPECT_THROW(reader.storage.Read(buffer, 4, false), CFileException);
+}
+
+TEST_F(SplitArchiveTest, VolumeNamesComeFromThePattern) {
+  reader.storage.ChangeVolume(1);
+  EXPECT_EQ(GetFileNamePart(reader.storage.VolumeFileName(false)), u"data3.zip");
+  EXPECT_EQ(GetDirectoryPart(reader.storage.VolumeFileName(false)), GetDirectoryPart(WPath(volumes[0])));
+  EXPECT_EQ(reader.storage.VolumeFileName(true), WPath(volumes.back()));
+  // Only integer conversions are formatted; anything else stays literal.
+  SetVolumeNamePattern(u"v%s%n%d.zip");
+  EXPECT_EQ(GetFileNamePart(reader.storage.VolumeFileName(false)), u"v%s%n3.zip");
+  SetVolumeNamePattern(u"fixed.zip");
+  EXPECT_EQ(GetFileNamePart(reader.storage.VolumeFileName(false)), u"fixed.zip");
+}
+
+TEST(SingleFileVolumeTest, OtherVolumesOfASingleFileAreDamage) {
+  TempDir dir;
+  CraftedZip zip;
+  zip.entries.push_back(StoredEntry("a", "b"));
+  zip.directoryVolume = 1;  // the end record's own volume is 0
+  EXPECT_EQ(OpenCause(dir, zip.Build()), CZipException::badZipFile);
+
+  zip.directoryVolume.reset();
+  WriteFile(dir.Path("s.zip"), zip.Build());
+  ArchiveReader reader;
+  OpenArchive(reader, dir.Path("s.zip"));
+  EXPECT_EQ(reader.storage.IsMultiVolume(), 0);
+  EXPECT_NO_THROW(reader.storage.ChangeVolume(0));
+  EXPECT_EQ(ZipCauseOf([&] { reader.storage.ChangeVolume(1); }), CZipException::badZipFile);
+  EXPECT_EQ(reader.storage.GetCurrentVolume(), 0);
+  // A single file never looks for another volume at its end.
+  reader.storage.currentFile->Seek(-2, CFile::end);
+  char buffer[8];
+  EXPECT_EQ(ZipCauseOf([&] { reader.storage.Read(buffer, 8, false); }), CZipException::badZipFile);
+}
+
+TEST(SingleFileVolumeTest, EndRecordOfAnotherVolumeMakesASplitArchive) {
+  TempDir dir;
+  CraftedZip zip;
+  zip.entries.push_back(StoredEntry("a", "b"));
+  zip.thisVolume = 1;
+  zip.directoryVolume = 1;
+  WriteFile(dir.Path("x1.zip"), zip.Build());
+  ArchiveReader reader;
+  OpenArchive(reader, dir.Path("x1.zip"));
+  SetVolumeNamePattern(u"x%d.zip");
+  EXPECT_EQ(reader.storage.IsMultiVolume(), -1);
+  EXPECT_EQ(reader.storage.GetCurrentVolume(), 1);
+  EXPECT_EQ(reader.storage.writeBuffer.size, 0u);
+  // Entry "a" starts on volume 0, named x2.zip, which does not exist.
+  EXPECT_THROW(reader.centralDir.SeekEntry(0), CFileException);
+}
