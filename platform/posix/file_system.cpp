@@ -45,10 +45,13 @@ std::string LastNativeComponent(const std::string& native) {
 
 // Removes what the copy left behind when it failed half-way, keeping the
 // copy's error as the last error.
+// Only a regular file is removed: a device named as the target stays.
 void DiscardPartialCopy(int fd, const std::string& target) {
   uint32_t error = GetLastError();
+  struct stat st{};
+  bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   ::close(fd);
-  ::unlink(target.c_str());
+  if (regular) ::unlink(target.c_str());
   SetLastError(error);
 }
 
@@ -235,13 +238,18 @@ bool CopyFile(WStringView from, WStringView to, bool failIfExists) {
     }
   }
   ::close(in);
-  // CopyFile keeps the attributes and the last-write time.
-  ::fchmod(out, st.st_mode & 0777);
-  struct timespec times[2] = {st.st_atim, st.st_mtim};
-  ::futimens(out, times);
+  // CopyFile keeps the attributes and the last-write time (of a file, not
+  // of a device it was asked to write to).
+  struct stat copied{};
+  bool regular = ::fstat(out, &copied) == 0 && S_ISREG(copied.st_mode);
+  if (regular) {
+    ::fchmod(out, st.st_mode & 0777);
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(out, times);
+  }
   if (::close(out) != 0) {
     SetLastErrorFromErrno(errno);
-    ::unlink(target.c_str());
+    if (regular) ::unlink(target.c_str());
     return false;
   }
   return true;

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include "framework/file.h"
+#include "platform/file_system.h"
+#include "platform/last_error.h"
+#include "platform_test_util.h"
+
+using ptest::TempDir;
+
+TEST(CFile, MissingFileFillsTheErrorRecord) {
+  TempDir dir;
+  CFile file;
+  CFileException error;
+  EXPECT_FALSE(file.Open(dir.win("missing.bin"), CFile::modeRead | CFile::shareDenyNone, &error));
+  EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+  EXPECT_EQ(error.m_lOsError, 2);
+  EXPECT_EQ(error.m_strFileName, dir.win("missing.bin"));
+  EXPECT_NE(error.GetErrorMessage().find(dir.win("missing.bin")), plat::WString::npos);
+
+  EXPECT_FALSE(file.Open(dir.win("no\\missing.bin"), CFile::modeRead, &error));
+  EXPECT_EQ(error.m_cause, CFileException::badPath);
+  EXPECT_FALSE(file.Open(dir.win(), CFile::modeRead, &error));  // a directory
+  EXPECT_EQ(error.m_cause, CFileException::accessDenied);
+  EXPECT_FALSE(file.IsOpen());
+}
+
+TEST(CFile, RelativeNamesAreStoredAsFullPaths) {
+  TempDir dir;
+  std::optional<plat::WString> before = plat::GetCurrentDirectory();
+  ASSERT_TRUE(plat::SetCurrentDirectory(dir.win()));
+  CFile file;
+  ASSERT_TRUE(file.Open(u"new.bin", CFile::modeCreate | CFile::modeWrite));
+  plat::WString expected =
+      plat::FromNativePath(std::filesystem::canonical(dir.native()).string()) + u"\\new.bin";
+  EXPECT_EQ(file.GetFilePath(), expected);
+  file.Close();
+  plat::SetCurrentDirectory(*before);
+}
+
+TEST(CFile, WriteReadSeekAndTruncation) {
+  TempDir dir;
+  {
+    CFile file;
+    ASSERT_TRUE(file.Open(dir.win("data.bin"), CFile::modeCreate | CFile::modeReadWrite));
+    file.Write("hello world", 11);
+    EXPECT_EQ(file.GetLength(), 11u);
+    EXPECT_EQ(file.Seek(6, CFile::begin), 6u);
+    char buffer[16] = {};
+    EXPECT_EQ(file.Read(buffer, sizeof buffer), 5u);  // short only at the end
+    EXPECT_EQ(std::string(buffer, 5), "world");
+    EXPECT_EQ(file.Read(buffer, sizeof buffer), 0u);
+    EXPECT_EQ(file.Seek(-5, CFile::end), 6u);
+    EXPECT_EQ(file.GetPosition(), 6u);
+    EXPECT_THROW(file.Seek(-100, CFile::current), CFileException);
+    try {
+      file.Seek(-1, CFile::begin);
+      ADD_FAILURE();
+    } catch (const CFileException& e) {
+      EXPECT_EQ(e.m_cause, CFileException::badSeek);
+    }
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+  }
+  {
+    CFile file;  // modeNoTruncate keeps the data
+    ASSERT_TRUE(file.Open(dir.win("DATA.BIN"), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite));
+    EXPECT_EQ(file.GetLength(), 11u);
+  }
+  {
+    CFile file;  // plain modeCreate truncates
+    ASSERT_TRUE(file.Open(dir.win("data.bin"), CFile::modeCreate | CFile::modeWrite));
+    EXPECT_EQ(file.GetLength(), 0u);
+  }
+}
+
+TEST(CFile, ReadOnlyFileRefusesWriting) {
+  TempDir dir;
+  ptest::WriteText(dir.native("ro.bin"), "x");
+  ASSERT_TRUE(plat::SetFileAttributes(dir.win("ro.bin"), plat::FILE_ATTRIBUTE_READONLY));
+  CFile file;
+  CFileException error;
+  EXPECT_FALSE(file.Open(dir.win("ro.bin"), CFile::modeCreate | CFile::modeWrite, &error));
+  EXPECT_EQ(error.m_cause, CFileException::accessDenied);
+  EXPECT_TRUE(file.Open(dir.win("ro.bin"), CFile::modeRead));
+  EXPECT_EQ(ptest::ReadText(dir.native("ro.bin")), "x");
+}
+
+TEST(CFile, DiskFullIsThrownAsDiskFull) {
+  CFile file;
+  ASSERT_TRUE(file.Open(u"\\dev\\full", CFile::modeWrite));
+  std::string block(4096, 'x');
+  try {
+    file.Write(block.data(), static_cast<uint32_t>(block.size()));
+    ADD_FAILURE() << "write to a full device succeeded";
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.m_cause, CFileException::diskFull);
+    EXPECT_EQ(e.m_lOsError, 112);
+    EXPECT_EQ(e.m_strFileName, u"\\dev\\full");
+  }
+  file.Abort();
+  EXPECT_FALSE(file.IsOpen());
+}
+
+TEST(CFile, ClosedFileThrowsInsteadOfCrashing) {
+  CFile file;
+  char c;
+  EXPECT_THROW(file.Read(&c, 1), CFileException);
+  EXPECT_THROW(file.Write(&c, 1), CFileException);
+  EXPECT_NO_THROW(file.Close());
+  EXPECT_NO_THROW(file.Abort());
+}
+
+TEST(CFile, SetFileTimesThrowsForAMissingFile) {
+  TempDir dir;
+  ptest::WriteText(dir.native("t"), "x");
+  CFile::SetFileTimes(dir.win("T"), 0, 1100000000, 1200000000);
+  EXPECT_EQ(plat::FindFile(dir.win("t"))->lastWrite, 1200000000);
+  try {
+    CFile::SetFileTimes(dir.win("gone"), 0, 1, 1);
+    ADD_FAILURE();
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
+    EXPECT_EQ(e.m_strFileName, dir.win("gone"));
+  }
+}
+
+TEST(CFileException, CausesOfWin32Errors) {
+  EXPECT_EQ(CFileException::OsErrorToException(2), CFileException::fileNotFound);
+  EXPECT_EQ(CFileException::OsErrorToException(3), CFileException::badPath);
+  EXPECT_EQ(CFileException::OsErrorToException(4), CFileException::tooManyOpenFiles);
+  EXPECT_EQ(CFileException::OsErrorToException(5), CFileException::accessDenied);
+  EXPECT_EQ(CFileException::OsErrorToException(6), CFileException::invalidFile);
+  EXPECT_EQ(CFileException::OsErrorToException(16), CFileException::removeCurrentDir);
+  EXPECT_EQ(CFileException::OsErrorToException(18), CFileException::directoryFull);
+  EXPECT_EQ(CFileException::OsErrorToException(25), CFileException::badSeek);
+  EXPECT_EQ(CFileException::OsErrorToException(30), CFileException::hardIO);
+  EXPECT_EQ(CFileException::OsErrorToException(32), CFileException::sharingViolation);
+  EXPECT_EQ(CFileException::OsErrorToException(33), CFileException::lockViolation);
+  EXPECT_EQ(CFileException::OsErrorToException(38), CFileException::endOfFile);
+  EXPECT_EQ(CFileException::OsErrorToException(39), CFileException::diskFull);
+  EXPECT_EQ(CFileException::OsErrorToException(112), CFileException::diskFull);
+  EXPECT_EQ(CFileException::OsErrorToException(1234), CFileException::genericException);
+}

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/file_system.h"
+#include "platform/native_path.h"
+#include "platform_test_util.h"
+
+using namespace plat;
+using ptest::TempDir;
+
+TEST(NativePath, SeparatorsAndEncodingBothWays) {
+  EXPECT_EQ(ToNativePath(u"\\tmp\\a/b\\\u00E9"), "/tmp/a/b/\xC3\xA9");
+  EXPECT_EQ(FromNativePath("/tmp/a/\xC3\xA9"), u"\\tmp\\a\\\u00E9");
+}
+
+TEST(NativePath, ExactPathIsKept) {
+  TempDir dir;
+  ptest::WriteText(dir.native("Data.bin"), "x");
+  ptest::WriteText(dir.native("data.bin"), "y");
+  EXPECT_EQ(ResolveNativePath(dir.win("Data.bin")), dir.native("Data.bin"));
+  EXPECT_EQ(ResolveNativePath(dir.win("data.bin")), dir.native("data.bin"));
+}
+
+TEST(NativePath, ComponentsResolveWithoutRegardToCase) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.native("Sub Dir/inner"));
+  ptest::WriteText(dir.native("Sub Dir/inner/upk2.dll"), "x");
+  ptest::WriteText(dir.native("Sub Dir/\xC3\xA4rger.txt"), "x");  // "ärger"
+  EXPECT_EQ(ResolveNativePath(dir.win("SUB DIR\\Inner\\Upk2.DLL")),
+            dir.native("Sub Dir/inner/upk2.dll"));
+  // Latin letters of the ANSI code page fold too.
+  EXPECT_EQ(ResolveNativePath(dir.win("sub dir\\\xC3\x84RGER.TXT")),
+            dir.native("Sub Dir/\xC3\xA4rger.txt"));
+}
+
+TEST(NativePath, MissingComponentsAreKeptAsGiven) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.native("Existing"));
+  EXPECT_EQ(ResolveNativePath(dir.win("EXISTING\\New\\File.TXT")),
+            dir.native("Existing/New/File.TXT"));
+}
+
+TEST(NativePath, SeveralCaseMatchesPickTheSmallestName) {
+  TempDir dir;
+  ptest::WriteText(dir.native("readme"), "1");
+  ptest::WriteText(dir.native("README"), "2");
+  EXPECT_EQ(ResolveNativePath(dir.win("ReadMe")), dir.native("README"));
+}
+
+TEST(NativePath, TempPathFollowsTmpdir) {
+  const char* saved = std::getenv("TMPDIR");
+  std::string old = saved ? saved : "";
+  ::setenv("TMPDIR", "/var/tmp/upk x", 1);
+  EXPECT_EQ(GetTempPath(), u"\\var\\tmp\\upk x\\");
+  ::setenv("TMPDIR", "/var/tmp/", 1);
+  EXPECT_EQ(GetTempPath(), u"\\var\\tmp\\");
+  ::setenv("TMPDIR", "", 1);
+  EXPECT_EQ(GetTempPath(), u"\\tmp\\");
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(GetTempPath(), u"\\tmp\\");
+  if (saved) ::setenv("TMPDIR", old.c_str(), 1);
+}
+
+TEST(NativePath, CurrentDirectoryAndModuleNameAreWindowsForm) {
+  TempDir dir;
+  std::optional<WString> before = GetCurrentDirectory();
+  ASSERT_TRUE(before);
+  ASSERT_TRUE(SetCurrentDirectory(dir.win()));
+  EXPECT_EQ(*GetCurrentDirectory(), FromNativePath(std::filesystem::canonical(dir.native()).string()));
+  EXPECT_TRUE(SetCurrentDirectory(*before));
+
+  WString self = GetModuleFileName();
+  ASSERT_FALSE(self.empty());
+  EXPECT_EQ(self[0], u'\\');
+  EXPECT_NE(self.find(u"platform_tests"), WString::npos);
+  // An address inside this program names the same file.
+  static int marker;
+  EXPECT_EQ(GetModuleFileName(&marker), self);
+}
