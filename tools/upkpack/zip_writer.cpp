@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "pack_error.h"
+#include "pkware_encryption.h"
 
 namespace upkpack {
 
@@ -79,6 +80,78 @@ void Check(int result, const std::string& what) {
   if (result != ZIP_OK) throw PackError(what + " (minizip error " + std::to_string(result) + ")");
 }
 
+// Raw deflate (no zlib header), as entries carry it.
+class RawDeflater {
+ public:
+  RawDeflater() {
+    if (deflateInit2(&m_stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                     Z_DEFAULT_STRATEGY) != Z_OK) {
+      throw PackError("cannot start deflate");
+    }
+  }
+  ~RawDeflater() { deflateEnd(&m_stream); }
+  RawDeflater(const RawDeflater&) = delete;
+  RawDeflater& operator=(const RawDeflater&) = delete;
+
+  // Compresses the input and hands every piece of output to sink.
+  template <typename Sink>
+  void Feed(const char* data, size_t count, bool last, Sink&& sink) {
+    m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    m_stream.avail_in = static_cast<uInt>(count);
+    int result = Z_OK;
+    do {
+      m_stream.next_out = m_out;
+      m_stream.avail_out = sizeof m_out;
+      result = deflate(&m_stream, last ? Z_FINISH : Z_NO_FLUSH);
+      if (result == Z_STREAM_ERROR) throw PackError("deflate failed");
+      sink(m_out, sizeof m_out - m_stream.avail_out);
+    } while (m_stream.avail_out == 0 || (last && result != Z_STREAM_END));
+  }
+
+ private:
+  z_stream m_stream{};
+  Bytef m_out[1 << 16];
+};
+
+// An encrypted entry: minizip takes the data raw, and this side deflates,
+// encrypts and prefixes the encryption header.
+void WriteEncryptedData(zipFile zip, const ZipSource& entry, const ZipWriteOptions& options,
+                        uint32_t crc, std::vector<char>& buffer, uint64_t& done, uint64_t total) {
+  PkwareEncryptor encryptor(options.password);
+  auto header = encryptor.MakeHeader(crc);
+  Check(zipWriteInFileInZip(zip, header.data(), static_cast<unsigned>(header.size())),
+        "cannot write " + entry.name);
+  auto sink = [&](Bytef* bytes, size_t count) {
+    if (count == 0) return;
+    encryptor.Encrypt(bytes, count);
+    Check(zipWriteInFileInZip(zip, bytes, static_cast<unsigned>(count)),
+          "cannot write " + entry.name);
+  };
+  std::unique_ptr<RawDeflater> deflater;
+  if (!options.store) deflater = std::make_unique<RawDeflater>();
+
+  std::ifstream in = OpenSource(entry);
+  uint64_t written = 0;
+  bool last = false;
+  while (!last) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const auto got = static_cast<size_t>(in.gcount());
+    last = got < buffer.size();
+    if (deflater) {
+      deflater->Feed(buffer.data(), got, last, sink);
+    } else {
+      sink(reinterpret_cast<Bytef*>(buffer.data()), got);
+    }
+    written += got;
+    done += got;
+    if (options.progress) options.progress(done, total);
+  }
+  if (in.bad()) throw PackError("cannot read " + entry.source.string());
+  if (written != entry.size) throw PackError("file changed while packing: " + entry.source.string());
+  Check(zipCloseFileInZipRaw(zip, static_cast<uLong>(entry.size), crc),
+        "cannot finish " + entry.name);
+}
+
 }  // namespace
 
 void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
@@ -104,12 +177,21 @@ void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
 
     const bool encrypt = !entry.directory && !options.password.empty();
     const bool deflate = !entry.directory && !options.store;
-    const uint32_t crc = encrypt ? FileCrc(entry, buffer) : 0;
+    if (encrypt) {
+      const uint32_t crc = FileCrc(entry, buffer);
+      // Raw, flagged as encrypted (flag base 1); made by MS-DOS (0) as usual.
+      Check(zipOpenNewFileInZip4(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
+                                 nullptr, deflate ? Z_DEFLATED : 0,
+                                 deflate ? Z_DEFAULT_COMPRESSION : 0, 1, -MAX_WBITS, 8,
+                                 Z_DEFAULT_STRATEGY, nullptr, 0, 0, 1),
+            "cannot add " + entry.name);
+      WriteEncryptedData(zip.get(), entry, options, crc, buffer, done, total);
+      continue;
+    }
     Check(zipOpenNewFileInZip3(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
                                nullptr, deflate ? Z_DEFLATED : 0,
                                deflate ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, 8,
-                               Z_DEFAULT_STRATEGY, encrypt ? options.password.c_str() : nullptr,
-                               crc),
+                               Z_DEFAULT_STRATEGY, nullptr, 0),
           "cannot add " + entry.name);
 
     if (!entry.directory) {

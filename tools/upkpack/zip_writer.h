@@ -1,6 +1,7 @@
 // Writes the package archive as one ZIP file with minizip: stored or
-// deflated entries, optionally with traditional PKWARE encryption, no data
-// descriptors and no ZIP64 records (the reader knows neither).
+// deflated entries, optionally with traditional PKWARE encryption (applied
+// here, see pkware_encryption.h), no data descriptors and no ZIP64 records
+// (the reader knows neither).
 #pragma once
 #include <cstdint>
 #include <filesystem>

@@ -1,0 +1,58 @@
+#include "pkware_encryption.h"
+
+#include <zlib.h>
+
+#include <random>
+
+namespace upkpack {
+
+namespace {
+
+uint32_t CrcStep(uint32_t crc, uint8_t b) {
+  static const z_crc_t* table = get_crc_table();
+  return table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+}
+
+}  // namespace
+
+PkwareEncryptor::PkwareEncryptor(std::string_view password)
+    : m_keys{0x12345678u, 0x23456789u, 0x34567890u} {
+  for (char c : password) UpdateKeys(static_cast<uint8_t>(c));
+}
+
+void PkwareEncryptor::UpdateKeys(uint8_t plain) {
+  m_keys[0] = CrcStep(m_keys[0], plain);
+  m_keys[1] = (m_keys[1] + (m_keys[0] & 0xFF)) * 134775813u + 1;
+  m_keys[2] = CrcStep(m_keys[2], static_cast<uint8_t>(m_keys[1] >> 24));
+}
+
+uint8_t PkwareEncryptor::KeyStreamByte() const {
+  const uint32_t t = (m_keys[2] | 2) & 0xFFFF;
+  return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
+}
+
+void PkwareEncryptor::Encrypt(uint8_t* data, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t plain = data[i];
+    data[i] = static_cast<uint8_t>(plain ^ KeyStreamByte());
+    UpdateKeys(plain);
+  }
+}
+
+std::array<uint8_t, PkwareEncryptor::kHeaderSize> PkwareEncryptor::MakeHeader(
+    uint32_t crc, const std::array<uint8_t, 11>& filler) {
+  std::array<uint8_t, kHeaderSize> header{};
+  for (size_t i = 0; i < filler.size(); ++i) header[i] = filler[i];
+  header[11] = static_cast<uint8_t>(crc >> 24);
+  Encrypt(header.data(), header.size());
+  return header;
+}
+
+std::array<uint8_t, PkwareEncryptor::kHeaderSize> PkwareEncryptor::MakeHeader(uint32_t crc) {
+  std::random_device random;
+  std::array<uint8_t, 11> filler{};
+  for (uint8_t& b : filler) b = static_cast<uint8_t>(random());
+  return MakeHeader(crc, filler);
+}
+
+}  // namespace upkpack
