@@ -1,0 +1,178 @@
+// The decoding cycle of one entry: what ReadEntry delivers, how CloseEntry
+// judges it, and that damaged entries end in errors instead of loops.
+#include <gtest/gtest.h>
+#include <functional>
+#include "crafted_zip.h"
+#include "test_support.h"
+#include "platform/native_path.h"
+#include "upk4/archive_reader.h"
+#include "upk4/zip_exception.h"
+
+using namespace upktest;
+
+namespace {
+
+class Decoding : public ::testing::Test {
+ protected:
+  // Writes an archive holding the entries and opens it.
+  void OpenWith(std::vector<CraftedEntry> entries) {
+    CraftedZip zip;
+    zip.entries = std::move(entries);
+    const std::string path = dir.Path("a.zip");
+    WriteFile(path, zip.Build());
+    reader.Open(plat::FromNativePath(path));
+  }
+  // Reads the open entry to its end in pieces of chunk bytes.
+  std::string ReadAll(uint32_t chunk = 4096) {
+    std::string out, buffer(chunk, '\0');
+    uint32_t n;
+    while ((n = reader.ReadEntry(buffer.data(), chunk)) > 0) out.append(buffer.data(), n);
+    return out;
+  }
+  // The cause of the CZipException that f raises, 0 when it raises none.
+  static int CauseOf(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const CZipException& e) {
+      return e.m_iCause;
+    }
+    return 0;
+  }
+
+  TempDir dir;
+  ArchiveReader reader;
+};
+
+TEST_F(Decoding, StoredAndDeflatedDeliverExactlyTheEntryThenNothing) {
+  const std::string data = MakeTextLikeData(70000, 1);
+  OpenWith({StoredEntry("s.txt", data), DeflatedEntry("d.txt", data)});
+  for (uint16_t i = 0; i < 2; ++i) {
+    ASSERT_TRUE(reader.OpenEntry(i));
+    std::string buffer(100000, '\0');
+    ASSERT_EQ(reader.ReadEntry(buffer.data(), 100000), data.size()) << "entry " << i;
+    EXPECT_EQ(buffer.substr(0, data.size()), data);
+    EXPECT_EQ(reader.ReadEntry(buffer.data(), 100000), 0u);
+    EXPECT_EQ(reader.decode.runningCrc, Crc32(data));
+    EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+    EXPECT_TRUE(reader.allocations.empty()) << "inflater memory left registered";
+  }
+}
+
+TEST_F(Decoding, ReadEntryWithoutOpenEntryBufferOrCountReadsNothing) {
+  const std::string data = MakeRandomData(3000, 2);
+  OpenWith({DeflatedEntry("d.bin", data)});
+  char byte;
+  EXPECT_EQ(reader.ReadEntry(&byte, 1), 0u);
+  ASSERT_TRUE(reader.OpenEntry(0));
+  EXPECT_EQ(reader.ReadEntry(nullptr, 10), 0u);
+  EXPECT_EQ(reader.ReadEntry(&byte, 0), 0u);
+  EXPECT_EQ(ReadAll(), data);  // nothing was consumed by the refused calls
+  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+}
+
+TEST_F(Decoding, EmptyEntriesAndExactMultiplesOfTheReadSize) {
+  const std::string data = MakeRandomData(3 * 1024, 3);
+  OpenWith({DeflatedEntry("empty", ""), StoredEntry("empty2", ""), DeflatedEntry("m.bin", data)});
+  for (uint16_t i = 0; i < 2; ++i) {
+    ASSERT_TRUE(reader.OpenEntry(i));
+    EXPECT_EQ(ReadAll(), "");
+    EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+  }
+  ASSERT_TRUE(reader.OpenEntry(2));
+  std::vector<uint32_t> counts;
+  std::string buffer(1024, '\0');
+  uint32_t n;
+  do counts.push_back(n = reader.ReadEntry(buffer.data(), 1024));
+  while (n == 1024);
+  EXPECT_EQ(counts, (std::vector<uint32_t>{1024, 1024, 1024, 0}));
+  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+}
+
+TEST_F(Decoding, CrcVerdictOnlyAfterACompleteRead) {
+  CraftedEntry bad = StoredEntry("bad.txt", MakeRandomData(5000, 4));
+  bad.crc ^= 1;
+  OpenWith({bad});
+  ASSERT_TRUE(reader.OpenEntry(0));
+  std::string half(2500, '\0');
+  ASSERT_EQ(reader.ReadEntry(half.data(), 2500), 2500u);
+  EXPECT_EQ(reader.CloseEntry(nullptr), -1);  // incomplete: no CRC comparison, no error
+  EXPECT_EQ(reader.entryState, 0);
+
+  ASSERT_TRUE(reader.OpenEntry(0));
+  ReadAll();
+  EXPECT_EQ(CauseOf([&] { reader.CloseEntry(nullptr); }), CZipException::badCrc);
+}
+
+TEST_F(Decoding, OnlyOneEntryOpenAtATime) {
+  OpenWith({StoredEntry("a", "aaa"), StoredEntry("b", "bbb")});
+  ASSERT_TRUE(reader.OpenEntry(0));
+  EXPECT_FALSE(reader.OpenEntry(1));
+  EXPECT_FALSE(reader.OpenEntry(7));
+  EXPECT_EQ(ReadAll(), "aaa");  // the open entry is untouched
+  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+  EXPECT_FALSE(reader.OpenEntry(7));
+}
+
+TEST_F(Decoding, StoredEntryClaimingMoreThanItsInputIsDamaged) {
+  CraftedEntry e = StoredEntry("short", "0123456789");
+  e.uncompressedSize = 100;
+  OpenWith({e});
+  ASSERT_TRUE(reader.OpenEntry(0));
+  EXPECT_EQ(CauseOf([&] { ReadAll(); }), CZipException::badZipFile);
+}
+
+TEST_F(Decoding, StoredEntryWithSurplusInputEndsAndDrains) {
+  CraftedEntry e = StoredEntry("surplus", "0123456789abcdefghij");
+  e.uncompressedSize = 10;
+  e.crc = Crc32("0123456789");
+  OpenWith({e});
+  ASSERT_TRUE(reader.OpenEntry(0));
+  EXPECT_EQ(ReadAll(), "0123456789");
+  EXPECT_EQ(reader.decode.compressedLeft, 0u);
+  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+}
+
+TEST_F(Decoding, TruncatedDeflateStreamIsDamaged) {
+  CraftedEntry e = DeflatedEntry("cut", MakeRandomData(50000, 5));
+  e.data.resize(e.data.size() / 2);
+  e.compressedSize = static_cast<uint32_t>(e.data.size());
+  OpenWith({e});
+  ASSERT_TRUE(reader.OpenEntry(0));
+  EXPECT_EQ(CauseOf([&] { ReadAll(); }), CZipException::badZipFile);
+}
+
+TEST_F(Decoding, EncryptedEntriesNeedAPasswordAndARealHeader) {
+  CraftedEntry tiny = StoredEntry("tiny", "12345");
+  tiny.flags = 1;
+  CraftedEntry unknown = StoredEntry("method12", "xyz");
+  unknown.method = 12;
+  OpenWith({tiny, unknown});
+  EXPECT_FALSE(reader.OpenEntry(0));  // no password: a refusal, not an error
+  EXPECT_EQ(reader.entryState, 0);
+  ASSERT_TRUE(reader.SetPassword(u"pw"));
+  // Fewer bytes than the encryption header: the size would wrap.
+  EXPECT_EQ(CauseOf([&] { reader.OpenEntry(0); }), CZipException::badZipFile);
+  EXPECT_EQ(CauseOf([&] { reader.OpenEntry(1); }), CZipException::badZipFile);
+  EXPECT_EQ(reader.entryState, 0);
+}
+
+TEST_F(Decoding, AbandonedEntryGivesItsInflaterMemoryBack) {
+  CraftedEntry garbage = DeflatedEntry("g", MakeTextLikeData(40000, 6));
+  for (size_t i = 100; i < garbage.data.size(); i += 7) garbage.data[i] ^= 0x5A;
+  OpenWith({garbage, StoredEntry("ok", "fine")});
+  ASSERT_TRUE(reader.OpenEntry(0));
+  try {
+    ReadAll();
+    reader.CloseEntry(nullptr);
+    FAIL() << "damaged deflate data went unnoticed";
+  } catch (const CZipException&) {
+  }
+  EXPECT_FALSE(reader.allocations.empty());
+  reader.AbandonEntry();
+  EXPECT_TRUE(reader.allocations.empty());
+  ASSERT_TRUE(reader.OpenEntry(1));
+  EXPECT_EQ(ReadAll(), "fine");
+  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// Extraction into a destination directory: where files land, which names are
+// refused, directory entries, chunking, progress and cancellation.
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <vector>
+#include "crafted_zip.h"
+#include "test_support.h"
+#include "platform/last_error.h"
+#include "platform/native_path.h"
+#include "upk4/archive_reader.h"
+
+using namespace upktest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Extraction : public ::testing::Test {
+ protected:
+  void OpenWith(std::vector<CraftedEntry> entries) {
+    CraftedZip zip;
+    zip.entries = std::move(entries);
+    const std::string path = dir.Path("work/a.zip");
+    WriteFile(path, zip.Build());
+    reader.Open(plat::FromNativePath(path));
+    fs::create_directories(out);
+  }
+  bool Extract(uint16_t index, bool fullPath, const char16_t* newName = nullptr,
+               ExtractProgressCallback callback = nullptr, void* user = nullptr,
+               uint32_t bufferSize = 65535) {
+    return reader.ExtractEntry(index, destW.c_str(), fullPath, newName, callback, user,
+                               bufferSize);
+  }
+  // Every path below the test's directory, relative to it.
+  std::vector<std::string> Tree() const {
+    std::vector<std::string> paths;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+      paths.push_back(fs::relative(e.path(), dir.path()).string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  }
+
+  TempDir dir;
+  const std::string out = dir.Path("work/out");
+  const plat::WString destW = plat::FromNativePath(out);
+  ArchiveReader reader;
+};
+
+TEST_F(Extraction, NamesThatWouldLeaveTheDestinationAreRefused) {
+  const std::vector<std::string> names = {"../x",  "/abs", "C:x", "a/../../x",
+                                          "..",    "a/..", "",    "//server/share/y"};
+  std::vector<CraftedEntry> entries;
+  for (const std::string& n : names) entries.push_back(StoredEntry(n, "evil"));
+  OpenWith(entries);
+  const std::vector<std::string> before = Tree();
+  for (uint16_t i = 0; i < names.size(); ++i) {
+    plat::SetLastError(0);
+    EXPECT_FALSE(Extract(i, true)) << names[i];
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_INVALID_NAME) << names[i];
+  }
+  EXPECT_EQ(Tree(), before);
+  EXPECT_FALSE(fs::exists("/abs"));
+
+  // Without full path only the file name is used: what names a file lands
+  // inside, the rest is refused.
+  for (uint16_t i = 0; i < names.size(); ++i) {
+    const bool named = names[i] != ".." && names[i] != "a/.." && !names[i].empty();
+    EXPECT_EQ(Extract(i, false), named) << names[i];
+  }
+  EXPECT_EQ(ReadFile(out + "/x"), "evil");
+  EXPECT_EQ(ReadFile(out + "/abs"), "evil");
+  EXPECT_EQ(ReadFile(out + "/y"), "evil");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() + "/work"), fs::directory_iterator()),
+            2);  // a.zip and out, nothing beside them
+  // A new name cannot lead elsewhere either.
+  EXPECT_FALSE(Extract(0, false, u"..\\"));
+  EXPECT_FALSE(Extract(0, true, u"sub\\..\\..\\z"));
+}
+
+TEST_F(Extraction, FileLandsByFullPathOrByNameAlone) {
+  OpenWith({StoredEntry("a/b/c.txt", "deep")});
+  ASSERT_TRUE(Extract(0, true));
+  EXPECT_EQ(ReadFile(out + "/a/b/c.txt"), "deep");
+  ASSERT_TRUE(Extract(0, false));
+  EXPECT_EQ(ReadFile(out + "/c.txt"), "deep");
+  // A new name pointing elsewhere, and a destination with a trailing "\".
+  const plat::WString slashed = destW + u"\\";
+  ASSERT_TRUE(reader.ExtractEntry(0, slashed.c_str(), false, u"..\\elsewhere\\new.dat", nullptr,
+                                  nullptr, 65535));
+  EXPECT_EQ(ReadFile(out + "/new.dat"), "deep");
+  EXPECT_FALSE(fs::exists(dir.Path("work/elsewhere")));
+}
+
+TEST_F(Extraction, DirectoryEntryCreatesItsChainWithoutOpening) {
+  CraftedEntry d = StoredEntry("d1/d2/d3/", "");
+  d.externalAttributes = 0x10;
+  OpenWith({d});
+  EXPECT_TRUE(Extract(0, true));
+  EXPECT_TRUE(fs::is_directory(out + "/d1/d2/d3"));
+  EXPECT_EQ(reader.entryState, 0);
+}
+
+// Records each written count; stops after stopAfter calls.
+struct Recorder {
+  std::vector<uint32_t> written;
+  size_t stopAfter = SIZE_MAX;
+  static bool Callback(uint32_t, uint32_t done, void* user) {
+    auto* self = static_cast<Recorder*>(user);
+    self->written.push_back(done);
+    return self->written.size() < self->stopAfter;
+  }
+};
+
+TEST_F(Extraction, ChunksReportProgressAndACancelKeepsOneChunk) {
+  const std::string data = MakeRandomData(3000, 7);
+  OpenWith({DeflatedEntry("big.bin", data), StoredEntry("small.bin", "tiny")});
+  Recorder all;
+  ASSERT_TRUE(Extract(0, false, nullptr, Recorder::Callback, &all, 1024));
+  EXPECT_EQ(all.written, (std::vector<uint32_t>{1024, 2048, 3000}));
+  EXPECT_EQ(ReadFile(out + "/big.bin"), data);
+
+  Recorder cancel;
+  cancel.stopAfter = 1;
+  EXPECT_FALSE(Extract(0, false, nullptr, Recorder::Callback, &cancel, 1024));
+  EXPECT_EQ(ReadFile(out + "/big.bin"), data.substr(0, 1024));
+  EXPECT_EQ(reader.entryState, 0);
+
+  // An entry that fits one chunk is done before the answer matters.
+  Recorder late;
+  late.stopAfter = 1;
+  EXPECT_TRUE(Extract(1, false, nullptr, Recorder::Callback, &late, 1024));
+  EXPECT_EQ(ReadFile(out + "/small.bin"), "tiny");
+}
+
+TEST_F(Extraction, ZeroBufferSizeIsRefused) {
+  OpenWith({StoredEntry("a", "abc")});
+  EXPECT_FALSE(Extract(0, false, nullptr, nullptr, nullptr, 0));
+  EXPECT_FALSE(reader.ExtractEntry(0, nullptr, false, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(reader.entryState, 0);
+}
+
+}  // namespace
