@@ -55,6 +55,17 @@ void DiscardPartialCopy(int fd, const std::string& target) {
   SetLastError(error);
 }
 
+// The kernel marks a mapped file that was removed since; the name is
+// still the one it was loaded from.
+std::string WithoutDeletedMark(std::string file) {
+  const std::string deleted = " (deleted)";
+  if (file.size() > deleted.size() &&
+      file.compare(file.size() - deleted.size(), deleted.size(), deleted) == 0) {
+    file.resize(file.size() - deleted.size());
+  }
+  return file;
+}
+
 std::string CurrentNativeDirectory() {
   std::vector<char> buffer(PATH_MAX);
   while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
@@ -372,13 +383,7 @@ WString GetModuleFileName(const void* addressInModule) {
       if (address < start || address >= end) continue;
       size_t slash = line.find('/');
       if (slash == std::string::npos) break;
-      std::string file = line.substr(slash);
-      const std::string deleted = " (deleted)";
-      if (file.size() > deleted.size() &&
-          file.compare(file.size() - deleted.size(), deleted.size(), deleted) == 0) {
-        file.resize(file.size() - deleted.size());
-      }
-      return FromNativePath(file);
+      return FromNativePath(WithoutDeletedMark(line.substr(slash)));
     }
     Dl_info info{};
     if (::dladdr(addressInModule, &info) != 0 && info.dli_fname && info.dli_fname[0] == '/') {
@@ -391,7 +396,7 @@ WString GetModuleFileName(const void* addressInModule) {
     SetLastErrorFromErrno(errno);
     return {};
   }
-  return FromNativePath(std::string(buffer.data(), static_cast<size_t>(n)));
+  return FromNativePath(WithoutDeletedMark(std::string(buffer.data(), static_cast<size_t>(n))));
 }
 
 }  // namespace plat

@@ -34,7 +34,10 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   while (dirent* entry = ::readdir(dir.get())) {
     std::string candidate = entry->d_name;
     if (candidate == "." || candidate == "..") continue;
-    if (!SameNameNoCase(Utf8ToUtf16(candidate), wanted)) continue;
+    WString wide = Utf8ToUtf16(candidate);
+    // A name that is not valid UTF-8 would compare as replacement
+    // characters and could stand in for another such name: exact only.
+    if (Utf16ToUtf8(wide) != candidate || !SameNameNoCase(wide, wanted)) continue;
     if (!any || candidate < *found) *found = candidate;
     any = true;
   }
