@@ -48,7 +48,9 @@ UPK4_API ArchiveHandle* UPK4_CALL UPK4_Open(const upk4_char16* path, int32_t cal
 /* Extracts one entry into destDir under the name part of fileName (or of the
  * entry's own name when fileName is null). 0 success, 2 no such entry,
  * -2 damaged data / wrong password / CRC mismatch / I/O failure, any other
- * positive value a system error code. */
+ * positive value a system error code; 123 (ERROR_INVALID_NAME) when the name
+ * part is empty, "." or "..", so that the file would not land inside destDir.
+ * An extraction that fails is never reported as 0. */
 UPK4_API int32_t UPK4_CALL UPK4_Unpack(ArchiveHandle* handle, const upk4_char16* entryName,
                                        const upk4_char16* destDir, const upk4_char16* fileName,
                                        uint32_t flags);
