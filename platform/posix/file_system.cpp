@@ -319,7 +319,7 @@ bool SetCurrentDirectory(WStringView path) {
   std::string native = ResolveNativePath(path);
   if (native.empty() || ::chdir(native.c_str()) != 0) {
     if (native.empty()) SetLastError(ERROR_PATH_NOT_FOUND);
-    else posix::SetLastErrorForPath(errno == ENOENT ? ENOTDIR : errno, native);
+    else posix::SetLastErrorForPath(errno, native);
     return false;
   }
   return true;

@@ -123,21 +123,3 @@ TEST(CFile, SetFileTimesThrowsForAMissingFile) {
     EXPECT_EQ(e.m_strFileName, dir.win("gone"));
   }
 }
-
-TEST(CFileException, CausesOfWin32Errors) {
-  EXPECT_EQ(CFileException::OsErrorToException(2), CFileException::fileNotFound);
-  EXPECT_EQ(CFileException::OsErrorToException(3), CFileException::badPath);
-  EXPECT_EQ(CFileException::OsErrorToException(4), CFileException::tooManyOpenFiles);
-  EXPECT_EQ(CFileException::OsErrorToException(5), CFileException::accessDenied);
-  EXPECT_EQ(CFileException::OsErrorToException(6), CFileException::invalidFile);
-  EXPECT_EQ(CFileException::OsErrorToException(16), CFileException::removeCurrentDir);
-  EXPECT_EQ(CFileException::OsErrorToException(18), CFileException::directoryFull);
-  EXPECT_EQ(CFileException::OsErrorToException(25), CFileException::badSeek);
-  EXPECT_EQ(CFileException::OsErrorToException(30), CFileException::hardIO);
-  EXPECT_EQ(CFileException::OsErrorToException(32), CFileException::sharingViolation);
-  EXPECT_EQ(CFileException::OsErrorToException(33), CFileException::lockViolation);
-  EXPECT_EQ(CFileException::OsErrorToException(38), CFileException::endOfFile);
-  EXPECT_EQ(CFileException::OsErrorToException(39), CFileException::diskFull);
-  EXPECT_EQ(CFileException::OsErrorToException(112), CFileException::diskFull);
-  EXPECT_EQ(CFileException::OsErrorToException(1234), CFileException::genericException);
-}

@@ -17,17 +17,6 @@ TEST(LastError, IsPerThreadAndSettable) {
   EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
 }
 
-TEST(LastError, ErrnoMapping) {
-  EXPECT_EQ(ErrnoToWin32(0), ERROR_SUCCESS);
-  EXPECT_EQ(ErrnoToWin32(ENOENT), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(ErrnoToWin32(EACCES), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ErrnoToWin32(EPERM), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ErrnoToWin32(ENOTEMPTY), ERROR_DIR_NOT_EMPTY);
-  EXPECT_EQ(ErrnoToWin32(ENAMETOOLONG), ERROR_FILENAME_EXCED_RANGE);
-  EXPECT_EQ(ErrnoToWin32(ENOTDIR), ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(ErrnoToWin32(EMFILE), ERROR_TOO_MANY_OPEN_FILES);
-}
-
 // The mapping as the real calls meet it: the parent's existence decides
 // between "file" and "path" not found, as on Windows.
 TEST(LastError, RealFailuresGiveWin32Numbers) {
