@@ -18,9 +18,9 @@ void PrintListUsage(FILE* out) {
                "Lists every entry of ARCHIVE: name, method (0 stored, 8 deflated),\n"
                "general-purpose flags, compressed and uncompressed size, CRC-32,\n"
                "modification time (local) and external attributes.\n"
-               "For a split archive give the file that holds the end record; the\n"
-               "other volumes are found by the name pattern (e.g. data%%d.zip names\n"
-               "data2.zip, data3.zip, ... with data1.zip the last volume).\n");
+               "A split archive is named by its volume-name pattern: data%%d.zip\n"
+               "opens data1.zip (the last volume, which holds the directory) and\n"
+               "finds the others as data2.zip, data3.zip, ... in the same directory.\n");
 }
 
 std::string FormatLocalTime(plat::CalendarTime t) {
@@ -60,8 +60,8 @@ int RunList(int argc, char** argv) {
     names.push_back(DisplayName(*reader.GetEntry(i)));
     width = std::max(width, names.back().size());
   }
-  std::printf("%-*s  Method  Flags  Compressed  Uncompressed  CRC-32    Modified             Attributes\n",
-              static_cast<int>(width), "Name");
+  std::printf("%-*s  %6s  %-6s  %10s  %12s  %-8s  %-19s  %s\n", static_cast<int>(width), "Name",
+              "Method", "Flags", "Compressed", "Uncompressed", "CRC-32", "Modified", "Attributes");
   for (size_t i = 0; i < reader.GetEntryCount(); ++i) {
     const EntryRecord& e = *reader.GetEntry(i);
     std::printf("%-*s  %6u  0x%04X  %10lu  %12lu  %08lX  %s  0x%08lX\n", static_cast<int>(width),

@@ -4,7 +4,9 @@
 #include <new>
 #include <string>
 #include "framework/exception.h"
+#include "framework/safe_format.h"
 #include "platform/code_page.h"
+#include "platform/file_system.h"
 #include "platform/native_path.h"
 #include "upk4/path_functions.h"
 
@@ -17,9 +19,14 @@ void ReportOpenFailure(const char* archivePath, const std::string& reason) {
 }  // namespace
 
 bool OpenArchiveForTool(ArchiveReader& reader, const char* archivePath) {
-  const plat::WString path = plat::FromNativePath(archivePath);
+  const plat::WString given = plat::FromNativePath(archivePath);
+  // A split archive is named by its volume-name pattern (data%d.zip); the
+  // file that carries the end record is volume number 1.
+  plat::WString path = given;
+  if (!plat::PathFileExists(given))
+    path = GetDirectoryPart(given) + FormatIntegers(GetFileNamePart(given), {1});
   try {
-    SetVolumeNamePattern(path);
+    SetVolumeNamePattern(given);
     reader.SetBufferSizes(65535, 16384, 32768);
     reader.Open(path);
     return true;

@@ -3,6 +3,7 @@
 #include "upk4/archive_reader.h"
 
 // Sets the volume-name pattern from the archive's file name, the buffer
-// sizes of the library, and opens the archive (a native path). On failure
+// sizes of the library, and opens the archive (a native path). A name that
+// does not exist as given is taken as a pattern and formatted with 1. On failure
 // prints "upk4: cannot open ARCHIVE: <reason>" to stderr and returns false.
 bool OpenArchiveForTool(ArchiveReader& reader, const char* archivePath);
