@@ -29,15 +29,21 @@ void CheckPackageFormat(const plat::WString& path, const ExpectedPackage& expect
   if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary)) {
     throw PackError("cannot reopen the package " + Utf8(path));
   }
-  setup::PackageInfo info;
-  if (setup::ReadPackage(file, &info) != setup::PackageStatus::Ok) {
-    throw PackError("the package's trailer does not read back");
+  // The marker Setup finds first must be the one written last.
+  std::optional<int32_t> distance;
+  try {
+    distance = setup::LocateMarker(file);
+  } catch (const CFileException&) {
   }
-  if (info.markerDistance != static_cast<int32_t>(setup::kMarkerLength)) {
+  if (distance && *distance != static_cast<int32_t>(setup::kMarkerLength)) {
     throw PackError(
         "the marker text also occurs earlier in the last 30720 bytes of the package (in a "
         "stored payload file?), so Setup would read the wrong trailer; deflate the payload or "
         "put the archive beside the package");
+  }
+  setup::PackageInfo info;
+  if (!distance || setup::ReadPackage(file, &info) != setup::PackageStatus::Ok) {
+    throw PackError("the package's trailer does not read back");
   }
   if (!SameTrailer(info.trailer, expected.trailer)) {
     throw PackError("the package's trailer does not read back as written");

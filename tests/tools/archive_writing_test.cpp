@@ -1,0 +1,214 @@
+// The archive as upkpack writes it: real readers (Python's zipfile, Info-ZIP
+// unzip and zip, the upk4 reader) accept it, encrypted entries included,
+// and split volumes follow the naming and whole-record rules.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "framework/safe_format.h"
+#include "pack_error.h"
+#include "package_archive.h"
+#include "platform/code_page.h"
+#include "tools_test_util.h"
+#include "upk4/archive_reader.h"
+#include "upk4/path_functions.h"
+#include "volume_splitter.h"
+#include "zip_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using upktest::ReadFile;
+using upktest::RunCommand;
+using upktest::ShellQuote;
+
+struct Source {
+  std::string name;
+  std::string data;
+};
+
+std::vector<Source> SampleSources() {
+  return {{"A11", upktest::MakeRandomData(40000, 11)},
+          {"QXSetup.exe", upktest::MakeTextLikeData(30000, 12)},
+          {"dir/", ""},
+          {"dir/a.txt", "tiny"},
+          {"dir/zero.txt", ""},
+          {"dir/big.bin", upktest::MakeRandomData(90000, 13)}};
+}
+
+std::string WriteSampleZip(const upktest::TempDir& dir, const std::vector<Source>& sources,
+                           bool store, const std::string& password) {
+  std::vector<upkpack::ZipSource> entries;
+  for (const Source& s : sources) {
+    upkpack::ZipSource e;
+    e.name = s.name;
+    e.directory = s.name.back() == '/';
+    if (!e.directory) {
+      e.source = dir.Path("src/" + s.name);
+      upktest::WriteFile(e.source, s.data);
+      e.size = s.data.size();
+    }
+    entries.push_back(e);
+  }
+  upkpack::ZipWriteOptions options;
+  options.store = store;
+  options.password = password;
+  const std::string out = dir.Path("archive.zip");
+  upkpack::WriteZip(out, entries, options);
+  return out;
+}
+
+// Every file entry read back by Python's zipfile equals its source.
+void ExpectPythonReads(const std::string& zip, const std::vector<Source>& sources,
+                       const std::string& password, const upktest::TempDir& dir) {
+  const std::string out = dir.Path("py-out");
+  const std::string script =
+      "import sys, zipfile, os\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "pw = sys.argv[3].encode() or None\n"
+      "for i in z.infolist():\n"
+      "    if i.is_dir(): continue\n"
+      "    p = os.path.join(sys.argv[2], i.filename)\n"
+      "    os.makedirs(os.path.dirname(p), exist_ok=True)\n"
+      "    open(p, 'wb').write(z.read(i, pwd=pw))\n";
+  upktest::WriteFile(dir.Path("read.py"), script);
+  ASSERT_EQ(RunCommand("python3 " + ShellQuote(dir.Path("read.py")) + " " + ShellQuote(zip) + " " +
+                       ShellQuote(out) + " " + ShellQuote(password)),
+            0);
+  for (const Source& s : sources) {
+    if (s.name.back() != '/') EXPECT_EQ(ReadFile(out + "/" + s.name), s.data) << s.name;
+  }
+}
+
+TEST(ZipWriter, DeflatedStoredAndEncryptedArchivesReadInRealReaders) {
+  const auto sources = SampleSources();
+  for (const bool store : {false, true}) {
+    for (const std::string password : {"", "se cret"}) {
+      SCOPED_TRACE(std::string(store ? "stored" : "deflated") + " password=" + password);
+      upktest::TempDir dir;
+      const std::string zip = WriteSampleZip(dir, sources, store, password);
+      ExpectPythonReads(zip, sources, password, dir);
+      std::string listing;
+      EXPECT_EQ(RunCommand("unzip -P " + ShellQuote(password) + " -t " + ShellQuote(zip), &listing),
+                0)
+          << listing;
+      if (!password.empty()) {
+        // A wrong password must be refused, not decoded into garbage.
+        EXPECT_NE(RunCommand("unzip -P wrong -t " + ShellQuote(zip) + " >/dev/null 2>&1"), 0);
+      }
+    }
+  }
+}
+
+// Reads the whole split archive through the upk4 reader as a package would
+// open it: the pattern's volume 1 first.
+void ExpectReaderReads(const std::string& directory, const std::string& pattern,
+                       const std::vector<Source>& sources, const std::string& password) {
+  upk2::PackageArchive archive;
+  archive.archivePath = plat::FromNativePath(directory + "/" + pattern);
+  archive.openName = upk2::OpenNameForFlags(archive.archivePath, 1);
+  archive.password = plat::Utf8ToUtf16(password);
+  ArchiveReader reader;
+  upk2::OpenPackageArchive(reader, archive);
+  ASSERT_EQ(reader.GetEntryCount(), sources.size());
+  const std::string out = directory + "/out";
+  std::filesystem::create_directories(out);
+  const plat::WString dest = plat::FromNativePath(out);
+  for (size_t i = 0; i < sources.size(); ++i) {
+    ASSERT_TRUE(reader.ExtractEntry(static_cast<uint16_t>(i), dest.c_str(), true, nullptr,
+                                    nullptr, nullptr, 65535))
+        << sources[i].name;
+    if (sources[i].name.back() != '/') {
+      EXPECT_EQ(ReadFile(out + "/" + sources[i].name), sources[i].data) << sources[i].name;
+    }
+  }
+  reader.Close(false);
+  std::filesystem::remove_all(out);
+}
+
+uint16_t Get16(const std::string& b, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
+}
+uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | uint32_t{Get16(b, at + 2)} << 16; }
+
+// The records of a real split archive, checked byte by byte.
+void ExpectSplitRecords(const std::vector<fs::path>& volumes, uint64_t size) {
+  std::vector<std::string> bytes;
+  for (const fs::path& v : volumes) {
+    bytes.push_back(ReadFile(v.string()));
+    EXPECT_LE(bytes.back().size(), size) << v;
+  }
+  const std::string& last = bytes.back();
+  ASSERT_GE(last.size(), 22u);
+  const size_t end = last.size() - 22;
+  ASSERT_EQ(Get32(last, end), 0x06054B50u);
+  EXPECT_EQ(Get16(last, end + 4), volumes.size() - 1);  // this volume = the last
+  const uint16_t cdVolume = Get16(last, end + 6);
+  const uint16_t total = Get16(last, end + 10);
+  size_t at = Get32(last, end + 16);
+  size_t volume = cdVolume;
+  size_t onLast = 0;
+  for (uint16_t i = 0; i < total; ++i) {
+    if (at == bytes[volume].size()) {  // the next header starts the next volume
+      ++volume;
+      at = 0;
+    }
+    const std::string& v = bytes[volume];
+    ASSERT_EQ(Get32(v, at), 0x02014B50u) << "central header " << i;
+    const size_t length = 46 + Get16(v, at + 28) + Get16(v, at + 30) + Get16(v, at + 32);
+    EXPECT_LE(at + length, v.size()) << "central header " << i << " straddles";
+    if (volume == volumes.size() - 1) ++onLast;
+    // Its local header lies whole at the volume and offset it names.
+    const std::string& lv = bytes.at(Get16(v, at + 34));
+    const size_t local = Get32(v, at + 42);
+    ASSERT_EQ(Get32(lv, local), 0x04034B50u) << "local header " << i;
+    EXPECT_LE(local + 30 + Get16(lv, local + 26) + Get16(lv, local + 28), lv.size());
+    at += length;
+  }
+  EXPECT_EQ(Get16(last, end + 8), onLast);
+}
+
+TEST(VolumeSplitter, VolumesFollowTheNamingAndRecordRules) {
+  const auto sources = SampleSources();
+  // Sizes chosen so that records land on, and just across, volume ends.
+  for (const uint64_t size : {uint64_t{4096}, uint64_t{7001}, uint64_t{65536}, uint64_t{1} << 20}) {
+    for (const std::string password : {"", "pw"}) {
+      SCOPED_TRACE("size " + std::to_string(size) + " password=" + password);
+      upktest::TempDir dir;
+      const std::string zip = WriteSampleZip(dir, sources, true, password);
+      fs::create_directories(dir.Path("vol"));
+      const auto volumes = upkpack::SplitArchive(zip, size, dir.Path("vol"), [](uint32_t n) {
+        return "data" + std::to_string(n) + ".zip";
+      });
+      ASSERT_FALSE(volumes.empty());
+      EXPECT_EQ(volumes.back().filename(), "data1.zip");
+      for (size_t k = 0; k + 1 < volumes.size(); ++k) {
+        EXPECT_EQ(volumes[k].filename(), "data" + std::to_string(k + 2) + ".zip");
+      }
+      ExpectSplitRecords(volumes, size);
+      ExpectReaderReads(dir.Path("vol"), "data%d.zip", sources, password);
+
+      // Info-ZIP joins the volumes under its own names into a whole archive.
+      const std::string iz = dir.Path("iz");
+      fs::create_directories(iz);
+      for (size_t k = 0; k < volumes.size(); ++k) {
+        char name[16];
+        std::snprintf(name, sizeof name, "x.z%02zu", k + 1);
+        fs::copy_file(volumes[k], k + 1 == volumes.size() ? iz + "/x.zip" : iz + "/" + name);
+      }
+      EXPECT_EQ(RunCommand("cd " + ShellQuote(iz) +
+                           " && zip -q -s 0 x.zip --out joined.zip && unzip -qq -P " +
+                           ShellQuote(password) + " -t joined.zip >/dev/null"),
+                0);
+    }
+  }
+}
+
+TEST(VolumeSplitter, RefusesVolumesTooSmallForARecord) {
+  upktest::TempDir dir;
+  const std::string zip = WriteSampleZip(dir, SampleSources(), true, "");
+  EXPECT_THROW(upkpack::SplitArchive(zip, 40, dir.path(), [](uint32_t n) { return std::to_string(n); }),
+               upkpack::PackError);
+}
+
+}  // namespace
