@@ -128,6 +128,7 @@ TEST(Upkpack, FailureLeavesNothingBehind) {
   // end would make Setup read the wrong trailer: caught by the read-back,
   // after archive and package have been written.
   upktest::WriteFile(dir.Path("payload/marker.txt"), std::string(">QXI") + "NST_SETUP<");
+  upktest::WriteFile(dir.Path("Upk4.dll"), "would replace the loaded library");
   const auto before = ListTree(dir.path());
 
   std::string out;
@@ -146,6 +147,10 @@ TEST(Upkpack, FailureLeavesNothingBehind) {
                            ShellQuote(dir.Path("no-setup")),
                        &out),
             1);
+  EXPECT_EQ(RunUpkpack("-o " + ShellQuote(dir.Path("pkg")) + " " + ShellQuote(dir.Path("Upk4.dll")),
+                       &out),
+            1);
+  EXPECT_NE(out.find("Upk4.dll"), std::string::npos) << out;
   EXPECT_EQ(RunUpkpack("-o " + ShellQuote(dir.Path("pkg")) + " --subdir x", &out), 2);
 
   EXPECT_EQ(ListTree(dir.path()), before);

@@ -4,6 +4,7 @@
 
 #include "package_archive.h"
 #include "platform/code_page.h"
+#include "platform/dir_tree.h"
 #include "upk4/archive_reader.h"
 
 namespace upk2 {
@@ -33,6 +34,19 @@ bool IsSafeEntryName(plat::WStringView name) {
   return true;
 }
 
+bool IsReservedEntryName(plat::WStringView name) {
+  // "name" and ".\name" both land on the file itself.
+  while (name.size() >= 2 && name[0] == u'.' && (name[1] == u'\\' || name[1] == u'/')) {
+    name.remove_prefix(2);
+  }
+  for (plat::WStringView reserved : {plat::WStringView(u"upk2.dll"), plat::WStringView(u"upk4.dll"),
+                                     plat::WStringView(u"qx.tmp"),
+                                     plat::WStringView(plat::kDirectoryLockName)}) {
+    if (plat::CollateWideNoCase(name, reserved) == 0) return true;
+  }
+  return false;
+}
+
 bool IsSecondStageEntry(plat::WStringView name) {
   return plat::CollateWideNoCase(name, kSecondStageEntry) == 0;
 }
@@ -47,6 +61,9 @@ ExtractSummary ExtractPayload(ArchiveReader& reader, plat::WStringView destDir) 
     if (IsSecondStageEntry(name)) continue;
     if (!IsSafeEntryName(name)) {
       throw Upk2Error("unsafe entry name refused: " + plat::WideToAnsi(name));
+    }
+    if (IsReservedEntryName(name)) {
+      throw Upk2Error("entry would replace a file of Setup: " + plat::WideToAnsi(name));
     }
     wanted.push_back(static_cast<uint16_t>(i));
   }

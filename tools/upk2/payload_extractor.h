@@ -19,6 +19,12 @@ inline constexpr char16_t kSetupProgramName[] = u"QXSetup.exe";
 // ".. " and "..." as "..").
 bool IsSafeEntryName(plat::WStringView name);
 
+// Whether the entry would replace a file that Setup keeps in the temporary
+// directory while the payload is extracted: the loaded libraries
+// ("upk2.dll", "upk4.dll"), the hand-off file "qx.tmp" and the in-use lock.
+// Overwriting a loaded library in place crashes Setup on POSIX.
+bool IsReservedEntryName(plat::WStringView name);
+
 // Whether the entry name is the second stage's (case does not matter, as in
 // Setup's lookup).
 bool IsSecondStageEntry(plat::WStringView name);
@@ -28,8 +34,10 @@ struct ExtractSummary {
   size_t directories = 0;
 };
 
-// Checks every name first, then extracts. Throws Upk2Error for a refused name
-// or an extraction that reports failure; errors of the reader pass through.
+// Checks every name first, then extracts. Throws Upk2Error for an unsafe or
+// reserved name
+// or for an extraction that reports failure; errors of the reader pass
+// through.
 ExtractSummary ExtractPayload(ArchiveReader& reader, plat::WStringView destDir);
 
 }  // namespace upk2

@@ -149,6 +149,10 @@ EntryPlan PlanEntries(const PackOptions& options) {
   add(options.upk2, upk2::kSecondStageEntry, false);
   add(options.qxsetup, upk2::kSetupProgramName, false);
   for (const PayloadItem& item : CollectPayload(options.payload)) {
+    if (upk2::IsReservedEntryName(item.name)) {
+      throw PackError("the payload name \"" + plat::Utf16ToUtf8(item.name) +
+                      "\" would replace a file that Setup keeps in its temporary directory");
+    }
     add(item.source, item.name, item.directory);
   }
   CheckDistinctNames(names);
