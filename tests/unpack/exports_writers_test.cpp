@@ -63,17 +63,19 @@ TEST_P(Writers, EveryFileExtractsByteExact) {
   ExpectAllFilesExtract(Make(std::get<0>(GetParam()), dir, std::get<1>(GetParam())));
 }
 
+std::string WriterCaseName(const ::testing::TestParamInfo<Writers::ParamType>& info) {
+  static const char* const names[] = {"InfoZip", "InfoZipStreamed", "Python",
+                                      "PythonStreamed", "SevenZip", "Bsdtar"};
+  return std::string(names[static_cast<int>(std::get<0>(info.param))]) +
+         (std::get<1>(info.param) == ZipMethod::stored ? "Stored" : "Deflated");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     All, Writers,
     ::testing::Combine(::testing::Values(Writer::infoZip, Writer::infoZipStreamed, Writer::python,
                                          Writer::pythonStreamed, Writer::sevenZip, Writer::bsdtar),
                        ::testing::Values(ZipMethod::stored, ZipMethod::deflated)),
-    [](const ::testing::TestParamInfo<Writers::ParamType>& info) {
-      static const char* const names[] = {"InfoZip", "InfoZipStreamed", "Python",
-                                          "PythonStreamed", "SevenZip", "Bsdtar"};
-      return std::string(names[static_cast<int>(std::get<0>(info.param))]) +
-             (std::get<1>(info.param) == ZipMethod::stored ? "Stored" : "Deflated");
-    });
+    WriterCaseName);
 
 TEST(Encrypted, BothCheckByteFormsDecryptAndWrongOrMissingPasswordsFail) {
   TempDir dir;
