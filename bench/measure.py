@@ -1,0 +1,317 @@
+#!/usr/bin/env python3
+"""Times upk4 against the common unzippers and the machine's limit.
+
+Called by bench/run, which builds the tools and lays the corpora out in the
+scratch directory:
+  deflated.zip, stored.zip  one text-like entry "big.txt"
+  encrypted.zip             one deflated entry "secret.txt", traditional PKWARE
+  small.zip, small.lst      many small files, and the list of their names
+  huge.zip                  one deflated entry "huge.txt" (optional)
+
+Each command runs under the small peak_rss launcher, which times it and
+takes its peak resident set from wait4. Every tool's output is checked against the archive's CRC-32
+in the warm-up round, so a fast wrong answer cannot win.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+import zlib
+
+PASSWORD = "bench-secret"
+PEAK_RSS = None  # the launcher that measures each command
+PEERS = ["unzip", "bsdtar", "7z", "python"]
+
+PY_EXTRACT = ("import sys, zipfile\n"
+              "pwd = sys.argv[4].encode() if len(sys.argv) > 4 else None\n"
+              "zipfile.ZipFile(sys.argv[1]).extract(sys.argv[2], sys.argv[3], pwd=pwd)\n")
+PY_EXTRACT_ALL = ("import sys, zipfile\n"
+                  "zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])\n")
+
+
+class Tools:
+    def __init__(self, args):
+        self.upk4 = args.upk4
+        self.lib = args.lib
+        self.limit = args.limit
+        self.extract_all = args.extract_all
+
+    def extract_one(self, tool, archive, entry, out, password=None):
+        """Command that extracts ENTRY of ARCHIVE into directory OUT."""
+        pw = [password] if password else []
+        if tool == "limit":
+            return [self.limit, archive, entry, os.path.join(out, os.path.basename(entry))] + pw
+        if tool == "upk4":
+            return [self.upk4, "extract", archive, entry, out] + (
+                ["--password", password] if password else [])
+        if tool == "unzip":
+            return ["unzip", "-o", "-q"] + (["-P", password] if password else []) + [
+                archive, entry, "-d", out]
+        if tool == "bsdtar":
+            return ["bsdtar", "-xf", archive, "-C", out] + (
+                ["--passphrase", password] if password else []) + [entry]
+        if tool == "7z":
+            return ["7z", "x", "-y", "-bd", "-p" + (password or ""), archive, "-o" + out, entry]
+        if tool == "python":
+            return [sys.executable, "-c", PY_EXTRACT, archive, entry, out] + pw
+        raise ValueError(tool)
+
+    def extract_every(self, tool, archive, names_file, out):
+        if tool == "upk4":
+            return [self.extract_all, self.lib, archive, names_file, out]
+        if tool == "unzip":
+            return ["unzip", "-o", "-q", archive, "-d", out]
+        if tool == "bsdtar":
+            return ["bsdtar", "-xf", archive, "-C", out]
+        if tool == "7z":
+            return ["7z", "x", "-y", "-bd", "-p", archive, "-o" + out]
+        if tool == "python":
+            return [sys.executable, "-c", PY_EXTRACT_ALL, archive, out]
+        raise ValueError(tool)
+
+
+def crc_of(path):
+    crc, size = 0, 0
+    with open(path, "rb") as f:
+        while True:
+            block = f.read(1 << 20)
+            if not block:
+                return crc, size
+            crc = zlib.crc32(block, crc)
+            size += len(block)
+
+
+def run_child(argv, work):
+    """Runs ARGV under the peak_rss launcher; returns (seconds, peak RSS in
+    KiB). Raises on failure."""
+    err_path = os.path.join(work, "stderr.txt")
+    result_path = os.path.join(work, "result.txt")
+    with open(err_path, "wb") as err:
+        launcher = subprocess.run([PEAK_RSS, result_path] + argv, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=err)
+    with open(err_path, "rb") as f:
+        text = f.read().decode(errors="replace").strip()
+    if launcher.returncode != 0:
+        raise RuntimeError(f"peak_rss failed: {text[:500]}")
+    with open(result_path) as f:
+        seconds, rss_kib, code = f.read().split()
+    if int(code) != 0:
+        raise RuntimeError(f"{' '.join(argv)}: exit code {code}: {text[:500]}")
+    return float(seconds), int(rss_kib)
+
+
+class Series:
+    def __init__(self, tool):
+        self.tool = tool
+        self.times = []
+        self.rss_kib = 0
+
+    def add(self, seconds, rss_kib):
+        self.times.append(seconds)
+        self.rss_kib = max(self.rss_kib, rss_kib)
+
+    @property
+    def median(self):
+        return statistics.median(self.times)
+
+
+def measure(tools, command_for, check, work, runs, warmup=True):
+    """Runs every tool once per round, rotating the order from round to
+    round; the first round warms the page cache and checks the outputs."""
+    series = {t: Series(t) for t in tools}
+    rounds = runs + (1 if warmup else 0)
+    for r in range(rounds):
+        counted = not warmup or r > 0
+        order = tools[r % len(tools):] + tools[:r % len(tools)]
+        for tool in order:
+            out = os.path.join(work, "out")
+            os.mkdir(out)
+            try:
+                seconds, rss = run_child(command_for(tool, out), work)
+                if r == 0:
+                    problem = check(tool, out)
+                    if problem:
+                        raise RuntimeError(f"{tool}: wrong output: {problem}")
+            finally:
+                shutil.rmtree(out)
+            if counted:
+                series[tool].add(seconds, rss)
+    return series
+
+
+def entry_check(info, entry_path_for):
+    def check(tool, out):
+        path = entry_path_for(tool, out)
+        if not os.path.isfile(path):
+            return f"no file {path}"
+        crc, size = crc_of(path)
+        if size != info.file_size or crc != info.CRC:
+            return f"size {size} crc {crc:08x}, expected {info.file_size} {info.CRC:08x}"
+        return None
+    return check
+
+
+def mib(n):
+    return n / (1 << 20)
+
+
+def print_table(out, series, uncompressed, limit_mbs=None, unit="s"):
+    scale = 1000.0 if unit == "ms" else 1.0
+    head = f"  {'tool':<8} {'median ' + unit:>10} {'min ' + unit:>9} {'MB/s':>8} " \
+           f"{'x limit':>8} {'peak RSS MiB':>13}"
+    out(head)
+    for s in series.values():
+        mbs = uncompressed / 1e6 / s.median
+        ratio = f"{mbs / limit_mbs:8.2f}" if limit_mbs else f"{'-':>8}"
+        out(f"  {s.tool:<8} {s.median * scale:10.3f} {min(s.times) * scale:9.3f} {mbs:8.1f} "
+            f"{ratio} {s.rss_kib / 1024:13.1f}")
+
+
+def large_entry(out, tools, name, archive, entry, work, runs, password=None, warmup=True):
+    with zipfile.ZipFile(archive) as z:
+        info = z.getinfo(entry)
+    ratio = info.file_size / max(info.compress_size, 1)
+    kind = "stored" if info.compress_type == zipfile.ZIP_STORED else "deflated"
+    enc = ", encrypted (traditional PKWARE)" if info.flag_bits & 1 else ""
+    out(f"\n== {name}: entry \"{entry}\", {mib(info.file_size):.1f} MiB, {kind}{enc}, "
+        f"{mib(info.compress_size):.1f} MiB in the archive ({ratio:.2f}:1); "
+        f"{'median of ' + str(runs) + ' runs after a warm-up round' if warmup else 'one run'}")
+    names = ["limit", "upk4"] + PEERS
+    series = measure(
+        names,
+        lambda tool, o: tools.extract_one(tool, archive, entry, o, password),
+        entry_check(info, lambda tool, o: os.path.join(o, os.path.basename(entry))),
+        work, runs, warmup)
+    limit = info.file_size / 1e6 / series["limit"].median
+    print_table(out, series, info.file_size, limit)
+    return info, series
+
+
+def small_files(out, tools, archive, names_file, work, runs):
+    with zipfile.ZipFile(archive) as z:
+        infos = [i for i in z.infolist() if not i.is_dir()]
+    total = sum(i.file_size for i in infos)
+    packed = sum(i.compress_size for i in infos)
+
+    def check_all(tool, o):
+        for i in infos:
+            path = os.path.join(o, i.filename)
+            if not os.path.isfile(path):
+                return f"no file {path}"
+            crc, size = crc_of(path)
+            if size != i.file_size or crc != i.CRC:
+                return f"{i.filename}: size {size} crc {crc:08x}"
+        return None
+
+    out(f"\n== small files: {len(infos)} files of 1-8 KiB in {len(set(os.path.dirname(i.filename) for i in infos))} "
+        f"directories, {mib(total):.1f} MiB, deflated to {mib(packed):.1f} MiB; "
+        f"median of {runs} runs after a warm-up round")
+    out("  extract all (upk4: one UPK4_Open, one UPK4_Unpack per file, through dlopen)")
+    series_all = measure(["upk4"] + PEERS,
+                         lambda tool, o: tools.extract_every(tool, archive, names_file, o),
+                         check_all, work, runs)
+    print_table(out, series_all, total)
+    files_per_s = {t: len(infos) / s.median for t, s in series_all.items()}
+    out("  files/s: " + ", ".join(f"{t} {v:.0f}" for t, v in files_per_s.items()))
+
+    # One entry looked up by name, from the middle of the directory.
+    one = infos[len(infos) // 2]
+    out(f"  look up one entry by name (\"{one.filename}\", {one.file_size} bytes)")
+
+    def one_path(tool, o):
+        # upk4 extract writes under the entry's file name only.
+        return os.path.join(o, os.path.basename(one.filename) if tool == "upk4" else one.filename)
+
+    series_one = measure(["upk4"] + PEERS,
+                         lambda tool, o: tools.extract_one(tool, archive, one.filename, o),
+                         entry_check(one, one_path), work, runs)
+    print_table(out, series_one, one.file_size, unit="ms")
+    return series_all, series_one
+
+
+def verdict(ok):
+    return "PASS" if ok else "FAIL"
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--scratch", required=True)
+    p.add_argument("--upk4", required=True)
+    p.add_argument("--lib", required=True)
+    p.add_argument("--limit", required=True)
+    p.add_argument("--extract-all", required=True)
+    p.add_argument("--peak-rss", required=True)
+    p.add_argument("--runs", type=int, default=5)
+    p.add_argument("--report", help="also write the results here")
+    args = p.parse_args()
+    global PEAK_RSS
+    PEAK_RSS = args.peak_rss
+    tools = Tools(args)
+    work = tempfile.mkdtemp(prefix="runs.", dir=args.scratch)
+    lines = []
+
+    def out(line=""):
+        print(line, flush=True)
+        lines.append(line)
+
+    sc = args.scratch
+    started = time.time()
+    results = {}
+    results["deflated"] = large_entry(out, tools, "deflated", os.path.join(sc, "deflated.zip"),
+                                      "big.txt", work, args.runs)
+    results["stored"] = large_entry(out, tools, "stored", os.path.join(sc, "stored.zip"),
+                                    "big.txt", work, args.runs)
+    results["encrypted"] = large_entry(out, tools, "encrypted", os.path.join(sc, "encrypted.zip"),
+                                       "secret.txt", work, args.runs, password=PASSWORD)
+    small_files(out, tools, os.path.join(sc, "small.zip"), os.path.join(sc, "small.lst"),
+                work, args.runs)
+    huge = os.path.join(sc, "huge.zip")
+    if os.path.exists(huge):
+        results["huge"] = large_entry(out, tools, "memory flatness", huge, "huge.txt", work, 1,
+                                      warmup=False)
+
+    out("\n== targets")
+    rss_limit = 8 * 1024
+    d = results["deflated"][1]
+    up = d["upk4"].median
+    fastest = min(PEERS, key=lambda t: d[t].median)
+    out(f"  deflated: upk4 {results['deflated'][0].file_size / 1e6 / up:.1f} MB/s vs fastest peer "
+        f"{fastest} {results['deflated'][0].file_size / 1e6 / d[fastest].median:.1f} MB/s: "
+        f"{verdict(up <= d[fastest].median)}")
+    within = d["limit"].median / up
+    out(f"  deflated: upk4 at {within * 100:.1f}% of the limit (needs >= 90%): "
+        f"{verdict(within >= 0.9)}")
+    for name in ("stored", "encrypted"):
+        info, s = results[name]
+        fastest = min(PEERS, key=lambda t: s[t].median)
+        out(f"  {name}: upk4 {info.file_size / 1e6 / s['upk4'].median:.1f} MB/s vs fastest peer "
+            f"{fastest} {info.file_size / 1e6 / s[fastest].median:.1f} MB/s: "
+            f"{verdict(s['upk4'].median <= s[fastest].median)}")
+    big_rss = d["upk4"].rss_kib
+    out(f"  peak RSS, {mib(results['deflated'][0].file_size):.0f} MiB entry: upk4 "
+        f"{big_rss / 1024:.1f} MiB (needs < 8 MiB): {verdict(big_rss < rss_limit)}")
+    if "huge" in results:
+        info, s = results["huge"]
+        huge_rss = s["upk4"].rss_kib
+        out(f"  peak RSS, {mib(info.file_size):.0f} MiB entry: upk4 {huge_rss / 1024:.1f} MiB "
+            f"(needs < 8 MiB): {verdict(huge_rss < rss_limit)}")
+        out(f"  flatness: upk4 peak RSS {big_rss / 1024:.1f} MiB at "
+            f"{mib(results['deflated'][0].file_size):.0f} MiB, {huge_rss / 1024:.1f} MiB at "
+            f"{mib(info.file_size):.0f} MiB")
+    else:
+        out("  peak RSS of the 1 GiB entry: not measured (--no-1g)")
+    out(f"\nmeasured in {time.time() - started:.0f} s")
+
+    shutil.rmtree(work, ignore_errors=True)
+    if args.report:
+        with open(args.report, "a") as f:
+            f.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()
