@@ -55,12 +55,19 @@ static void update_keys(unsigned char c) {
   keys[2] = crc_table[(keys[2] ^ (keys[1] >> 24)) & 0xff] ^ (keys[2] >> 8);
 }
 
+/* The keys live in registers for the length of a block. */
 static void decrypt(unsigned char *buf, size_t n) {
+  const z_crc_t *table = crc_table;
+  uint32_t k0 = keys[0], k1 = keys[1], k2 = keys[2];
   for (size_t i = 0; i < n; i++) {
-    const unsigned t = (keys[2] & 0xffff) | 2;
-    buf[i] ^= (unsigned char)((t * (t ^ 1)) >> 8);
-    update_keys(buf[i]);
+    const unsigned t = (k2 & 0xffff) | 2;
+    const unsigned char c = buf[i] ^ (unsigned char)((t * (t ^ 1)) >> 8);
+    buf[i] = c;
+    k0 = table[(k0 ^ c) & 0xff] ^ (k0 >> 8);
+    k1 = (k1 + (k0 & 0xff)) * 134775813u + 1;
+    k2 = table[(k2 ^ (k1 >> 24)) & 0xff] ^ (k2 >> 8);
   }
+  keys[0] = k0, keys[1] = k1, keys[2] = k2;
 }
 
 struct entry {

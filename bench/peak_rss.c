@@ -1,10 +1,13 @@
-/* Runs a command and reports its wall time and peak resident set.
+/* Runs a command and reports its wall time, processor time and peak
+ * resident set.
  *
  * A child's peak resident set counts the process image it had before exec,
  * so the launcher must be small: measured from Python, every tool would
  * show at least the interpreter's size. This program forks (never vforks,
  * which would lend it the launcher's memory) and writes
- * "SECONDS PEAK_RSS_KIB EXIT_CODE" to RESULT_FILE.
+ * "SECONDS CPU_SECONDS PEAK_RSS_KIB EXIT_CODE" to RESULT_FILE, where
+ * CPU_SECONDS is user plus system time (less sensitive than wall time to
+ * other work on a shared machine).
  *
  * usage: peak_rss RESULT_FILE COMMAND [ARGS...] */
 #include <stdio.h>
@@ -46,6 +49,8 @@ int main(int argc, char **argv) {
     perror(argv[1]);
     return 1;
   }
-  fprintf(out, "%.6f %ld %d\n", seconds, usage.ru_maxrss, code);
+  const double cpu = (double)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  fprintf(out, "%.6f %.6f %ld %d\n", seconds, cpu, usage.ru_maxrss, code);
   return fclose(out) == 0 ? 0 : 1;
 }
