@@ -137,7 +137,7 @@ std::vector<std::string> MakeSplitZipInfoZip(const TempDir& dir, const std::stri
       " -s " + splitSize + " " + ShellQuote(archive) + QuotedNames(inputs));
   std::vector<std::string> volumes;
   for (int n = 1;; ++n) {
-    char ext[8];
+    char ext[16];
     std::snprintf(ext, sizeof ext, ".z%02d", n);
     std::string from = subdir + "/" + base + ext;
     if (!FileExists(from)) break;
