@@ -211,7 +211,9 @@ BuildResult BuildPackage(const PackOptions& options, ProgressLine& progress) {
     } else {
       stagedArchives.push_back(archiveDir / volumeName(1));
       fs::rename(zipPath, stagedArchives.back(), ec);
-      if (ec) throw PackError("cannot write " + stagedArchives.back().string());
+      if (ec) {
+        throw PackError("cannot write " + stagedArchives.back().string() + ": " + ec.message());
+      }
     }
   }
 

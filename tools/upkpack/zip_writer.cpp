@@ -165,7 +165,8 @@ void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
     total += entry.size;
   }
 
-  ZipHandle zip(zipOpen64(output.c_str(), APPEND_STATUS_CREATE));
+  const std::string outputName = output.string();
+  ZipHandle zip(zipOpen64(outputName.c_str(), APPEND_STATUS_CREATE));
   if (!zip) throw PackError("cannot create " + output.string());
 
   std::vector<char> buffer(kChunk);
