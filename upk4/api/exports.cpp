@@ -121,6 +121,7 @@ UPK4_API int32_t UPK4_CALL UPK4_Unpack(ArchiveHandle* handle, const upk4_char16*
     return -2;
   }
   if (ok) return 0;
+  archive.AbandonEntry();  // left open when the file's times could not be set
   // A failure without a system cause (damaged or incomplete data, no
   // password for an encrypted entry) is never reported as success.
   const uint32_t error = plat::GetLastError();
