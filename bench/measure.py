@@ -111,6 +111,7 @@ class Series:
         self.times = []
         self.cpu = []
         self.rss_kib = 0
+        self.error = None  # why the tool was dropped from the series
 
     def add(self, seconds, cpu, rss_kib):
         self.times.append(seconds)
@@ -135,6 +136,8 @@ def measure(tools, command_for, check, work, runs, warmup=True):
         counted = not warmup or r > 0
         order = tools[r % len(tools):] + tools[:r % len(tools)]
         for tool in order:
+            if series[tool].error:
+                continue
             out = os.path.join(work, "out")
             os.mkdir(out)
             try:
@@ -142,12 +145,20 @@ def measure(tools, command_for, check, work, runs, warmup=True):
                 if r == 0:
                     problem = check(tool, out)
                     if problem:
-                        raise RuntimeError(f"{tool}: wrong output: {problem}")
+                        raise RuntimeError(f"wrong output: {problem}")
+            except RuntimeError as e:
+                # A tool that fails or gets it wrong drops out; the others go on.
+                series[tool].error = str(e)
+                continue
             finally:
                 shutil.rmtree(out)
             if counted:
                 series[tool].add(seconds, cpu, rss)
     return series
+
+
+def working(series, names):
+    return [t for t in names if t in series and not series[t].error]
 
 
 def entry_check(info, entry_path_for):
@@ -172,6 +183,9 @@ def print_table(out, series, uncompressed, limit_mbs=None, unit="s"):
            f"{'MB/s':>8} {'x limit':>8} {'peak RSS MiB':>13}"
     out(head)
     for s in series.values():
+        if s.error:
+            out(f"  {s.tool:<8} failed: {s.error}")
+            continue
         mbs = uncompressed / 1e6 / s.median
         ratio = f"{mbs / limit_mbs:8.2f}" if limit_mbs else f"{'-':>8}"
         out(f"  {s.tool:<8} {s.median * scale:10.3f} {min(s.times) * scale:9.3f} "
@@ -194,7 +208,7 @@ def large_entry(out, tools, name, archive, entry, work, runs, password=None, war
         lambda tool, o: tools.extract_one(tool, archive, entry, o, password),
         entry_check(info, lambda tool, o: os.path.join(o, os.path.basename(entry))),
         work, runs, warmup)
-    limit = info.file_size / 1e6 / series["limit"].median
+    limit = None if series["limit"].error else info.file_size / 1e6 / series["limit"].median
     print_table(out, series, info.file_size, limit)
     return info, series
 
@@ -223,7 +237,8 @@ def small_files(out, tools, archive, names_file, work, runs):
                          lambda tool, o: tools.extract_every(tool, archive, names_file, o),
                          check_all, work, runs)
     print_table(out, series_all, total)
-    files_per_s = {t: len(infos) / s.median for t, s in series_all.items()}
+    files_per_s = {t: len(infos) / series_all[t].median
+                   for t in working(series_all, series_all.keys())}
     out("  files/s: " + ", ".join(f"{t} {v:.0f}" for t, v in files_per_s.items()))
 
     # One entry looked up by name, from the middle of the directory.
@@ -287,23 +302,27 @@ def main():
     for name in ("deflated", "stored", "encrypted"):
         info, s = results[name]
         up = s["upk4"]
-        fastest = min(PEERS, key=lambda t: s[t].median)
+        peers = working(s, PEERS)
+        if up.error or not peers:
+            out(f"  {name}: FAIL (upk4 or every peer failed)")
+            continue
+        fastest = min(peers, key=lambda t: s[t].median)
         mbs = lambda t: info.file_size / 1e6 / t
         out(f"  {name}: upk4 {mbs(up.median):.1f} MB/s vs fastest peer {fastest} "
             f"{mbs(s[fastest].median):.1f} MB/s: {verdict(up.median <= s[fastest].median)} "
             f"[{mbs(up.median_cpu):.1f} vs {mbs(s[fastest].median_cpu):.1f}]")
-        if name == "deflated":
+        if name == "deflated" and not s["limit"].error:
             share = s["limit"].median / up.median
             share_cpu = s["limit"].median_cpu / up.median_cpu
             out(f"  deflated: upk4 at {share * 100:.1f}% of the limit (needs >= 90%): "
                 f"{verdict(share >= 0.9)} [{share_cpu * 100:.1f}%]")
     info, s = results["deflated"]
-    big_rss = s["upk4"].rss_kib
+    big_rss = s["upk4"].rss_kib if not s["upk4"].error else 1 << 40
     out(f"  peak RSS, {mib(info.file_size):.0f} MiB entry: upk4 {big_rss / 1024:.1f} MiB "
         f"(needs < 8 MiB): {verdict(big_rss < rss_limit)}")
     if "huge" in results:
         huge_info, s = results["huge"]
-        huge_rss = s["upk4"].rss_kib
+        huge_rss = s["upk4"].rss_kib if not s["upk4"].error else 1 << 40
         out(f"  peak RSS, {mib(huge_info.file_size):.0f} MiB entry: upk4 {huge_rss / 1024:.1f} MiB "
             f"(needs < 8 MiB): {verdict(huge_rss < rss_limit)}")
         out(f"  flatness: upk4 peak RSS {big_rss / 1024:.1f} MiB at {mib(info.file_size):.0f} MiB, "
