@@ -1,6 +1,9 @@
 // CFile over the platform's file handles.
 #include "framework/file.h"
 
+#include <optional>
+#include <vector>
+
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
@@ -11,20 +14,35 @@ bool IsAbsolute(plat::WStringView path) {
   return !path.empty() && plat::IsPathSeparator(path[0]);
 }
 
-// The full, Windows-form name under which a file is known: relative names
-// are taken from the current directory.
+// The full, Windows-form name under which a file is known, as
+// GetFullPathName gives it: relative names are taken from the current
+// directory, and "." and ".." components are folded away.
 plat::WString FullPath(plat::WStringView name) {
   plat::WString path(name);
   for (char16_t& c : path) {
     if (c == u'/') c = u'\\';
   }
-  if (IsAbsolute(path)) return path;
-  std::optional<plat::WString> cwd = plat::GetCurrentDirectory();
-  if (!cwd) return path;
-  plat::WString full = *cwd;
-  if (full.empty() || full.back() != u'\\') full += u'\\';
-  if (path.size() >= 2 && path[0] == u'.' && path[1] == u'\\') path.erase(0, 2);
-  return full + path;
+  if (!IsAbsolute(path)) {
+    std::optional<plat::WString> cwd = plat::GetCurrentDirectory();
+    if (!cwd) return path;
+    path = *cwd + u"\\" + path;
+  }
+  std::vector<plat::WString> parts;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t end = path.find(u'\\', pos);
+    if (end == plat::WString::npos) end = path.size();
+    plat::WString part = path.substr(pos, end - pos);
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(std::move(part));
+    }
+    pos = end + 1;
+  }
+  plat::WString full;
+  for (const plat::WString& part : parts) full += u"\\" + part;
+  return full.empty() ? plat::WString(u"\\") : full;
 }
 
 }  // namespace
@@ -54,7 +72,9 @@ bool CFile::Open(plat::WStringView fileName, uint32_t openFlags, CFileException*
                                           : plat::FileCreate::CreateAlways;
   }
 
-  m_hFile = plat::OpenFileHandle(fileName, access, share, create);
+  // Opened under its full name, so "..", as on Windows, never needs the
+  // directory before it to exist.
+  m_hFile = plat::OpenFileHandle(m_strFileName, access, share, create);
   if (m_hFile == plat::kInvalidFile) {
     if (error) {
       long os = static_cast<long>(plat::GetLastError());

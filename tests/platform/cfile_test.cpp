@@ -34,6 +34,9 @@ TEST(CFile, RelativeNamesAreStoredAsFullPaths) {
       plat::FromNativePath(std::filesystem::canonical(dir.native()).string()) + u"\\new.bin";
   EXPECT_EQ(file.GetFilePath(), expected);
   file.Close();
+  ASSERT_TRUE(file.Open(u".\\sub\\..\\new.bin", CFile::modeRead));
+  EXPECT_EQ(file.GetFilePath(), expected);
+  file.Close();
   plat::SetCurrentDirectory(*before);
 }
 
