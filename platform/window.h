@@ -4,6 +4,7 @@
 // PeekMessage/TranslateMessage/DispatchMessage drain that queue.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include "platform/win_types.h"
 
@@ -17,16 +18,27 @@ struct Window;
 using WindowHandle = Window*;
 using WindowProc = std::function<LRESULT(WindowHandle, uint32_t message, WPARAM, LPARAM)>;
 
-struct Window {
-  WindowProc proc;
-  uint32_t redrawCount = 0;  // RedrawWindow calls seen, for progress displays
-};
-
 struct Message {
   WindowHandle window = nullptr;
   uint32_t message = 0;
   WPARAM wParam = 0;
   LPARAM lParam = 0;
+};
+
+// A thread's queue of posted messages. Every module (program or loaded
+// library) links its own copy of this layer; so that a thread has one queue
+// as on Windows, a window records the queue of the thread that made it, and
+// a module that is handed a window of its thread joins that queue.
+struct MessageQueue {
+  std::deque<Message> messages;
+};
+// The calling thread's queue as this module sees it.
+MessageQueue* ThreadMessageQueue();
+
+struct Window {
+  WindowProc proc;
+  uint32_t redrawCount = 0;  // RedrawWindow calls seen, for progress displays
+  MessageQueue* queue = ThreadMessageQueue();  // the creating thread's queue
 };
 
 inline constexpr uint32_t PBM_SETPOS = 1026;

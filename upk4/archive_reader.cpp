@@ -78,8 +78,12 @@ int32_t ArchiveReader::FindEntry(plat::WStringView name, bool caseSensitive) {
   if (IsClosed()) return -1;
   if (!centralDir.nameIndexEnabled) EnableNameIndex(true);
   const int32_t position = centralDir.FindInIndex(name, caseSensitive);
-  if (position < 0) return -1;
-  return centralDir.nameIndex[static_cast<size_t>(position)].directoryIndex;
+  if (position >= 0) return centralDir.nameIndex[static_cast<size_t>(position)].directoryIndex;
+  // The index is ordered case-sensitively, so a bisection without regard to
+  // case can step past a name that is there ("A11" behind "_x.txt" and
+  // "a.txt"). A miss is confirmed by a scan before it is reported.
+  if (!caseSensitive) return centralDir.FindByScanNoCase(name);
+  return -1;
 }
 
 void ArchiveReader::EnableNameIndex(bool on) {

@@ -189,6 +189,15 @@ int32_t CentralDirectory::FindInIndex(plat::WStringView name, bool caseSensitive
   return -1;
 }
 
+int32_t CentralDirectory::FindByScanNoCase(plat::WStringView name) const {
+  for (size_t i = 0; i < headers.size(); ++i) {
+    const plat::WString converted = i < indexedNames.size() ? plat::WString() : headers[i]->GetNameWide();
+    const plat::WStringView headerName = i < indexedNames.size() ? plat::WStringView(indexedNames[i]) : converted;
+    if (plat::CollateWideNoCase(headerName, name) == 0) return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
 int CentralDirectory::CompareIndexEntry(plat::WStringView name, size_t position,
                                         bool caseSensitive) const {
   const IndexEntry& element = nameIndex[position];

@@ -46,6 +46,9 @@ class CentralDirectory {
   void BuildNameIndex();
   void InsertIndexEntry(EntryRecord* header, uint16_t directoryIndex);
   int32_t FindInIndex(plat::WStringView name, bool caseSensitive) const;
+  // Directory index of the first header whose name equals name without
+  // regard to case, or -1.
+  int32_t FindByScanNoCase(plat::WStringView name) const;
   int CompareIndexEntry(plat::WStringView name, size_t position, bool caseSensitive) const;
   // Switches the name index on (built at once from all headers) or off.
   void SetNameIndexEnabled(bool on);

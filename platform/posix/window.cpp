@@ -10,24 +10,40 @@
 
 namespace plat {
 namespace {
-thread_local std::deque<Message> t_queue;
+thread_local MessageQueue t_ownQueue;
+thread_local MessageQueue* t_joinedQueue = nullptr;
+
+// A window made by another module of this thread carries that module's
+// queue: from then on this module posts to and drains that one, taking along
+// whatever it had queued itself.
+void JoinQueueOf(WindowHandle window) {
+  if (t_joinedQueue || !window || !window->queue || window->queue == &t_ownQueue) return;
+  t_joinedQueue = window->queue;
+  for (const Message& msg : t_ownQueue.messages) t_joinedQueue->messages.push_back(msg);
+  t_ownQueue.messages.clear();
 }
+}  // namespace
+
+MessageQueue* ThreadMessageQueue() { return t_joinedQueue ? t_joinedQueue : &t_ownQueue; }
 
 LRESULT SendMessage(WindowHandle window, uint32_t message, WPARAM w, LPARAM l) {
+  JoinQueueOf(window);
   if (!window || !window->proc) return 0;
   return window->proc(window, message, w, l);
 }
 
 bool PostMessage(WindowHandle window, uint32_t message, WPARAM w, LPARAM l) {
   if (!window) return false;
-  t_queue.push_back(Message{window, message, w, l});
+  JoinQueueOf(window);
+  ThreadMessageQueue()->messages.push_back(Message{window, message, w, l});
   return true;
 }
 
 bool PeekMessage(Message* out) {
-  if (t_queue.empty()) return false;
-  Message msg = t_queue.front();
-  t_queue.pop_front();
+  std::deque<Message>& queue = ThreadMessageQueue()->messages;
+  if (queue.empty()) return false;
+  Message msg = queue.front();
+  queue.pop_front();
   if (out) *out = msg;
   return true;
 }
@@ -40,6 +56,7 @@ LRESULT DispatchMessage(const Message& msg) {
 
 bool RedrawWindow(WindowHandle window, uint32_t /*flags*/) {
   if (!window) return false;
+  JoinQueueOf(window);
   ++window->redrawCount;
   return true;
 }

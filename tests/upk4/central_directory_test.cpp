@@ -182,6 +182,23 @@ TEST(NameIndexTest, DuplicatesAndCase) {
   EXPECT_EQ(same.FindEntry(u"A11"), 1) << "the later of two equal names";
 }
 
+TEST(NameIndexTest, NoCaseLookupFindsNamesThatTheCaseSensitiveOrderHides) {
+  // Sorted by code unit, "A11" comes before "_x.txt" and "a.txt"; folded to
+  // lower case it sorts after them, so a bisection alone steps past it.
+  TempDir dir;
+  CraftedZip zip;
+  for (const char* name : {"QXSetup.exe", "A11", "_x.txt", "a.txt", "b.txt"})
+    zip.entries.push_back(StoredEntry(name, name));
+  WriteFile(dir.Path("h.zip"), zip.Build());
+  ArchiveReader reader;
+  OpenArchive(reader, dir.Path("h.zip"));
+  EXPECT_EQ(reader.FindEntry(u"A11", false), 1);
+  EXPECT_EQ(reader.FindEntry(u"a11", false), 1);
+  EXPECT_EQ(reader.FindEntry(u"qxsetup.EXE", false), 0);
+  EXPECT_EQ(reader.FindEntry(u"a11", true), -1);
+  EXPECT_EQ(reader.FindEntry(u"A12", false), -1);
+}
+
 TEST(NameIndexTest, ManyEntriesAreAllFound) {
   TempDir dir;
   CraftedZip zip;

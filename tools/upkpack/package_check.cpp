@@ -112,9 +112,7 @@ void CheckPackage(const std::filesystem::path& package, const ExpectedPackage& e
     const int32_t found = reader.FindEntry(upk2::kSecondStageEntry, false);
     if (found < 0 || !upk2::IsSecondStageEntry(reader.GetEntry(found)->GetNameWide())) {
       throw PackError(
-          "Setup's lookup of \"A11\" does not find it among these entry names (names that "
-          "sort differently with and without regard to case, such as ones starting with "
-          "\"_\" or \"a.\", can hide it); rename such payload files");
+          "Setup's lookup of \"A11\" does not find the second stage in the archive");
     }
     std::vector<uint8_t> buffer(65535);
     uint64_t done = 0;
