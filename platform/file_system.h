@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <vector>
 #include "platform/win_types.h"
 
 namespace plat {
@@ -41,6 +42,9 @@ struct FoundFile {
   CalendarTime lastWrite = 0;
 };
 std::optional<FoundFile> FindFile(WStringView path);
+// Names in a directory, without "." and "..", in the directory's order;
+// empty with the last error set when it cannot be read.
+std::vector<WString> ListDirectoryNames(WStringView directory);
 
 // Current directory as a Windows-form path (no trailing separator unless it
 // is the root).

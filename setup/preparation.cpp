@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "framework/file.h"
 #include "framework/safe_format.h"
+#include "platform/code_page.h"
 #include "platform/dir_tree.h"
 #include "platform/file_system.h"
+#include "platform/last_error.h"
 #include "platform/library.h"
 #include "setup/exit_codes.h"
 #include "setup/package_trailer.h"
@@ -27,6 +30,32 @@ bool ContainsNoCase(plat::WStringView text, plat::WStringView word) {
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; });
   return lower.find(word) != plat::WString::npos;
+}
+
+// Which of the numbers 0 to 199 have a "SetupTempN" entry (compared without
+// regard to case, N as "%ld" writes it) in the directory. All of them when the
+// directory cannot be listed, so that every name is then probed.
+std::vector<bool> ExistingTempDirectoryNumbers(const plat::WString& directory) {
+  plat::SetLastError(0);
+  const std::vector<plat::WString> names = plat::ListDirectoryNames(directory);
+  if (names.empty()) return std::vector<bool>(kTempDirCount, plat::GetLastError() != 0);
+  std::vector<bool> present(kTempDirCount, false);
+  constexpr plat::WStringView kPrefix = u"SetupTemp";
+  for (const plat::WString& name : names) {
+    if (name.size() <= kPrefix.size() || name.size() > kPrefix.size() + 3) continue;
+    if (plat::CollateWideNoCase(plat::WStringView(name).substr(0, kPrefix.size()), kPrefix) != 0)
+      continue;
+    const plat::WStringView digits = plat::WStringView(name).substr(kPrefix.size());
+    if (digits.size() > 1 && digits[0] == u'0') continue;
+    int n = 0;
+    bool numeric = true;
+    for (char16_t c : digits) {
+      if (c < u'0' || c > u'9') numeric = false;
+      n = n * 10 + (c - u'0');
+    }
+    if (numeric && n < kTempDirCount) present[n] = true;
+  }
+  return present;
 }
 
 }  // namespace
@@ -53,16 +82,23 @@ bool CSetupApp::ChooseTempDirectory() {
       RemoveDirectoryTree(name);
     }
   };
+  // One listing of the temporary path tells which of the 200 names exist, so
+  // a start does not probe 400 names one by one.
+  const std::vector<bool> present = ExistingTempDirectoryNumbers(base);
 
-  for (int n = 0; n < kTempDirCount; ++n) sweep(nameOf(n));
+  for (int n = 0; n < kTempDirCount; ++n) {
+    if (present[n]) sweep(nameOf(n));
+  }
 
   bool chosen = false;
   for (int n = 0; n < kTempDirCount && !chosen; ++n) {
     const plat::WString name = nameOf(n);
-    sweep(name);
-    if (m_pPlatform->PathFileExists(name)) continue;
+    if (present[n]) {
+      sweep(name);
+      if (m_pPlatform->PathFileExists(name)) continue;
+    }
     // Created here, exclusively and private: a name that appears between the
-    // test and the creation is never used.
+    // listing and the creation is never used.
     if (!plat::CreatePrivateDirectory(name)) continue;
     m_tempDirLock.Acquire(name);
     m_strTempDir = name;

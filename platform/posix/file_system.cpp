@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -304,6 +305,22 @@ std::optional<FoundFile> FindFile(WStringView path) {
   if (posix::IsReadOnlyMode(st.st_mode)) found.attributes |= FILE_ATTRIBUTE_READONLY;
   found.lastWrite = st.st_mtim.tv_sec;
   return found;
+}
+
+std::vector<WString> ListDirectoryNames(WStringView directory) {
+  std::vector<WString> names;
+  const std::string native = ResolveNativePath(directory);
+  DIR* dir = ::opendir(native.empty() ? "." : native.c_str());
+  if (!dir) {
+    posix::SetLastErrorForPath(errno, native);
+    return names;
+  }
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(Utf8ToUtf16(name));
+  }
+  ::closedir(dir);
+  return names;
 }
 
 std::optional<WString> GetCurrentDirectory() {

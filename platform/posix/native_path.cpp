@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <string>
 
 #include "platform/code_page.h"
 #include "platform/posix/posix_support.h"
@@ -32,6 +33,9 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   WString wanted = Utf8ToUtf16(name);
   bool any = false;
   while (dirent* entry = ::readdir(dir.get())) {
+    // Case folding here never changes a name's UTF-8 length (ASCII and the
+    // Latin letters of code page 1252), so other lengths cannot match.
+    if (std::char_traits<char>::length(entry->d_name) != name.size()) continue;
     std::string candidate = entry->d_name;
     if (candidate == "." || candidate == "..") continue;
     WString wide = Utf8ToUtf16(candidate);
@@ -65,6 +69,18 @@ WString FromNativePath(std::string_view native) {
 std::string ResolveNativePath(WStringView path) {
   std::string native = ToNativePath(path);
   if (native.empty() || ExistsExactly(native)) return native;
+
+  // Usually only the last component is new or differs in case: one look at
+  // the parent settles it without walking the whole path.
+  const size_t slash = native.rfind('/');
+  if (slash != std::string::npos && slash + 1 < native.size()) {
+    const std::string parent = slash == 0 ? "/" : native.substr(0, slash);
+    const std::string last = native.substr(slash + 1);
+    if (last != "." && last != ".." && ExistsExactly(parent)) {
+      std::string found;
+      return FindNoCase(parent, last, &found) ? posix::NativeJoin(parent, found) : native;
+    }
+  }
 
   std::string result;
   size_t pos = 0;

@@ -83,6 +83,21 @@ TEST_F(SetupDirTest, LeftoverDirectoryIsSweptAndReused) {
   EXPECT_EQ(perms & fs::perms::all, fs::perms::owner_all);
 }
 
+TEST_F(SetupDirTest, SweepMatchesNamesWithoutCaseAndOnlyAsFormatted) {
+  upktest::WriteFile(sysTmp_ + "/setuptemp0/upk4.dll", "old");
+  upktest::WriteFile(sysTmp_ + "/SETUPTEMP7/x", "old");
+  upktest::WriteFile(sysTmp_ + "/SetupTemp01/keep", "not ours");   // "%ld" never writes 01
+  upktest::WriteFile(sysTmp_ + "/SetupTemp200/keep", "not ours");  // beyond the 200 names
+  upktest::WriteFile(sysTmp_ + "/SetupTempX/keep", "not ours");
+  TestApp app(&platform_);
+  const std::string chosen = Choose(app);
+  EXPECT_EQ(plat::FromNativePath(chosen).size(), plat::FromNativePath(Temp(0) + "/").size());
+  EXPECT_FALSE(fs::exists(sysTmp_ + "/setuptemp0/upk4.dll"));
+  EXPECT_FALSE(fs::exists(sysTmp_ + "/SETUPTEMP7"));
+  for (const char* kept : {"SetupTemp01", "SetupTemp200", "SetupTempX"})
+    EXPECT_TRUE(fs::exists(sysTmp_ + "/" + kept + "/keep")) << kept;
+}
+
 TEST_F(SetupDirTest, LiveRunsDirectoryIsNeitherSweptNorUsed) {
   upktest::WriteFile(Temp(0) + "/upk2.dll", "in use");
   plat::DirectoryLock other;
