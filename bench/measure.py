@@ -87,8 +87,8 @@ def crc_of(path):
 
 
 def run_child(argv, work):
-    """Runs ARGV under the peak_rss launcher; returns (seconds, processor
-    seconds, peak RSS in KiB). Raises on failure."""
+    """Runs ARGV under the peak_rss launcher; returns (seconds, (user
+    seconds, system seconds), peak RSS in KiB). Raises on failure."""
     err_path = os.path.join(work, "stderr.txt")
     result_path = os.path.join(work, "result.txt")
     with open(err_path, "wb") as err:
@@ -99,10 +99,10 @@ def run_child(argv, work):
     if launcher.returncode != 0:
         raise RuntimeError(f"peak_rss failed: {text[:500]}")
     with open(result_path) as f:
-        seconds, cpu, rss_kib, code = f.read().split()
+        seconds, user, system, rss_kib, code = f.read().split()
     if int(code) != 0:
         raise RuntimeError(f"{' '.join(argv)}: exit code {code}: {text[:500]}")
-    return float(seconds), float(cpu), int(rss_kib)
+    return float(seconds), (float(user), float(system)), int(rss_kib)
 
 
 class Series:
@@ -115,7 +115,7 @@ class Series:
 
     def add(self, seconds, cpu, rss_kib):
         self.times.append(seconds)
-        self.cpu.append(cpu)
+        self.cpu.append(cpu)  # (user, system)
         self.rss_kib = max(self.rss_kib, rss_kib)
 
     @property
@@ -124,7 +124,15 @@ class Series:
 
     @property
     def median_cpu(self):
-        return statistics.median(self.cpu)
+        return statistics.median(u + s for u, s in self.cpu)
+
+    @property
+    def median_user(self):
+        return statistics.median(u for u, _ in self.cpu)
+
+    @property
+    def median_system(self):
+        return statistics.median(s for _, s in self.cpu)
 
 
 def measure(tools, command_for, check, work, runs, warmup=True):
@@ -152,6 +160,8 @@ def measure(tools, command_for, check, work, runs, warmup=True):
                 continue
             finally:
                 shutil.rmtree(out)
+                # Every run starts with nothing left to write back.
+                os.sync()
             if counted:
                 series[tool].add(seconds, cpu, rss)
     return series
@@ -179,8 +189,8 @@ def mib(n):
 
 def print_table(out, series, uncompressed, limit_mbs=None, unit="s"):
     scale = 1000.0 if unit == "ms" else 1.0
-    head = f"  {'tool':<8} {'median ' + unit:>10} {'min ' + unit:>9} {'cpu ' + unit:>9} " \
-           f"{'MB/s':>8} {'x limit':>8} {'peak RSS MiB':>13}"
+    head = f"  {'tool':<8} {'median ' + unit:>10} {'min ' + unit:>9} {'user ' + unit:>9} " \
+           f"{'sys ' + unit:>9} {'MB/s':>8} {'x limit':>8} {'peak RSS MiB':>13}"
     out(head)
     for s in series.values():
         if s.error:
@@ -189,7 +199,7 @@ def print_table(out, series, uncompressed, limit_mbs=None, unit="s"):
         mbs = uncompressed / 1e6 / s.median
         ratio = f"{mbs / limit_mbs:8.2f}" if limit_mbs else f"{'-':>8}"
         out(f"  {s.tool:<8} {s.median * scale:10.3f} {min(s.times) * scale:9.3f} "
-            f"{s.median_cpu * scale:9.3f} {mbs:8.1f} "
+            f"{s.median_user * scale:9.3f} {s.median_system * scale:9.3f} {mbs:8.1f} "
             f"{ratio} {s.rss_kib / 1024:13.1f}")
 
 
@@ -297,7 +307,7 @@ def main():
         results["huge"] = large_entry(out, tools, "memory flatness", huge, "huge.txt", work, 1,
                                       warmup=False)
 
-    out("\n== targets (wall-time medians; processor time in brackets)")
+    out("\n== targets (wall-time medians; user + system time in brackets)")
     rss_limit = 8 * 1024
     for name in ("deflated", "stored", "encrypted"):
         info, s = results[name]

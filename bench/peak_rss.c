@@ -5,9 +5,10 @@
  * so the launcher must be small: measured from Python, every tool would
  * show at least the interpreter's size. This program forks (never vforks,
  * which would lend it the launcher's memory) and writes
- * "SECONDS CPU_SECONDS PEAK_RSS_KIB EXIT_CODE" to RESULT_FILE, where
- * CPU_SECONDS is user plus system time (less sensitive than wall time to
- * other work on a shared machine).
+ * "SECONDS USER_SECONDS SYSTEM_SECONDS PEAK_RSS_KIB EXIT_CODE" to
+ * RESULT_FILE. Processor times are less sensitive than wall time to other
+ * work on a shared machine; user time is the tool's own work, system time
+ * mostly the file system's.
  *
  * usage: peak_rss RESULT_FILE COMMAND [ARGS...] */
 #include <stdio.h>
@@ -49,8 +50,8 @@ int main(int argc, char **argv) {
     perror(argv[1]);
     return 1;
   }
-  const double cpu = (double)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                     (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  fprintf(out, "%.6f %.6f %ld %d\n", seconds, cpu, usage.ru_maxrss, code);
+  const double user = (double)usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6;
+  const double system = (double)usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+  fprintf(out, "%.6f %.6f %.6f %ld %d\n", seconds, user, system, usage.ru_maxrss, code);
   return fclose(out) == 0 ? 0 : 1;
 }
