@@ -57,6 +57,8 @@ class ArchiveReader {
   uint8_t DecryptByte() const;
   bool CheckEncryptionHeader();
   void DecryptBuffer(uint32_t count);
+  // Decrypts count bytes at p in place when the current entry is encrypted.
+  void DecryptBytes(uint8_t* p, uint32_t count);
 
   bool useAllocationRegister = true;
   CentralDirectory centralDir;

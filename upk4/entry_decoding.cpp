@@ -64,6 +64,21 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
   const bool drain = stream.avail_out == 0 && decode.compressedLeft > 0;
 
   while (stream.avail_out > 0 || (drain && decode.compressedLeft > 0)) {
+    if (stored && stream.avail_in == 0 && stream.avail_out > 0 && decode.compressedLeft > 0) {
+      // Stored data needs no staging: it is read straight into the caller's
+      // buffer (and decrypted there), in one read per call.
+      const uint32_t k = std::min(stream.avail_out, decode.compressedLeft);
+      storage.Read(stream.next_out, k, false);
+      DecryptBytes(stream.next_out, k);
+      decode.compressedLeft -= k;
+      decode.runningCrc = crc32(decode.runningCrc, stream.next_out, k);
+      decode.uncompressedLeft -= k;
+      stream.avail_out -= k;
+      stream.next_out += k;
+      stream.total_out += k;
+      delivered += k;
+      continue;
+    }
     if (stream.avail_in == 0 && decode.compressedLeft > 0) {
       const uint32_t n = std::min(decode.compressedLeft, decode.readBuffer.size);
       storage.Read(decode.readBuffer.data, n, false);

@@ -54,12 +54,13 @@ bool ArchiveReader::CheckEncryptionHeader() {
   return header[11] == expected;
 }
 
-void ArchiveReader::DecryptBuffer(uint32_t count) {
+void ArchiveReader::DecryptBuffer(uint32_t count) { DecryptBytes(decode.readBuffer.data, count); }
+
+void ArchiveReader::DecryptBytes(uint8_t* p, uint32_t count) {
   if (!centralDir.currentEntry || !centralDir.currentEntry->IsEncrypted()) return;
   // Keys in locals: this loop runs over every byte of an encrypted entry.
   const z_crc_t* table = CrcTable();
   uint32_t k0 = keys[0], k1 = keys[1], k2 = keys[2];
-  uint8_t* p = decode.readBuffer.data;
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t plain = p[i] ^ KeyStreamByte(k2);
     p[i] = plain;

@@ -72,7 +72,10 @@ FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share
     SetLastError(ERROR_ACCESS_DENIED);
     return kInvalidFile;
   }
-  if (create == FileCreate::CreateAlways && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+  // Only a file that holds data is truncated: truncating an empty file to 0
+  // makes ext4 flush the whole file at close, as for a replaced file.
+  if (create == FileCreate::CreateAlways && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      ::ftruncate(fd, 0) != 0) {
     int err = errno;
     ::close(fd);
     SetLastErrorFromErrno(err);

@@ -23,6 +23,27 @@ bool SameNameNoCase(WStringView a, WStringView b) {
   return a.size() == b.size() && CollateWideNoCase(a, b) == 0;
 }
 
+enum class AsciiMatch { same, differ, unknown };
+
+// Most names are ASCII: those compare without any conversion. Two names of
+// the same length that differ in an ASCII byte other than by letter case
+// cannot match whatever else they hold.
+AsciiMatch MatchAsciiNoCase(const std::string& a, const std::string& b) {
+  bool ascii = true;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const unsigned char x = static_cast<unsigned char>(a[i]);
+    const unsigned char y = static_cast<unsigned char>(b[i]);
+    if ((x | y) & 0x80) {
+      ascii = false;
+      continue;
+    }
+    const unsigned char lx = (x >= 'A' && x <= 'Z') ? x + 32 : x;
+    const unsigned char ly = (y >= 'A' && y <= 'Z') ? y + 32 : y;
+    if (lx != ly) return AsciiMatch::differ;
+  }
+  return ascii ? AsciiMatch::same : AsciiMatch::unknown;
+}
+
 // The entry of the directory that equals name without regard to case; the
 // smallest such name when several do, so the choice does not depend on the
 // directory's order.
@@ -38,10 +59,14 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
     if (std::char_traits<char>::length(entry->d_name) != name.size()) continue;
     std::string candidate = entry->d_name;
     if (candidate == "." || candidate == "..") continue;
-    WString wide = Utf8ToUtf16(candidate);
-    // A name that is not valid UTF-8 would compare as replacement
-    // characters and could stand in for another such name: exact only.
-    if (Utf16ToUtf8(wide) != candidate || !SameNameNoCase(wide, wanted)) continue;
+    const AsciiMatch quick = MatchAsciiNoCase(candidate, name);
+    if (quick == AsciiMatch::differ) continue;
+    if (quick == AsciiMatch::unknown) {
+      WString wide = Utf8ToUtf16(candidate);
+      // A name that is not valid UTF-8 would compare as replacement
+      // characters and could stand in for another such name: exact only.
+      if (Utf16ToUtf8(wide) != candidate || !SameNameNoCase(wide, wanted)) continue;
+    }
     if (!any || candidate < *found) *found = candidate;
     any = true;
   }

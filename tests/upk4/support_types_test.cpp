@@ -2,6 +2,8 @@
 // path functions.
 #include <gtest/gtest.h>
 #include <cstring>
+#include <random>
+#include "upk4/zip_file64.h"
 #include <filesystem>
 #include "reader_test_util.h"
 #include "upk4/decode_state.h"
@@ -140,4 +142,50 @@ TEST(PathFunctionsTest, CreateDirectoryTreeAndProbePath) {
   EXPECT_FALSE(std::filesystem::exists("C:"));
   // A file in the way cannot become a directory.
   EXPECT_FALSE(CreateDirectoryTree(base + u"\\file\\below"));
+}
+
+TEST(ZipFileTest, ReadAheadBehavesLikeAPlainFile) {
+  // Random mixes of small and large reads and seeks give the same bytes,
+  // positions and short reads at the end as a plain CFile.
+  TempDir dir;
+  const std::string data = MakeRandomData(300000, 7);
+  WriteFile(dir.Path("f.bin"), data);
+  std::mt19937 random(99);
+  for (int round = 0; round < 20; ++round) {
+    CZipFile64 zip;
+    CFile plain;
+    ASSERT_TRUE(zip.Open(WPath(dir.Path("f.bin")), CFile::modeRead));
+    ASSERT_TRUE(plain.Open(WPath(dir.Path("f.bin")), CFile::modeRead));
+    for (int step = 0; step < 200; ++step) {
+      switch (random() % 4) {
+        case 0: {  // a record-sized read
+          const uint32_t n = random() % 100;
+          std::string a(n, '\0'), b(n, '\0');
+          ASSERT_EQ(zip.Read(a.data(), n), plain.Read(b.data(), n));
+          ASSERT_EQ(a, b);
+          break;
+        }
+        case 1: {  // a data-sized read
+          const uint32_t n = 1000 + random() % 40000;
+          std::string a(n, '\0'), b(n, '\0');
+          ASSERT_EQ(zip.Read(a.data(), n), plain.Read(b.data(), n));
+          ASSERT_EQ(a, b);
+          break;
+        }
+        case 2: {  // relative seek, backwards or forwards, within the file
+          const int64_t pos = static_cast<int64_t>(plain.GetPosition());
+          const int64_t to = random() % static_cast<int64_t>(data.size());
+          ASSERT_EQ(zip.Seek(to - pos, CFile::current), plain.Seek(to - pos, CFile::current));
+          break;
+        }
+        default: {
+          const int64_t back = random() % 70000;
+          const uint32_t from = random() % 2 ? CFile::end : CFile::begin;
+          const int64_t offset = from == CFile::end ? -back : back;
+          ASSERT_EQ(zip.Seek(offset, from), plain.Seek(offset, from));
+        }
+      }
+      ASSERT_EQ(zip.GetPosition(), plain.GetPosition());
+    }
+  }
 }
