@@ -94,9 +94,14 @@ static int find_entry(int fd, const char *name, struct entry *e) {
   if (end < 0) return fail("no end record");
   const uint32_t dirSize = get32(tail + end + 12), dirOffset = get32(tail + end + 16);
   const off_t endPos = st.st_size - tailSize + end;
+  /* The directory ends at the end record, or at the Zip64 end record and
+   * its locator that streaming writers put before it. */
+  off_t dirEnd = endPos;
+  if (end >= 76 && get32(tail + end - 20) == 0x07064b50u && get32(tail + end - 76) == 0x06064b50u)
+    dirEnd = endPos - 76;
   free(tail);
   /* Bytes before the archive (a self-extractor's prefix) shift every offset. */
-  const off_t prefix = endPos - (off_t)dirSize - (off_t)dirOffset;
+  const off_t prefix = dirEnd - (off_t)dirSize - (off_t)dirOffset;
   if (prefix < 0) return fail("bad central directory position");
 
   unsigned char *dir = malloc(dirSize ? dirSize : 1);

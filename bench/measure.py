@@ -250,6 +250,12 @@ def small_files(out, tools, archive, names_file, work, runs):
     files_per_s = {t: len(infos) / series_all[t].median
                    for t in working(series_all, series_all.keys())}
     out("  files/s: " + ", ".join(f"{t} {v:.0f}" for t, v in files_per_s.items()))
+    ok = working(series_all, series_all.keys())
+    if ok:
+        system = sum(series_all[t].median_system for t in ok)
+        share = system / max(sum(series_all[t].median_cpu for t in ok), 1e-9)
+        out(f"  system time is {share * 100:.0f}% of all processor time here, mostly the file "
+            f"system creating files; user time is the tools' own work")
 
     # One entry looked up by name, from the middle of the directory.
     one = infos[len(infos) // 2]
