@@ -6,6 +6,7 @@ scratch directory:
   deflated.zip, stored.zip  one text-like entry "big.txt"
   encrypted.zip             one deflated entry "secret.txt", traditional PKWARE
   small.zip, small.lst      many small files, and the list of their names
+  small-flat.zip/.lst       the same files in one directory
   huge.zip                  one deflated entry "huge.txt" (optional)
 
 Each command runs under the small peak_rss launcher, which times it and
@@ -223,7 +224,7 @@ def large_entry(out, tools, name, archive, entry, work, runs, password=None, war
     return info, series
 
 
-def small_files(out, tools, archive, names_file, work, runs):
+def small_files(out, tools, archive, names_file, work, runs, lookup=True):
     with zipfile.ZipFile(archive) as z:
         infos = [i for i in z.infolist() if not i.is_dir()]
     total = sum(i.file_size for i in infos)
@@ -239,8 +240,10 @@ def small_files(out, tools, archive, names_file, work, runs):
                 return f"{i.filename}: size {size} crc {crc:08x}"
         return None
 
-    out(f"\n== small files: {len(infos)} files of 1-8 KiB in {len(set(os.path.dirname(i.filename) for i in infos))} "
-        f"directories, {mib(total):.1f} MiB, deflated to {mib(packed):.1f} MiB; "
+    dirs = len(set(os.path.dirname(i.filename) for i in infos))
+    where = "one directory" if dirs == 1 else f"{dirs} directories"
+    out(f"\n== small files: {len(infos)} files of 1-8 KiB in {where}, {mib(total):.1f} MiB, "
+        f"deflated to {mib(packed):.1f} MiB; "
         f"median of {runs} runs after a warm-up round")
     out("  extract all (upk4: one UPK4_Open, one UPK4_Unpack per file, through dlopen)")
     series_all = measure(["upk4"] + PEERS,
@@ -257,6 +260,8 @@ def small_files(out, tools, archive, names_file, work, runs):
         out(f"  system time is {share * 100:.0f}% of all processor time here, mostly the file "
             f"system creating files; user time is the tools' own work")
 
+    if not lookup:
+        return len(infos), series_all, None
     # One entry looked up by name, from the middle of the directory.
     one = infos[len(infos) // 2]
     out(f"  look up one entry by name (\"{one.filename}\", {one.file_size} bytes)")
@@ -269,7 +274,7 @@ def small_files(out, tools, archive, names_file, work, runs):
                          lambda tool, o: tools.extract_one(tool, archive, one.filename, o),
                          entry_check(one, one_path), work, runs)
     print_table(out, series_one, one.file_size, unit="ms")
-    return series_all, series_one
+    return len(infos), series_all, series_one
 
 
 def verdict(ok):
@@ -306,8 +311,12 @@ def main():
                                     "big.txt", work, args.runs)
     results["encrypted"] = large_entry(out, tools, "encrypted", os.path.join(sc, "encrypted.zip"),
                                        "secret.txt", work, args.runs, password=PASSWORD)
-    small_files(out, tools, os.path.join(sc, "small.zip"), os.path.join(sc, "small.lst"),
-                work, args.runs)
+    small = small_files(out, tools, os.path.join(sc, "small.zip"),
+                        os.path.join(sc, "small.lst"), work, args.runs)
+    # The same files side by side: extraction must not slow down with the
+    # number of files already in the directory.
+    flat = small_files(out, tools, os.path.join(sc, "small-flat.zip"),
+                       os.path.join(sc, "small-flat.lst"), work, args.runs, lookup=False)
     huge = os.path.join(sc, "huge.zip")
     if os.path.exists(huge):
         results["huge"] = large_entry(out, tools, "memory flatness", huge, "huge.txt", work, 1,
@@ -332,6 +341,18 @@ def main():
             share_cpu = s["limit"].median_cpu / up.median_cpu
             out(f"  deflated: upk4 at {share * 100:.1f}% of the limit (needs >= 90%): "
                 f"{verdict(share >= 0.9)} [{share_cpu * 100:.1f}%]")
+    for label, (count, series, _) in (("small files", small), ("small files, one directory", flat)):
+        peers = working(series, PEERS)
+        if series["upk4"].error or not peers:
+            continue
+        fastest = min(peers, key=lambda t: series[t].median)
+        out(f"  {label} (no target): upk4 {count / series['upk4'].median:.0f} files/s vs fastest "
+            f"peer {fastest} {count / series[fastest].median:.0f} files/s")
+    one = small[2]
+    if one and not one["upk4"].error and working(one, PEERS):
+        fastest = min(working(one, PEERS), key=lambda t: one[t].median)
+        out(f"  look up one by name (no target): upk4 {one['upk4'].median * 1000:.1f} ms vs "
+            f"fastest peer {fastest} {one[fastest].median * 1000:.1f} ms")
     info, s = results["deflated"]
     big_rss = s["upk4"].rss_kib if not s["upk4"].error else 1 << 40
     out(f"  peak RSS, {mib(info.file_size):.0f} MiB entry: upk4 {big_rss / 1024:.1f} MiB "
