@@ -148,6 +148,27 @@ void CentralDirectory::BuildNameIndex() {
   nameIndex.clear();
   indexedNames.assign(headers.size(), plat::WString());
   nameIndex.reserve(headers.size());
+  // With distinct names, inserting one by one gives exactly the sorted
+  // order, so a sort builds the same index without moving the array for
+  // every entry. Equal names are placed by the bisection that meets them,
+  // which only the insertion itself reproduces.
+  for (size_t i = 0; i < headers.size(); ++i) {
+    indexedNames[i] = headers[i]->GetNameWide();
+    nameIndex.push_back(IndexEntry{headers[i].get(), static_cast<uint16_t>(i)});
+  }
+  auto nameOf = [this](const IndexEntry& e) -> const plat::WString& {
+    return indexedNames[e.directoryIndex];
+  };
+  std::sort(nameIndex.begin(), nameIndex.end(), [&](const IndexEntry& a, const IndexEntry& b) {
+    return plat::CollateWide(nameOf(a), nameOf(b)) < 0;
+  });
+  const bool distinct =
+      std::adjacent_find(nameIndex.begin(), nameIndex.end(),
+                         [&](const IndexEntry& a, const IndexEntry& b) {
+                           return plat::CollateWide(nameOf(a), nameOf(b)) == 0;
+                         }) == nameIndex.end();
+  if (distinct) return;
+  nameIndex.clear();
   for (size_t i = 0; i < headers.size(); ++i)
     InsertIndexEntry(headers[i].get(), static_cast<uint16_t>(i));
 }

@@ -2,6 +2,10 @@
 // and the archive object, on crafted archives.
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include "upk4/central_directory.h"
 #include "reader_test_util.h"
 
 using namespace upktest;
@@ -312,4 +316,30 @@ TEST(ArchiveObjectTest, FailedOpenLeavesNoArchiveOpen) {
   WriteFile(dir.Path("good.zip"), TwoEntries().Build());
   OpenArchive(reader, dir.Path("good.zip"));
   EXPECT_EQ(reader.GetEntryCount(), 2u);
+}
+
+TEST(NameIndexTest, BuiltIndexEqualsOneByOneInsertion) {
+  // The index is built by a sort when names are distinct and by insertion
+  // otherwise; either way it must be the order of one-by-one insertion.
+  std::mt19937 random(5);
+  for (int round = 0; round < 30; ++round) {
+    CentralDirectory built, inserted;
+    const int count = 1 + static_cast<int>(random() % 300);
+    const bool withDuplicates = round % 3 == 0;
+    for (int i = 0; i < count; ++i) {
+      auto header = std::make_unique<EntryRecord>();
+      std::string name = "n" + std::to_string(random() % (withDuplicates ? 40 : 100000));
+      if (random() % 2) name[0] = 'N';
+      header->name.Allocate(static_cast<uint32_t>(name.size()), false);
+      std::memcpy(header->name.data, name.data(), name.size());
+      inserted.headers.push_back(std::make_unique<EntryRecord>(*header));
+      built.headers.push_back(std::move(header));
+    }
+    built.BuildNameIndex();
+    for (size_t i = 0; i < inserted.headers.size(); ++i)
+      inserted.InsertIndexEntry(inserted.headers[i].get(), static_cast<uint16_t>(i));
+    ASSERT_EQ(built.nameIndex.size(), inserted.nameIndex.size());
+    for (size_t i = 0; i < built.nameIndex.size(); ++i)
+      ASSERT_EQ(built.nameIndex[i].directoryIndex, inserted.nameIndex[i].directoryIndex) << round;
+  }
 }
