@@ -83,6 +83,7 @@ FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share
   }
   // CreateFile reports ERROR_ALREADY_EXISTS with success when CREATE_ALWAYS
   // or OPEN_ALWAYS met an existing file.
+  if (!existed && create != FileCreate::OpenExisting) posix::NoteFileCreated(native);
   bool reopened = existed && (create == FileCreate::CreateAlways || create == FileCreate::OpenAlways);
   SetLastError(reopened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return fd;

@@ -5,7 +5,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <memory>
+#include <unordered_map>
 #include <string>
 
 #include "platform/code_page.h"
@@ -19,58 +21,80 @@ bool ExistsExactly(const std::string& native) {
   return ::lstat(native.c_str(), &st) == 0;
 }
 
-bool SameNameNoCase(WStringView a, WStringView b) {
-  return a.size() == b.size() && CollateWideNoCase(a, b) == 0;
+
+WString FoldedName(WStringView name) {
+  WString folded(name);
+  for (char16_t& c : folded) c = FoldCaseWide(c);
+  return folded;
 }
 
-enum class AsciiMatch { same, differ, unknown };
+bool SameStamp(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
 
-// Most names are ASCII: those compare without any conversion. Two names of
-// the same length that differ in an ASCII byte other than by letter case
-// cannot match whatever else they hold.
-AsciiMatch MatchAsciiNoCase(const std::string& a, const std::string& b) {
-  bool ascii = true;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const unsigned char x = static_cast<unsigned char>(a[i]);
-    const unsigned char y = static_cast<unsigned char>(b[i]);
-    if ((x | y) & 0x80) {
-      ascii = false;
-      continue;
-    }
-    const unsigned char lx = (x >= 'A' && x <= 'Z') ? x + 32 : x;
-    const unsigned char ly = (y >= 'A' && y <= 'Z') ? y + 32 : y;
-    if (lx != ly) return AsciiMatch::differ;
+// The names of the directory looked at last, by their case-folded form, so
+// that creating many files in one directory does not read the whole
+// directory again for every new name. The listing is trusted while the
+// directory's identity and times are those it was read with (or that this
+// thread's own file creations left), and for a short while at most: a
+// change by another process within the same tick of the file system's clock
+// is then seen at the latest after kListingLifetime.
+struct DirectoryListing {
+  bool valid = false;
+  struct stat stamp {};  // identity and times of the directory
+  std::chrono::steady_clock::time_point readAt;
+  std::unordered_map<WString, std::string> byFoldedName;  // folded -> smallest actual name
+};
+constexpr std::chrono::milliseconds kListingLifetime{1000};
+thread_local DirectoryListing t_listing;
+
+// Reads the directory into a listing. Names that are not valid UTF-8 would
+// compare as replacement characters and could stand in for one another:
+// they are left out and only ever match exactly.
+bool ReadListing(const std::string& directory, DirectoryListing* listing) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.empty() ? "." : directory.c_str()),
+                                          &::closedir);
+  if (!dir) return false;
+  listing->byFoldedName.clear();
+  while (dirent* entry = ::readdir(dir.get())) {
+    const std::string candidate = entry->d_name;
+    if (candidate == "." || candidate == "..") continue;
+    const WString wide = Utf8ToUtf16(candidate);
+    if (Utf16ToUtf8(wide) != candidate) continue;
+    auto [it, inserted] = listing->byFoldedName.emplace(FoldedName(wide), candidate);
+    if (!inserted && candidate < it->second) it->second = candidate;
   }
-  return ascii ? AsciiMatch::same : AsciiMatch::unknown;
+  return true;
 }
 
 // The entry of the directory that equals name without regard to case; the
 // smallest such name when several do, so the choice does not depend on the
 // directory's order.
 bool FindNoCase(const std::string& directory, const std::string& name, std::string* found) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.empty() ? "." : directory.c_str()),
-                                          &::closedir);
-  if (!dir) return false;
-  WString wanted = Utf8ToUtf16(name);
-  bool any = false;
-  while (dirent* entry = ::readdir(dir.get())) {
-    // Case folding here never changes a name's UTF-8 length (ASCII and the
-    // Latin letters of code page 1252), so other lengths cannot match.
-    if (std::char_traits<char>::length(entry->d_name) != name.size()) continue;
-    std::string candidate = entry->d_name;
-    if (candidate == "." || candidate == "..") continue;
-    const AsciiMatch quick = MatchAsciiNoCase(candidate, name);
-    if (quick == AsciiMatch::differ) continue;
-    if (quick == AsciiMatch::unknown) {
-      WString wide = Utf8ToUtf16(candidate);
-      // A name that is not valid UTF-8 would compare as replacement
-      // characters and could stand in for another such name: exact only.
-      if (Utf16ToUtf8(wide) != candidate || !SameNameNoCase(wide, wanted)) continue;
-    }
-    if (!any || candidate < *found) *found = candidate;
-    any = true;
+  const std::string dirPath = directory.empty() ? "." : directory;
+  struct stat before {};
+  if (::stat(dirPath.c_str(), &before) != 0) return false;
+  DirectoryListing& listing = t_listing;
+  const auto now = std::chrono::steady_clock::now();
+  // The directory is known by its identity, not by the path that names it.
+  if (!listing.valid || !SameStamp(listing.stamp, before) ||
+      now - listing.readAt > kListingLifetime) {
+    listing.valid = false;
+    if (!ReadListing(dirPath, &listing)) return false;
+    struct stat after {};
+    // Changed while it was read: usable for this answer, not kept.
+    listing.valid = ::stat(dirPath.c_str(), &after) == 0 && SameStamp(before, after);
+    listing.stamp = before;
+    listing.readAt = now;
   }
-  return any;
+  const WString wanted = Utf8ToUtf16(name);
+  if (Utf16ToUtf8(wanted) != name) return false;
+  const auto it = listing.byFoldedName.find(FoldedName(wanted));
+  if (it == listing.byFoldedName.end()) return false;
+  *found = it->second;
+  return true;
 }
 
 }  // namespace
@@ -138,6 +162,24 @@ std::string ResolveNativePath(WStringView path) {
 }
 
 namespace posix {
+
+void NoteFileCreated(const std::string& nativePath) {
+  DirectoryListing& listing = t_listing;
+  if (!listing.valid) return;
+  struct stat now {};
+  if (::stat(NativeParent(nativePath).c_str(), &now) != 0) {
+    listing.valid = false;
+    return;
+  }
+  if (now.st_dev != listing.stamp.st_dev || now.st_ino != listing.stamp.st_ino) return;
+  const std::string name = nativePath.substr(nativePath.rfind('/') + 1);
+  const WString wide = Utf8ToUtf16(name);
+  if (Utf16ToUtf8(wide) == name) {
+    auto [it, inserted] = listing.byFoldedName.emplace(FoldedName(wide), name);
+    if (!inserted && name < it->second) it->second = name;
+  }
+  listing.stamp = now;
+}
 
 std::string NativeParent(const std::string& nativePath) {
   std::string path = nativePath;

@@ -18,6 +18,10 @@ std::string NativeParent(const std::string& nativePath);
 // nativePath joined with a child name.
 std::string NativeJoin(const std::string& directory, const std::string& name);
 
+// Tells the case-insensitive lookup that this thread has just created the
+// file, so that its listing of the directory stays current.
+void NoteFileCreated(const std::string& nativePath);
+
 // No write bit at all: the file counts as read-only, as on Windows.
 inline bool IsReadOnlyMode(mode_t mode) { return (mode & 0222) == 0; }
 

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
+#include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/native_path.h"
 #include "platform_test_util.h"
@@ -77,4 +81,36 @@ TEST(NativePath, CurrentDirectoryAndModuleNameAreWindowsForm) {
   // An address inside this program names the same file.
   static int marker;
   EXPECT_EQ(GetModuleFileName(&marker), self);
+}
+
+TEST(NativePath, ListingOfADirectoryFollowsChangesFromOutside) {
+  // Lookups remember the directory they read; a name that another process
+  // adds or removes afterwards must still be seen.
+  TempDir dir;
+  ptest::WriteText(dir.native("first.txt"), "1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(ResolveNativePath(dir.win("NEW.TXT")), dir.native("NEW.TXT"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ptest::WriteText(dir.native("new.txt"), "outside");
+  EXPECT_EQ(ResolveNativePath(dir.win("NEW.TXT")), dir.native("new.txt"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::filesystem::remove(dir.native("new.txt"));
+  EXPECT_FALSE(PathFileExists(dir.win("NEW.TXT")));
+  EXPECT_EQ(ResolveNativePath(dir.win("FIRST.txt")), dir.native("first.txt"));
+}
+
+TEST(NativePath, FilesCreatedHereAreFoundInAnyCaseRightAway) {
+  // Files this thread creates keep the remembered listing current.
+  TempDir dir;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "File" + std::to_string(i) + ".Dat";
+    ASSERT_FALSE(PathFileExists(dir.win(name)));
+    const FileHandle h = OpenFileHandle(dir.win(name), FileAccess::Write, FileShare::DenyWrite,
+                                        FileCreate::CreateAlways);
+    ASSERT_NE(h, kInvalidFile);
+    CloseFileHandle(h);
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    ASSERT_EQ(ResolveNativePath(dir.win(upper)), dir.native(name)) << i;
+  }
 }
