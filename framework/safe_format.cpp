@@ -10,7 +10,7 @@ namespace {
 
 constexpr int kMaxField = 512;
 
-struct Spec {
+struct Conversion {
   bool left = false;
   bool plus = false;
   bool space = false;
@@ -35,67 +35,67 @@ bool ReadNumber(plat::WStringView p, size_t* i, int* value) {
 
 // Parses the conversion starting after '%'. Returns false for anything that
 // is not an integer conversion we substitute.
-bool ParseSpec(plat::WStringView p, size_t* i, Spec* spec) {
+bool ParseConversion(plat::WStringView p, size_t* i, Conversion* conv) {
   for (; *i < p.size(); ++*i) {
     char16_t c = p[*i];
-    if (c == u'-') spec->left = true;
-    else if (c == u'+') spec->plus = true;
-    else if (c == u' ') spec->space = true;
-    else if (c == u'#') spec->alternate = true;
-    else if (c == u'0') spec->zero = true;
+    if (c == u'-') conv->left = true;
+    else if (c == u'+') conv->plus = true;
+    else if (c == u' ') conv->space = true;
+    else if (c == u'#') conv->alternate = true;
+    else if (c == u'0') conv->zero = true;
     else break;
   }
-  if (!ReadNumber(p, i, &spec->width)) return false;
+  if (!ReadNumber(p, i, &conv->width)) return false;
   if (*i < p.size() && p[*i] == u'.') {
     ++*i;
-    spec->precision = 0;
-    if (!ReadNumber(p, i, &spec->precision)) return false;
+    conv->precision = 0;
+    if (!ReadNumber(p, i, &conv->precision)) return false;
   }
   if (*i < p.size() && p[*i] == u'h') {
     ++*i;
-    spec->bits = 16;
+    conv->bits = 16;
     if (*i < p.size() && p[*i] == u'h') {
       ++*i;
-      spec->bits = 8;
+      conv->bits = 8;
     }
   } else if (*i < p.size() && p[*i] == u'l') {
     ++*i;
     if (*i < p.size() && p[*i] == u'l') {
       ++*i;
-      spec->bits = 64;
+      conv->bits = 64;
     }
   }
   if (*i >= p.size()) return false;
   char16_t c = p[*i];
   if (c != u'd' && c != u'i' && c != u'u' && c != u'x' && c != u'X') return false;
-  spec->conversion = c;
+  conv->conversion = c;
   ++*i;
   return true;
 }
 
-plat::WString FormatOne(const Spec& spec, int64_t arg) {
-  bool isSigned = spec.conversion == u'd' || spec.conversion == u'i';
-  uint64_t mask = spec.bits == 64 ? ~0ull : ((1ull << spec.bits) - 1);
+plat::WString FormatOne(const Conversion& conv, int64_t arg) {
+  bool isSigned = conv.conversion == u'd' || conv.conversion == u'i';
+  uint64_t mask = conv.bits == 64 ? ~0ull : ((1ull << conv.bits) - 1);
   uint64_t raw = static_cast<uint64_t>(arg) & mask;
   bool negative = false;
   uint64_t magnitude = raw;
-  if (isSigned && spec.bits < 64 && (raw >> (spec.bits - 1)) & 1u) {
+  if (isSigned && conv.bits < 64 && (raw >> (conv.bits - 1)) & 1u) {
     negative = true;
     magnitude = (~raw + 1) & mask;
-  } else if (isSigned && spec.bits == 64 && arg < 0) {
+  } else if (isSigned && conv.bits == 64 && arg < 0) {
     negative = true;
     magnitude = 0 - static_cast<uint64_t>(arg);
   }
 
   plat::WString digits;
-  unsigned base = (spec.conversion == u'x' || spec.conversion == u'X') ? 16 : 10;
-  const char* alphabet = spec.conversion == u'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+  unsigned base = (conv.conversion == u'x' || conv.conversion == u'X') ? 16 : 10;
+  const char* alphabet = conv.conversion == u'X' ? "0123456789ABCDEF" : "0123456789abcdef";
   for (uint64_t v = magnitude; v; v /= base) digits.push_back(static_cast<char16_t>(alphabet[v % base]));
   std::reverse(digits.begin(), digits.end());
-  if (spec.precision >= 0) {
-    if (spec.precision == 0 && magnitude == 0) digits.clear();
-    if (digits.size() < static_cast<size_t>(spec.precision)) {
-      digits.insert(0, static_cast<size_t>(spec.precision) - digits.size(), u'0');
+  if (conv.precision >= 0) {
+    if (conv.precision == 0 && magnitude == 0) digits.clear();
+    if (digits.size() < static_cast<size_t>(conv.precision)) {
+      digits.insert(0, static_cast<size_t>(conv.precision) - digits.size(), u'0');
     }
   } else if (digits.empty()) {
     digits = u"0";
@@ -104,18 +104,18 @@ plat::WString FormatOne(const Spec& spec, int64_t arg) {
   plat::WString prefix;
   if (isSigned) {
     if (negative) prefix = u"-";
-    else if (spec.plus) prefix = u"+";
-    else if (spec.space) prefix = u" ";
-  } else if (spec.alternate && base == 16 && magnitude != 0) {
-    prefix = spec.conversion == u'X' ? u"0X" : u"0x";
+    else if (conv.plus) prefix = u"+";
+    else if (conv.space) prefix = u" ";
+  } else if (conv.alternate && base == 16 && magnitude != 0) {
+    prefix = conv.conversion == u'X' ? u"0X" : u"0x";
   }
 
   size_t length = prefix.size() + digits.size();
-  size_t width = static_cast<size_t>(spec.width);
+  size_t width = static_cast<size_t>(conv.width);
   if (length >= width) return prefix + digits;
   size_t pad = width - length;
-  if (spec.left) return prefix + digits + plat::WString(pad, u' ');
-  if (spec.zero && spec.precision < 0) return prefix + plat::WString(pad, u'0') + digits;
+  if (conv.left) return prefix + digits + plat::WString(pad, u' ');
+  if (conv.zero && conv.precision < 0) return prefix + plat::WString(pad, u'0') + digits;
   return plat::WString(pad, u' ') + prefix + digits;
 }
 
@@ -139,9 +139,9 @@ plat::WString FormatIntegers(plat::WStringView pattern, std::initializer_list<in
       continue;
     }
     size_t after = i + 1;
-    Spec spec;
-    if (ParseSpec(pattern, &after, &spec) && next != args.end()) {
-      out += FormatOne(spec, *next++);
+    Conversion conv;
+    if (ParseConversion(pattern, &after, &conv) && next != args.end()) {
+      out += FormatOne(conv, *next++);
       i = after;
     } else {
       // Not ours to substitute: the '%' is text, and so is what follows.
