@@ -211,10 +211,9 @@ int32_t CentralDirectory::FindInIndex(plat::WStringView name, bool caseSensitive
 }
 
 int32_t CentralDirectory::FindByScanNoCase(plat::WStringView name) const {
-  for (size_t i = 0; i < headers.size(); ++i) {
-    const plat::WString converted = i < indexedNames.size() ? plat::WString() : headers[i]->GetNameWide();
-    const plat::WStringView headerName = i < indexedNames.size() ? plat::WStringView(indexedNames[i]) : converted;
-    if (plat::CollateWideNoCase(headerName, name) == 0) return static_cast<int32_t>(i);
+  // Called after a lookup in the index, so every header's wide name is there.
+  for (size_t i = 0; i < indexedNames.size() && i < headers.size(); ++i) {
+    if (plat::CollateWideNoCase(indexedNames[i], name) == 0) return static_cast<int32_t>(i);
   }
   return -1;
 }

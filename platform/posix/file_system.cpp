@@ -129,32 +129,30 @@ bool DeleteFile(WStringView path) {
   return true;
 }
 
-bool CreateDirectory(WStringView path) {
-  std::string native = ResolveNativePath(path);
-  if (native.empty()) {
+// mkdir with the errors CreateDirectoryW gives; *native receives the path.
+// mkdir never follows a link planted under the name: EEXIST.
+static bool MakeDirectory(WStringView path, mode_t mode, std::string* native) {
+  *native = ResolveNativePath(path);
+  if (native->empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
-  if (::mkdir(native.c_str(), 0777) != 0) {
+  if (::mkdir(native->c_str(), mode) != 0) {
     if (errno == EEXIST) SetLastError(ERROR_ALREADY_EXISTS);
-    else posix::SetLastErrorForPath(errno == ENOENT ? ENOTDIR : errno, native);
+    else posix::SetLastErrorForPath(errno == ENOENT ? ENOTDIR : errno, *native);
     return false;
   }
   return true;
 }
 
+bool CreateDirectory(WStringView path) {
+  std::string native;
+  return MakeDirectory(path, 0777, &native);
+}
+
 bool CreatePrivateDirectory(WStringView path) {
-  std::string native = ResolveNativePath(path);
-  if (native.empty()) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return false;
-  }
-  // mkdir never follows a link planted under the name: EEXIST.
-  if (::mkdir(native.c_str(), 0700) != 0) {
-    if (errno == EEXIST) SetLastError(ERROR_ALREADY_EXISTS);
-    else posix::SetLastErrorForPath(errno == ENOENT ? ENOTDIR : errno, native);
-    return false;
-  }
+  std::string native;
+  if (!MakeDirectory(path, 0700, &native)) return false;
   // Check what now stands under the name through a descriptor, so a swap
   // after mkdir cannot make us change the mode of something else.
   int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
