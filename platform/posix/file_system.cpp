@@ -1,4 +1,4 @@
-// File-system services with Win32 semantics over POSIX calls.
+// POSIX system calls: file-system services with Win32 semantics.
 #include "platform/file_system.h"
 
 #include <dlfcn.h>
