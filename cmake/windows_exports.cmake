@@ -19,3 +19,18 @@ function(upk_windows_exports target exports)
     target_link_options(${target} PRIVATE -Wl,--kill-at)
   endif()
 endfunction()
+
+# The import library that callers link: made by dlltool -k from the same
+# .def file, so that a caller's reference to UPK4_Open@20 binds to the
+# undecorated export. Callers link ${target}_import.
+function(upk_windows_import_library target)
+  set(def "${CMAKE_CURRENT_BINARY_DIR}/${target}.def")
+  set(implib "${CMAKE_CURRENT_BINARY_DIR}/lib${target}_import.a")
+  add_custom_command(OUTPUT "${implib}"
+    COMMAND ${CMAKE_DLLTOOL} -d "${def}" -D ${target}.dll -l "${implib}" -k
+    DEPENDS "${def}" VERBATIM)
+  add_custom_target(${target}_import_lib DEPENDS "${implib}" ${target})
+  add_library(${target}_import INTERFACE)
+  target_link_libraries(${target}_import INTERFACE "${implib}")
+  add_dependencies(${target}_import ${target}_import_lib)
+endfunction()

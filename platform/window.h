@@ -42,8 +42,9 @@ class MessageWindow {
 
   WindowProc proc;  // null: messages are accepted and answered with 0
 
+  struct State;  // the system's part of the window
+
  private:
-  struct State;
   std::unique_ptr<State> m_state;
 };
 

@@ -22,7 +22,8 @@ bool DeleteTree(WStringView path) {
   op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_NOCONFIRMMKDIR;
   const int result = ::SHFileOperationW(&op);
   if (::GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
-  ::SetLastError(result != 0 && result < 0x70 ? static_cast<DWORD>(result) : ERROR_SHARING_VIOLATION);
+  ::SetLastError(result != 0 && result < 0x70 ? static_cast<DWORD>(result)
+                                               : static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   return false;
 }
 

@@ -118,7 +118,7 @@ std::vector<WString> ListDirectoryNames(WStringView directory) {
   } while (::FindNextFileW(find, &data));
   const DWORD error = ::GetLastError();
   ::FindClose(find);
-  ::SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error);
+  ::SetLastError(error == ERROR_NO_MORE_FILES ? static_cast<DWORD>(ERROR_SUCCESS) : error);
   return names;
 }
 

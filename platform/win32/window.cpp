@@ -34,7 +34,7 @@ MessageWindow::State* StateOf(HWND hwnd) {
   return reinterpret_cast<MessageWindow::State*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
-LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
+::LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT message, ::WPARAM w, ::LPARAM l) {
   MessageWindow::State* state = StateOf(hwnd);
   if (state && state->owner && state->owner->proc) {
     return state->owner->proc(AsHandle(hwnd), message, w, l);
