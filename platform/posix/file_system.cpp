@@ -321,6 +321,10 @@ std::vector<WString> ListDirectoryNames(WStringView directory) {
   return names;
 }
 
+WString GetFullPathName(WStringView name) {
+  return FoldFullPath(name, GetCurrentDirectory());
+}
+
 std::optional<WString> GetCurrentDirectory() {
   std::string cwd = CurrentNativeDirectory();
   if (cwd.empty()) {

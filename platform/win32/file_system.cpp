@@ -122,6 +122,18 @@ std::vector<WString> ListDirectoryNames(WStringView directory) {
   return names;
 }
 
+WString GetFullPathName(WStringView name) {
+  const std::wstring in = Wide(name);
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetFullPathNameW(in.c_str(), static_cast<DWORD>(buffer.size()),
+                                       buffer.data(), nullptr);
+    if (n == 0) return WString(name);
+    if (n < buffer.size()) return FromWide(buffer.data(), n);
+    buffer.resize(n + 1);
+  }
+}
+
 std::optional<WString> GetCurrentDirectory() {
   const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
   if (needed == 0) return std::nullopt;

@@ -21,6 +21,7 @@
 #undef GetCurrentDirectory
 #undef GetDriveType
 #undef GetFileAttributes
+#undef GetFullPathName
 #undef GetModuleFileName
 #undef GetTempPath
 #undef LoadLibrary
