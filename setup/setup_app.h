@@ -44,6 +44,10 @@ class CSetupApp : public CWinApp {
   void AddErrorCode(int32_t code);
   void ShowError(uint32_t code, plat::WStringView text);
   void WriteErrorLog();
+  // The copied library cannot be loaded because the temporary directory's
+  // file system forbids executable mappings: says so in a message and in the
+  // log, and removes the copy so that the clean-up can remove the directory.
+  void ReportNoExecTempDirectory(plat::WStringView libraryPath);
 
   // Clean-up and restart.
   void CleanUp();
