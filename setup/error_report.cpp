@@ -52,8 +52,9 @@ void CSetupApp::ReportNoExecTempDirectory(plat::WStringView libraryPath) {
                 u" is on a file system mounted noexec, so the library copied there cannot "
                 u"be loaded.\nSet TMPDIR to a directory where programs may run (one in your home, "
                 u"for example) and start Setup again.\n");
-  // Ours and useless now; the directory is then empty and goes at clean-up.
+  // Ours and useless now, like the directory, which the clean-up removes.
   plat::DeleteFile(libraryPath);
+  m_bDiscardTempDir = true;
 }
 
 void CSetupApp::WriteErrorLog() {
