@@ -25,9 +25,13 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Dependencies from what the binaries actually link (zlib, and whatever
 # inflater the library is built with), through dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# A shlibs file for libupk4.so.4 and the ldconfig trigger.
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# shlibs and symbols files for libupk4.so.4 (its four exports), and the
+# ldconfig trigger instead of maintainer scripts.
+configure_file(debian/shlibs.in ${CMAKE_CURRENT_BINARY_DIR}/debian/shlibs @ONLY)
+configure_file(debian/symbols.in ${CMAKE_CURRENT_BINARY_DIR}/debian/symbols @ONLY)
+configure_file(debian/triggers ${CMAKE_CURRENT_BINARY_DIR}/debian/triggers COPYONLY)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/debian/shlibs
+  ${CMAKE_CURRENT_BINARY_DIR}/debian/symbols ${CMAKE_CURRENT_BINARY_DIR}/debian/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
 include(CPack)
