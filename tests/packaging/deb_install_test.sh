@@ -12,7 +12,7 @@ if dpkg-query -W -f='${Status}' upk 2>/dev/null | grep -q "ok installed"; then
   fail "upk is installed already; remove it first"
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/upk-deb.XXXXXX")
-trap 'rm -rf "$work"; dpkg -r upk >/dev/null 2>&1 || true' EXIT
+trap 'rm -rf "$work"; dpkg -P upk >/dev/null 2>&1 || true' EXIT
 files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print substr($6, 2) }')
 
 echo "== dpkg -i"
@@ -50,10 +50,12 @@ code=$?
 set -e
 [[ $code -eq 12 ]] || fail "the package exits with $code, not 12"
 
-echo "== dpkg -r"
+echo "== dpkg -r, dpkg -P"
 dpkg -r upk
 for f in $files; do
   [[ ! -e /$f && ! -L /$f ]] || fail "left after removal: /$f"
 done
 ! ldconfig -p | grep -q "libupk4.so.4 " || fail "libupk4.so.4 still in the ldconfig cache"
+dpkg -P upk
+! dpkg-query -W upk >/dev/null 2>&1 || fail "dpkg still knows upk after purging it"
 echo "PASS"
