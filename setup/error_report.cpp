@@ -6,8 +6,8 @@
 #include "framework/safe_format.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
-#include "platform/native_path.h"
 #include "platform/code_page.h"
+#include "platform/native_path.h"
 #include "setup/exit_codes.h"
 #include "setup/setup_app.h"
 
