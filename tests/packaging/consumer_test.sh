@@ -3,9 +3,12 @@
 # pkg-config and through find_package(upk4) extracts an entry; the installed
 # upkpack finds its defaults and builds a package that runs; the installed
 # upk4 finds its library; the manual pages are there.
-#   consumer_test.sh BUILD_DIR
+#   consumer_test.sh BUILD_DIR [CALLER_FLAGS]
+# CALLER_FLAGS: compiler flags the callers need (the sanitizers of a
+# sanitized tree).
 set -euo pipefail
 build=$(cd "$1" && pwd)
+read -ra flags <<<"${2:-}"
 work=$(mktemp -d "${TMPDIR:-/tmp}/upk-consumer.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -28,7 +31,7 @@ export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name upk4.pc)")
 [[ $(pkg-config --modversion upk4) == 4.* ]] || fail "pkg-config --modversion: $(pkg-config --modversion upk4)"
 libdir=$(pkg-config --variable=libdir upk4)
 # shellcheck disable=SC2046
-cc -Wall -Werror -o "$work/by-pkg-config" "$work/src/extract.c" \
+cc -Wall -Werror "${flags[@]}" -o "$work/by-pkg-config" "$work/src/extract.c" \
    $(pkg-config --cflags --libs upk4) -Wl,-rpath,"$libdir"
 check_extracted "$work/by-pkg-config"
 echo "pkg-config: $(pkg-config --cflags --libs upk4)"
@@ -41,7 +44,7 @@ find_package(upk4 4 REQUIRED)
 add_executable(by-cmake extract.c)
 target_link_libraries(by-cmake PRIVATE upk4::upk4)
 CMAKE
-cmake -S "$work/src" -B "$work/cmake-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+cmake -S "$work/src" -B "$work/cmake-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS="${flags[*]}" \
    >"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; fail "find_package(upk4)"; }
 cmake --build "$work/cmake-build" >>"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; fail "cmake build"; }
 check_extracted "$work/cmake-build/by-cmake"
