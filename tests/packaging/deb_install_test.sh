@@ -18,8 +18,13 @@ files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print substr($6, 2) }')
 echo "== dpkg -i"
 dpkg -i "$deb"
 ldconfig -p | grep -q "libupk4.so.4 " || fail "libupk4.so.4 is not in the ldconfig cache"
-man -w upk4 >/dev/null && man -w upkpack >/dev/null && man -w Setup >/dev/null || fail "man -w"
-MANWIDTH=80 man upk4 2>/dev/null | grep -q "list, test and extract" || fail "man upk4"
+# Slim images tell dpkg to leave manual pages out.
+if grep -qs "^path-exclude=/usr/share/man" /etc/dpkg/dpkg.cfg.d/*; then
+  echo "dpkg leaves /usr/share/man out here: man not checked"
+else
+  man -w upk4 >/dev/null && man -w upkpack >/dev/null && man -w Setup >/dev/null || fail "man -w"
+  MANWIDTH=80 man upk4 2>/dev/null | grep -q "list, test and extract" || fail "man upk4"
+fi
 
 mkdir -p "$work/data" "$work/out" "$work/src" "$work/pkg" "$work/tmp"
 echo "hello from the archive" >"$work/data/hello.txt"
