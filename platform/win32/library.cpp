@@ -44,6 +44,9 @@ bool FreeLibrary(LibraryHandle library) {
   return ::FreeLibrary(static_cast<HMODULE>(library)) != FALSE;
 }
 
+// Windows has no mount option that forbids running what a volume holds.
+bool IsOnNoExecFileSystem(WStringView /*path*/) { return false; }
+
 bool RestrictLibrarySearchPath() {
   // Where the system has it (Windows 8, or 7 with KB2533623), every later
   // load searches only the system directory, the application's directory
