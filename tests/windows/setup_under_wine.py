@@ -46,11 +46,8 @@ class Case:
             f.write("payload\n")
         b = ARGS.build
         cmd = [ARGS.upkpack, "-q", "-o", self.package,
-               "--setup", os.path.join(b, "bin", "Setup.exe"),
-               "--upk4", os.path.join(b, "bin", "upk4.dll"),
-               "--upk2", upk2 or os.path.join(b, "lib", "upk", "upk2.dll"),
-               "--qxsetup", os.path.join(b, "lib", "upk", "QXSetup.exe"),
-               *extra, payload]
+               "--target", "windows-x86_64", "--windows-set", b,
+               *(["--upk2", upk2] if upk2 else []), *extra, payload]
         subprocess.run(cmd, check=True)
         return self
 
