@@ -30,9 +30,12 @@ build_set() {  # arch
 start_wine() {  # build dir
   export WINEPREFIX=$PWD/$1/wineprefix
   rm -rf "$WINEPREFIX"
-  scripts/wine-run wineboot --init >/dev/null 2>&1 || true
+  mkdir -p "$WINEPREFIX"
+  # The server first, then the prefix: the prefix's own services start
+  # here, with no test's output pipes, which they would hold open.
   "${UPK_WINESERVER:-/usr/lib/wine/wineserver}" -p
-  trap '"${UPK_WINESERVER:-/usr/lib/wine/wineserver}" -k || true' EXIT
+  scripts/wine-run wineboot --init >/dev/null 2>&1 </dev/null || true
+  trap '"${UPK_WINESERVER:-/usr/lib/wine/wineserver}" -k 2>/dev/null || true' EXIT
 }
 
 if [[ "${1:-}" == --i686-under-wine32 ]]; then
