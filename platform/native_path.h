@@ -13,6 +13,10 @@ std::string ToNativePath(WStringView path);
 // "/" becomes "\", UTF-8 becomes UTF-16.
 WString FromNativePath(std::string_view native);
 
+// A path with a NUL inside names nothing: it resolves to the empty string
+// (ERROR_INVALID_NAME), so every file operation refuses it, on every system
+// alike, instead of acting on the name up to the NUL.
+//
 // The native path with every component that does not exist exactly replaced
 // by the first case-insensitive match in its directory. Components that
 // match nothing are kept as given (so the result names where a new file

@@ -42,7 +42,8 @@ void CSetupApp::ShowError(uint32_t code, plat::WStringView text) {
 void CSetupApp::WriteErrorLog() {
   if (m_strErrorCodes.empty()) return;
   plat::WString path = plat::GetTempPath();
-  if (path.empty() || path.back() != u'\\') path += u'\\';
+  if (path.empty()) return;  // no temporary path that can be named
+  if (path.back() != u'\\') path += u'\\';
   path += u"qxi_setup.log";
   plat::SetFileAttributes(path, plat::FILE_ATTRIBUTE_NORMAL);
   plat::DeleteFile(path);

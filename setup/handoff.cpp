@@ -8,6 +8,9 @@
 #include "setup/setup_app.h"
 
 void CSetupApp::HandOff() {
+  // Without any temporary path every name below would resolve against the
+  // current directory, which is not ours.
+  if (m_strTempDir.empty()) return;
   const plat::WString commandFile = m_strTempDir + u"qx.tmp";
   plat::DeleteFile(commandFile);
   plat::WriteProfileString(u"PARA", u"CommandString", CommandLineArguments(), commandFile);
@@ -49,7 +52,11 @@ void CSetupApp::HandOff() {
   EnterSystemTempDirectory();
   if (setup::IsExitCode(m_nExitCode, setup::kRebootInitiated)) RestartComputer();
   if (m_bCopyStvar) {
-    plat::CopyFile(m_strTempDir + u"stvar.ini", m_strModuleDir + u"stvar.ini", false);
+    // With its separator: after a restart request the clean-up has stripped
+    // it, and "SetupTemp0stvar.ini" would name a file in the shared path.
+    plat::WString tempDir = m_strTempDir;
+    if (tempDir.back() != u'\\') tempDir += u'\\';
+    plat::CopyFile(tempDir + u"stvar.ini", m_strModuleDir + u"stvar.ini", false);
   }
 }
 

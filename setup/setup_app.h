@@ -60,6 +60,7 @@ class CSetupApp : public CWinApp {
   static constexpr uint32_t kCopyChunk = 6144;
 
   void LoadLibraries();
+  void LoadSecondStage();
   void UnloadUpk2();
   void ApplyCommandLine();
 

@@ -15,6 +15,7 @@ class SetupPlatform {
   virtual bool DeleteFile(plat::WStringView path);
   virtual bool DeleteTree(plat::WStringView path);
   virtual bool RemoveDirectory(plat::WStringView path);
+  virtual bool IsPrivateDirectory(plat::WStringView path);
   virtual bool MoveFileDelayUntilReboot(plat::WStringView path);
   virtual bool FreeLibrary(plat::LibraryHandle library);
   virtual int MessageBox(const char16_t* text, const char16_t* caption, uint32_t style);

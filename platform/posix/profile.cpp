@@ -3,6 +3,7 @@
 #include "platform/profile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/code_page.h"
+#include "platform/file_handle.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "platform/posix/posix_support.h"
@@ -49,7 +51,11 @@ bool KeyOf(std::string_view line, std::string_view* key, std::string_view* value
   return true;
 }
 
+// Reads the file under the name itself: a link there counts as no file, so
+// nothing that it points to is ever copied into the profile.
 bool ReadLines(const std::string& native, std::vector<std::string>* lines) {
+  struct stat st{};
+  if (native.empty() || ::lstat(native.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
   std::ifstream in(native, std::ios::binary);
   if (!in) return false;
   std::string line;
@@ -111,27 +117,17 @@ bool WriteProfileString(WStringView section, WStringView key, WStringView value,
 
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
-  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    posix::SetLastErrorForPath(errno, native);
-    return false;
-  }
-  size_t written = 0;
-  while (written < text.size()) {
-    ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      SetLastErrorFromErrno(n < 0 ? errno : ENOSPC);
-      ::close(fd);
-      return false;
-    }
-    written += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0) {
-    SetLastErrorFromErrno(errno);
-    return false;
-  }
-  return true;
+  // Written as a new file: a link planted under the name in a shared
+  // directory is replaced, never written through.
+  const FileHandle file =
+      OpenFileHandle(fileName, FileAccess::Write, FileShare::Exclusive, FileCreate::CreateAlways);
+  if (file == kInvalidFile) return false;
+  const bool written =
+      WriteFileHandle(file, text.data(), static_cast<uint32_t>(text.size())) >= 0;
+  const uint32_t error = GetLastError();
+  const bool closed = CloseFileHandle(file);
+  if (!written) SetLastError(error);
+  return written && closed;
 }
 
 WString ReadProfileString(WStringView section, WStringView key, WStringView defaultValue,

@@ -50,6 +50,8 @@ class FakeSetupPlatform : public SetupPlatform {
     return treeRemoved_;
   }
   bool RemoveDirectory(plat::WStringView) override { return false; }
+  bool privateDirectory = true;
+  bool IsPrivateDirectory(plat::WStringView) override { return privateDirectory; }
   bool MoveFileDelayUntilReboot(plat::WStringView path) override {
     delayedDeletes.emplace_back(path);
     return true;
