@@ -40,9 +40,17 @@ class DirectoryLock {
   // Drops this process's hold; programs that inherited the lock keep it.
   void Release();
   bool IsHeld() const { return m_fd >= 0; }
+  // Whether the path still names the directory that was locked (also after
+  // Release): once it is gone, another run's new directory may stand under
+  // the same name, and nothing in it is ours.
+  bool Names(WStringView path) const;
 
  private:
+  void Remember(int dirFd, int lockFd);
+
   int m_fd = -1;
+  uint64_t m_device = 0;
+  uint64_t m_inode = 0;
 };
 
 // Name of the lock file that DirectoryLock keeps inside the directory.

@@ -36,13 +36,14 @@ void CSetupApp::CleanUp() {
     if (!RemoveDirectoryTree(m_strTempDir) && upk2Loaded) {
       for (int attempt = 1; attempt <= kRemoveAttempts; ++attempt) {
         m_pPlatform->Sleep(kRemovePause);
-        // Only inside our own directory: once it is gone, a name that
-        // another user plants in its place is not ours to delete in.
-        if (m_pPlatform->IsPrivateDirectory(m_strTempDir)) {
-          m_pPlatform->DeleteFile(m_strPath);
-          m_pPlatform->DeleteFile(upk3);
-          m_pPlatform->DeleteFile(upk4);
-        }
+        // Only while the name still stands for our own directory: once
+        // another run's sweep has taken it, a new run's directory (or a
+        // link another user planted) may stand there, and its files are not
+        // ours to delete.
+        if (!m_pPlatform->IsRunDirectory(m_tempDirLock, m_strTempDir)) break;
+        m_pPlatform->DeleteFile(m_strPath);
+        m_pPlatform->DeleteFile(upk3);
+        m_pPlatform->DeleteFile(upk4);
         if (attempt == kRemoveAttempts) break;
         if (RemoveDirectoryTree(m_strTempDir)) break;
       }

@@ -237,7 +237,7 @@ bool DirectoryLock::CreateLocked(WStringView directory) {
     return false;
   }
   posix::NoteFileCreated(native);
-  m_fd = fd;
+  Remember(dir.get(), fd);
   return true;
 }
 
@@ -256,8 +256,25 @@ bool DirectoryLock::Acquire(WStringView directory) {
   }
   const int fd = LockInside(dir.get(), false);
   if (fd < 0) return false;
-  m_fd = fd;
+  Remember(dir.get(), fd);
   return true;
+}
+
+void DirectoryLock::Remember(int dirFd, int lockFd) {
+  struct stat st{};
+  ::fstat(dirFd, &st);
+  m_device = st.st_dev;
+  m_inode = st.st_ino;
+  m_fd = lockFd;
+}
+
+bool DirectoryLock::Names(WStringView path) const {
+  if (m_inode == 0) return false;
+  std::string native = ResolveNativePath(path);
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  struct stat st{};
+  return !native.empty() && ::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         st.st_dev == m_device && st.st_ino == m_inode;
 }
 
 void DirectoryLock::Release() {

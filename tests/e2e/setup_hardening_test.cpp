@@ -62,7 +62,8 @@ TEST_F(SetupHardeningTest, TwentyRunsAtOnceEachKeepTheirOwnDirectoryAndExitCode)
     int run = 0, code = 0;
     while (in >> run >> code) codes[run] = code;
     ASSERT_EQ(codes.size(), static_cast<size_t>(kRuns)) << "round " << round;
-    for (const auto& [i, got] : codes) EXPECT_EQ(got, i + 100 * (round % 2)) << "round " << round;
+    for (const auto& [i, got] : codes)
+      EXPECT_EQ(got, i + 100 * (round % 2)) << "round " << round << ": " << h.Log();
     EXPECT_TRUE(Leftovers().empty()) << "round " << round << ": " << Leftovers().front();
   }
 }

@@ -50,8 +50,10 @@ class FakeSetupPlatform : public SetupPlatform {
     return treeRemoved_;
   }
   bool RemoveDirectory(plat::WStringView) override { return false; }
-  bool privateDirectory = true;
-  bool IsPrivateDirectory(plat::WStringView) override { return privateDirectory; }
+  bool runDirectory = true;
+  bool IsRunDirectory(const plat::DirectoryLock&, plat::WStringView) override {
+    return runDirectory;
+  }
   bool MoveFileDelayUntilReboot(plat::WStringView path) override {
     delayedDeletes.emplace_back(path);
     return true;
