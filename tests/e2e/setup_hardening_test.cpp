@@ -201,4 +201,17 @@ TEST_F(SetupHardeningTest, PlantedLinksAreNeverFollowed) {
   EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read);
 }
 
+// An argument with a line break cannot be carried in "qx.tmp": it alone is
+// left out, the log says so, and every other argument arrives.
+TEST_F(SetupHardeningTest, ArgumentWithALineBreakIsLeftOutAloneAndLogged) {
+  h.Build("");
+  const std::string report = h.Root("report.txt");
+  const auto run = h.Run(ShellQuote("/report=" + report) +
+                         " first \"$(printf 'two\\nlines')\" 'last one' /exitcode=4");
+  EXPECT_EQ(run.exitCode, 4) << run.errors;
+  EXPECT_EQ(h.Report(report).at("commandstring"),
+            "/report=" + report + " first \"last one\" /exitcode=4");
+  EXPECT_EQ(h.Log(), "Setup-ErrorCodes: argument 3 left out (line break), ");
+}
+
 }  // namespace

@@ -26,10 +26,11 @@ enum OpenStep : int32_t { kAllocHandle = 1, kAllocArchive = 2, kOpenArchive = 3,
 
 // The archive's file name from the caller's path. The pattern forms come
 // from package data: only integer conversions are substituted, anything else
-// ("%s", "%n", a lone "%") stays literal.
+// ("%s", "%n", a lone "%") stays literal, and only in the file-name part:
+// the directory is wherever the user saved the package.
 plat::WString ArchiveFileName(plat::WStringView path, uint32_t flags) {
-  if (flags & UPK4_OPEN_PATTERN1) return FormatIntegers(path, {1});
-  if (flags & UPK4_OPEN_PATTERN2) return FormatIntegers(path, {1, 1});
+  if (flags & UPK4_OPEN_PATTERN1) return FormatFileNamePart(path, {1});
+  if (flags & UPK4_OPEN_PATTERN2) return FormatFileNamePart(path, {1, 1});
   if (flags & UPK4_OPEN_PLAIN) return plat::WString(path);
   return {};
 }
