@@ -31,8 +31,9 @@ class ArchiveReader {
   void EnableNameIndex(bool on);
   int32_t CloseEntry(const char16_t* path);
   // Drops the open entry without a verdict after an error broke off its
-  // extraction, so that the archive can extract further entries.
-  void AbandonEntry();
+  // extraction, so that the archive can extract further entries. True when
+  // an entry was open.
+  bool AbandonEntry();
   void FreeRegisteredAllocations();
 
   // Decoding of one entry.

@@ -37,8 +37,8 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
   return result;
 }
 
-void ArchiveReader::AbandonEntry() {
-  if (entryState != -1) return;
+bool ArchiveReader::AbandonEntry() {
+  if (entryState != -1) return false;
   // Ending a stream that CloseEntry already ended only reports an error.
   if (centralDir.currentEntry && centralDir.currentEntry->method == 8)
     inflateEnd(&decode.stream);
@@ -47,4 +47,5 @@ void ArchiveReader::AbandonEntry() {
   entryState = 0;
   decode.readBuffer.Release();
   FreeRegisteredAllocations();
+  return true;
 }
