@@ -24,7 +24,7 @@ void CSetupApp::CleanUp() {
   // Our directory goes whole while we still hold it: after a finished run,
   // and also after a failed one, whose leftovers (a library cut short by a
   // full disk, a second stage that could not be had) nobody needs.
-  if (upk2Loaded || m_tempDirLock.IsHeld()) {
+  if (upk2Loaded || m_tempDirLock.IsHeld() || m_bDiscardTempDir) {
     m_strPath = m_strTempDir + u"upk2.dll";
     const plat::WString upk3 = m_strTempDir + u"upk3.dll";
     const plat::WString upk4 = m_strTempDir + u"upk4.dll";

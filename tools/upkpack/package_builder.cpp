@@ -187,6 +187,7 @@ BuildResult BuildPackage(const PackOptions& options, ProgressLine& progress) {
   ZipWriteOptions zipOptions;
   zipOptions.store = options.store;
   zipOptions.password = options.password;
+  zipOptions.fixedTime = options.sourceDateEpoch;
   zipOptions.progress = [&progress](uint64_t done, uint64_t total) {
     progress.Update("packing", done, total);
   };

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <random>
+#include <string>
 
 namespace upkpack {
 
@@ -46,6 +47,21 @@ std::array<uint8_t, PkwareEncryptor::kHeaderSize> PkwareEncryptor::MakeHeader(
   header[11] = static_cast<uint8_t>(crc >> 24);
   Encrypt(header.data(), header.size());
   return header;
+}
+
+std::array<uint8_t, 11> PkwareEncryptor::DerivedFiller(std::string_view password,
+                                                       std::string_view entryName, uint32_t crc) {
+  PkwareEncryptor derive(password);
+  std::string input = "upkpack header filler";
+  input += '\0';
+  input += entryName;
+  for (int shift = 0; shift < 32; shift += 8) input += static_cast<char>(crc >> shift);
+  derive.Encrypt(reinterpret_cast<uint8_t*>(input.data()), input.size());
+  // The filler is the key stream that follows (zeros encrypted), which
+  // depends on every byte before it.
+  std::array<uint8_t, 11> filler{};
+  derive.Encrypt(filler.data(), filler.size());
+  return filler;
 }
 
 std::array<uint8_t, PkwareEncryptor::kHeaderSize> PkwareEncryptor::MakeHeader(uint32_t crc) {
