@@ -1,6 +1,6 @@
-// Removal of the bootstrapper's temporary directory trees, never following
-// links, and the advisory in-use lock that keeps one run from sweeping away
-// the directory of another that is still alive.
+// POSIX system calls: removal of the bootstrapper's temporary directory
+// trees, never following links, and the advisory in-use lock that keeps one
+// run from sweeping away the directory of another that is still alive.
 #include "platform/dir_tree.h"
 
 #include <dirent.h>
@@ -172,6 +172,20 @@ bool IsPrivateDirectory(WStringView path) {
   return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
+struct DirectoryLock::State {
+  State(int dirFd, int lockFd) : fd(lockFd) {
+    struct stat st{};
+    if (::fstat(dirFd, &st) == 0) {
+      device = st.st_dev;
+      inode = st.st_ino;
+    }
+  }
+  int fd;  // the lock file, open while this process holds the lock
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+
+DirectoryLock::DirectoryLock() = default;
 DirectoryLock::~DirectoryLock() { Release(); }
 
 namespace {
@@ -237,7 +251,7 @@ bool DirectoryLock::CreateLocked(WStringView directory) {
     return false;
   }
   posix::NoteFileCreated(native);
-  Remember(dir.get(), fd);
+  m_state = std::make_unique<State>(dir.get(), fd);
   return true;
 }
 
@@ -256,33 +270,28 @@ bool DirectoryLock::Acquire(WStringView directory) {
   }
   const int fd = LockInside(dir.get(), false);
   if (fd < 0) return false;
-  Remember(dir.get(), fd);
+  m_state = std::make_unique<State>(dir.get(), fd);
   return true;
 }
 
-void DirectoryLock::Remember(int dirFd, int lockFd) {
-  struct stat st{};
-  ::fstat(dirFd, &st);
-  m_device = st.st_dev;
-  m_inode = st.st_ino;
-  m_fd = lockFd;
-}
+bool DirectoryLock::IsHeld() const { return m_state && m_state->fd >= 0; }
 
 bool DirectoryLock::Names(WStringView path) const {
-  if (m_inode == 0) return false;
+  if (!m_state || m_state->inode == 0) return false;
   std::string native = ResolveNativePath(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
   struct stat st{};
   return !native.empty() && ::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-         st.st_dev == m_device && st.st_ino == m_inode;
+         st.st_dev == m_state->device && st.st_ino == m_state->inode;
 }
 
 void DirectoryLock::Release() {
-  if (m_fd < 0) return;
+  if (!m_state || m_state->fd < 0) return;
   // Closed, not unlocked: an unlock would also take the lock from a setup
-  // program that inherited it and still runs in the directory.
-  ::close(m_fd);
-  m_fd = -1;
+  // program that inherited it and still runs in the directory. The identity
+  // stays for Names.
+  ::close(m_state->fd);
+  m_state->fd = -1;
 }
 
 }  // namespace plat
