@@ -13,6 +13,7 @@
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
+#include "platform/posix/resolve_path.h"
 #include "platform/profile.h"
 #include "platform_test_util.h"
 

@@ -27,10 +27,6 @@ bool IsMapped(const std::string& path) {
   return false;
 }
 
-plat::LRESULT IgnoreMessages(plat::WindowHandle, uint32_t, plat::WPARAM, plat::LPARAM) {
-  return 0;
-}
-
 TEST(LibraryUnload, Upk4IsUnmappedAfterFreeLibrary) {
   upktest::TempDir dir;
   // Copied under a name of its own, as Setup writes "upk4.dll": a fresh
@@ -48,8 +44,8 @@ TEST(LibraryUnload, Upk4IsUnmappedAfterFreeLibrary) {
   auto progress =
       reinterpret_cast<UPK4_SetProgress_t>(plat::GetProcAddress(lib, "UPK4_SetProgress"));
   ASSERT_TRUE(open && unpack && close && progress);
-  plat::Window window{&IgnoreMessages};
-  progress(&window, &window, 0, 200);
+  plat::MessageWindow window;  // messages answered with 0
+  progress(window.Handle(), window.Handle(), 0, 200);
   ArchiveHandle* handle = open(Win(archive).c_str(), 0, 0, u"", UPK4_OPEN_PLAIN);
   ASSERT_NE(handle, nullptr);
   // "Upk2.dll" and a name differing in case: the case lookup runs.
