@@ -3,15 +3,16 @@
 // inflater's memory.
 #pragma once
 #include <cstdint>
+#include <string>
 #include "upk4/byte_block.h"
 #include "upk4/central_directory.h"
 #include "upk4/decode_state.h"
 #include "upk4/entry_record.h"
 #include "upk4/volume_set.h"
 
-// Called after each chunk written: (unused first value, bytes written so
-// far, user data); returning false stops the extraction.
-using ExtractProgressCallback = bool (*)(uint32_t unused, uint32_t written, void* userData);
+// Called after each chunk written: (the entry's size, bytes written so far,
+// user data); returning false stops the extraction.
+using ExtractProgressCallback = bool (*)(uint64_t entrySize, uint64_t written, void* userData);
 
 class ArchiveReader {
  public:
@@ -38,8 +39,10 @@ class ArchiveReader {
   // Decoding of one entry.
   bool OpenEntry(uint16_t index);
   uint32_t ReadEntry(void* buffer, uint32_t count);
-  [[noreturn]] void RaiseError(int32_t code) const;
+  [[noreturn]] void RaiseError(int32_t code, std::string detail = {}) const;
   void CheckInflateResult(int result) const;
+  // "entry N: problem" for the entry being decoded.
+  std::string EntryDetail(const char* problem) const;
 
   // Extraction.
   bool ExtractEntry(uint16_t index, const char16_t* destDir, bool fullPath,

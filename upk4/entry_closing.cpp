@@ -6,6 +6,7 @@
 #include "platform/local_time.h"
 #include "upk4/archive_reader.h"
 #include "upk4/zip_exception.h"
+#include "upk4/zip_format.h"
 
 int32_t ArchiveReader::CloseEntry(const char16_t* path) {
   if (entryState != -1) return 0;
@@ -13,11 +14,11 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
 
   int32_t result = 1;
   if (decode.uncompressedLeft == 0) {
-    if (decode.runningCrc != entry.crc32) RaiseError(kZipBadCrc);
+    if (decode.runningCrc != entry.crc32) RaiseError(kZipBadCrc, EntryDetail("CRC-32 mismatch"));
   } else {
     result = -1;  // not read to its end: no verdict on the CRC
   }
-  if (entry.method == 8) inflateEnd(&decode.stream);
+  if (entry.method == zip::kMethodDeflated) inflateEnd(&decode.stream);
 
   if (path != nullptr) {
     try {
@@ -40,7 +41,7 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
 void ArchiveReader::AbandonEntry() {
   if (entryState != -1) return;
   // Ending a stream that CloseEntry already ended only reports an error.
-  if (centralDir.currentEntry && centralDir.currentEntry->method == 8)
+  if (centralDir.currentEntry && centralDir.currentEntry->method == zip::kMethodDeflated)
     inflateEnd(&decode.stream);
   centralDir.localExtraField.Release();
   centralDir.currentEntry = nullptr;

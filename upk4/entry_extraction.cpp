@@ -57,7 +57,7 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
     throw error;
 
   ByteBlock transfer(bufferSize, false);
-  uint32_t written = 0;
+  uint64_t written = 0;
   uint32_t n = 0;
   do {
     n = ReadEntry(transfer.data, bufferSize);

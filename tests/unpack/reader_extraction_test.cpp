@@ -101,9 +101,9 @@ TEST_F(Extraction, DirectoryEntryCreatesItsChainWithoutOpening) {
 
 // Records each written count; stops after stopAfter calls.
 struct Recorder {
-  std::vector<uint32_t> written;
+  std::vector<uint64_t> written;
   size_t stopAfter = SIZE_MAX;
-  static bool Callback(uint32_t, uint32_t done, void* user) {
+  static bool Callback(uint64_t, uint64_t done, void* user) {
     auto* self = static_cast<Recorder*>(user);
     self->written.push_back(done);
     return self->written.size() < self->stopAfter;
@@ -115,7 +115,7 @@ TEST_F(Extraction, ChunksReportProgressAndACancelKeepsOneChunk) {
   OpenWith({DeflatedEntry("big.bin", data), StoredEntry("small.bin", "tiny")});
   Recorder all;
   ASSERT_TRUE(Extract(0, false, nullptr, Recorder::Callback, &all, 1024));
-  EXPECT_EQ(all.written, (std::vector<uint32_t>{1024, 2048, 3000}));
+  EXPECT_EQ(all.written, (std::vector<uint64_t>{1024, 2048, 3000}));
   EXPECT_EQ(ReadFile(out + "/big.bin"), data);
 
   Recorder cancel;
