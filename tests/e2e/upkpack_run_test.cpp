@@ -32,6 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
     Places, UpkpackRunTest,
     ::testing::Values("", "--store --password 'pa ss'", "--archive data.zip",
                       "--archive data.zip --subdir disk1 --password pw",
-                      "--archive 'data%d.zip' --split 1M"));
+                      "--archive 'data%d.zip' --split 1M", "--zip64",
+                      "--zip64 --store --archive 'v%d.zip' --split 64k --password pw"));
 
 }  // namespace
