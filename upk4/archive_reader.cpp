@@ -103,6 +103,6 @@ void ArchiveReader::CheckInflateResult(int result) const {
   RaiseError(result, EntryDetail("compressed data does not inflate"));
 }
 
-std::string ArchiveReader::EntryDetail(const char* problem) const {
+std::string ArchiveReader::EntryDetail(const std::string& problem) const {
   return "entry " + std::to_string(centralDir.currentIndex) + ": " + problem;
 }

@@ -42,7 +42,7 @@ class ArchiveReader {
   [[noreturn]] void RaiseError(int32_t code, std::string detail = {}) const;
   void CheckInflateResult(int result) const;
   // "entry N: problem" for the entry being decoded.
-  std::string EntryDetail(const char* problem) const;
+  std::string EntryDetail(const std::string& problem) const;
 
   // Extraction.
   bool ExtractEntry(uint16_t index, const char16_t* destDir, bool fullPath,

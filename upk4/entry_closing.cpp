@@ -1,6 +1,7 @@
 // Finishing the entry that is open for extraction: CRC-32 verdict, the
 // extracted file's times and attributes, the data descriptor test.
 #include <zlib.h>
+#include <cstdio>
 #include "framework/file.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
@@ -14,7 +15,12 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
 
   int32_t result = 1;
   if (decode.uncompressedLeft == 0) {
-    if (decode.runningCrc != entry.crc32) RaiseError(kZipBadCrc, EntryDetail("CRC-32 mismatch"));
+    if (decode.runningCrc != entry.crc32) {
+      char text[64];
+      std::snprintf(text, sizeof text, "data gives CRC-32 %08X, the header %08X",
+                    static_cast<unsigned>(decode.runningCrc), static_cast<unsigned>(entry.crc32));
+      RaiseError(kZipBadCrc, EntryDetail(text));
+    }
   } else {
     result = -1;  // not read to its end: no verdict on the CRC
   }

@@ -25,7 +25,8 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
     if (entry.compressedSize < zip::kEncryptionHeaderSize)
       RaiseError(kZipBadArchive, EntryDetail("encrypted data shorter than its 12-byte header"));
     InitKeys();
-    if (!CheckEncryptionHeader()) RaiseError(kZipBadPassword, EntryDetail("wrong password"));
+    if (!CheckEncryptionHeader())
+      RaiseError(kZipBadPassword, EntryDetail("encryption header does not fit the password"));
   }
   if (entry.method != zip::kMethodStored && entry.method != zip::kMethodDeflated)
     RaiseError(kZipBadArchive, EntryDetail("method is neither stored nor deflated"));
