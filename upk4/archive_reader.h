@@ -14,6 +14,14 @@
 // user data); returning false stops the extraction.
 using ExtractProgressCallback = bool (*)(uint64_t entrySize, uint64_t written, void* userData);
 
+// How an extraction ended when it raised no error.
+enum class ExtractOutcome {
+  extracted,      // the file is complete and its CRC-32 checked
+  refused,        // an encrypted entry and no password: nothing was written
+  incomplete,     // the callback stopped it, or the data ended early
+  systemFailure,  // a system call failed: the thread's last error says which
+};
+
 class ArchiveReader {
  public:
   enum Which { archive, archiveFile };
@@ -44,10 +52,11 @@ class ArchiveReader {
   // "entry N: problem" for the entry being decoded.
   std::string EntryDetail(const std::string& problem) const;
 
-  // Extraction.
+  // Extraction. True when the entry was extracted; *outcome, when given,
+  // says how it ended otherwise.
   bool ExtractEntry(uint16_t index, const char16_t* destDir, bool fullPath,
                     const char16_t* newName, ExtractProgressCallback callback,
-                    void* userData, uint32_t bufferSize);
+                    void* userData, uint32_t bufferSize, ExtractOutcome* outcome = nullptr);
   bool GetEntryInfo(EntryRecord& out, uint16_t index) const;
   bool IsDirectoryEntry(uint16_t index) const;
 

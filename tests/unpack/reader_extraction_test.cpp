@@ -131,6 +131,48 @@ TEST_F(Extraction, ChunksReportProgressAndACancelKeepsOneChunk) {
   EXPECT_EQ(ReadFile(out + "/small.bin"), "tiny");
 }
 
+// Stops after the first chunk.
+bool StopAtOnce(uint64_t, uint64_t, void*) { return false; }
+
+TEST_F(Extraction, EveryEndWithoutAnErrorNamesItsOutcome) {
+  CraftedEntry encrypted = StoredEntry("locked", std::string(20, 'x'));
+  encrypted.flags = zip::kFlagEncrypted;
+  CraftedEntry directory = StoredEntry("dir/", "");
+  directory.externalAttributes = zip::kDosDirectory;
+  OpenWith({StoredEntry("good", "content"), encrypted, StoredEntry("long", std::string(5000, 'y')),
+            directory});
+  struct Case {
+    const char* what;
+    uint16_t index;
+    ExtractProgressCallback callback;
+    uint32_t bufferSize;
+    ExtractOutcome outcome;
+    uint32_t lastError;  // checked for system failures only
+  };
+  const Case cases[] = {
+      {"complete", 0, nullptr, 65535, ExtractOutcome::extracted, 0},
+      {"encrypted without a password", 1, nullptr, 65535, ExtractOutcome::refused, 0},
+      {"stopped by its callback", 2, StopAtOnce, 1024, ExtractOutcome::incomplete, 0},
+      {"no transfer buffer", 0, nullptr, 0, ExtractOutcome::systemFailure,
+       plat::ERROR_INVALID_PARAMETER},
+      {"directory", 3, nullptr, 65535, ExtractOutcome::extracted, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // A stale system error must not turn a refusal into a system failure.
+    plat::SetLastError(plat::ERROR_ACCESS_DENIED);
+    ExtractOutcome outcome = ExtractOutcome::systemFailure;
+    const bool ok = reader.ExtractEntry(c.index, destW.c_str(), true, nullptr, c.callback,
+                                        nullptr, c.bufferSize, &outcome);
+    EXPECT_EQ(ok, c.outcome == ExtractOutcome::extracted);
+    EXPECT_EQ(outcome, c.outcome);
+    if (c.outcome == ExtractOutcome::systemFailure) {
+      EXPECT_EQ(plat::GetLastError(), c.lastError);
+    }
+    reader.AbandonEntry();
+  }
+}
+
 TEST_F(Extraction, ZeroBufferSizeIsRefused) {
   OpenWith({StoredEntry("a", "abc")});
   EXPECT_FALSE(Extract(0, false, nullptr, nullptr, nullptr, 0));

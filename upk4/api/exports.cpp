@@ -110,11 +110,12 @@ UPK4_API int32_t UPK4_CALL UPK4_Unpack(ArchiveHandle* handle, const upk4_char16*
       return deleteError != 0 ? static_cast<int32_t>(deleteError) : static_cast<int32_t>(plat::ERROR_ACCESS_DENIED);
   }
 
-  plat::SetLastError(plat::ERROR_SUCCESS);
   bool ok;
+  ExtractOutcome outcome = ExtractOutcome::systemFailure;
   try {
     ok = archive.ExtractEntry(static_cast<uint16_t>(index), destDir, false, fileName,
-                              UnpackProgressCallback, &progressSettings, kUnpackChunkSize);
+                              UnpackProgressCallback, &progressSettings, kUnpackChunkSize,
+                              &outcome);
   } catch (...) {
     // Let the handle extract further entries after a damaged one.
     archive.AbandonEntry();
@@ -122,8 +123,9 @@ UPK4_API int32_t UPK4_CALL UPK4_Unpack(ArchiveHandle* handle, const upk4_char16*
   }
   if (ok) return 0;
   archive.AbandonEntry();  // left open when the file's times could not be set
-  // A failure without a system cause (damaged or incomplete data, no
-  // password for an encrypted entry) is never reported as success.
+  // A failure without a system cause (incomplete data, no password for an
+  // encrypted entry) is never reported as success.
+  if (outcome != ExtractOutcome::systemFailure) return -2;
   const uint32_t error = plat::GetLastError();
   return error != 0 ? static_cast<int32_t>(error) : -2;
 }
