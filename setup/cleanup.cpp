@@ -49,7 +49,11 @@ void CSetupApp::CleanUp() {
       if (dir.empty() || dir.back() != u'\\') dir += u'\\';
       m_pPlatform->DeleteFile(dir + plat::kDirectoryLockName);
     }
-    m_pPlatform->RemoveDirectory(m_strTempDir);
+    if (m_bDiscardTempDir) {
+      RemoveDirectoryTree(m_strTempDir);
+    } else {
+      m_pPlatform->RemoveDirectory(m_strTempDir);
+    }
   }
 }
 

@@ -159,6 +159,7 @@ void CSetupApp::LoadLibraries() {
   m_hUpk4 = plat::LoadLibrary(upk4Path);
   if (!m_hUpk4) {
     AddErrorCode(4);
+    if (plat::IsOnNoExecFileSystem(upk4Path)) ReportNoExecTempDirectory(upk4Path);
   } else {
     UPK4_Open = reinterpret_cast<UPK4_Open_t>(plat::GetProcAddress(m_hUpk4, "UPK4_Open"));
     UPK4_Close = reinterpret_cast<UPK4_Close_t>(plat::GetProcAddress(m_hUpk4, "UPK4_Close"));

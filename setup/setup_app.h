@@ -44,6 +44,10 @@ class CSetupApp : public CWinApp {
   void AddErrorCode(int32_t code);
   void ShowError(uint32_t code, plat::WStringView text);
   void WriteErrorLog();
+  // The copied library cannot be loaded because the temporary directory's
+  // file system forbids executable mappings: says so in a message and in the
+  // log, removes the copy, and has the clean-up remove the whole directory.
+  void ReportNoExecTempDirectory(plat::WStringView libraryPath);
 
   // Clean-up and restart.
   void CleanUp();
@@ -101,4 +105,7 @@ class CSetupApp : public CWinApp {
   // Set once a private temporary directory has been created; the system
   // temporary path itself is never removed.
   bool m_bTempDirCreated = false;
+  // Set when the directory is useless to any run (its file system cannot
+  // map the library): the clean-up then removes it with its contents.
+  bool m_bDiscardTempDir = false;
 };

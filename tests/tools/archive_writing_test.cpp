@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "framework/safe_format.h"
 #include "pack_error.h"
@@ -38,7 +39,12 @@ std::vector<Source> SampleSources() {
 }
 
 std::string WriteSampleZip(const upktest::TempDir& dir, const std::vector<Source>& sources,
+<<<<<<< HEAD
                            bool store, const std::string& password, bool zip64 = false) {
+=======
+                           bool store, const std::string& password,
+                           std::optional<int64_t> fixedTime = std::nullopt) {
+>>>>>>> main
   std::vector<upkpack::ZipSource> entries;
   for (const Source& s : sources) {
     upkpack::ZipSource e;
@@ -54,7 +60,11 @@ std::string WriteSampleZip(const upktest::TempDir& dir, const std::vector<Source
   upkpack::ZipWriteOptions options;
   options.store = store;
   options.password = password;
+<<<<<<< HEAD
   options.zip64 = zip64;
+=======
+  options.fixedTime = fixedTime;
+>>>>>>> main
   const std::string out = dir.Path("archive.zip");
   upkpack::WriteZip(out, entries, options);
   return out;
@@ -99,6 +109,60 @@ TEST(ZipWriter, DeflatedStoredAndEncryptedArchivesReadInRealReaders) {
         EXPECT_NE(RunCommand("unzip -P wrong -t " + ShellQuote(zip) + " >/dev/null 2>&1"), 0);
       }
     }
+  }
+}
+
+uint16_t Get16(const std::string& b, size_t at);
+uint32_t Get32(const std::string& b, size_t at);
+
+// With a fixed time, the same entries give the same bytes whatever the
+// files' own times, encrypted entries included, and every entry carries the
+// fixed time as UTC MS-DOS fields.
+TEST(ZipWriter, FixedTimeGivesTheSameBytes) {
+  const auto sources = SampleSources();
+  constexpr int64_t kEpoch = 1700000000;  // 2023-11-14 22:13:20 UTC
+  constexpr uint16_t kDosDate = (2023 - 1980) << 9 | 11 << 5 | 14;
+  constexpr uint16_t kDosTime = 22 << 11 | 13 << 5 | 20 / 2;
+  for (const std::string password : {"", "se cret"}) {
+    SCOPED_TRACE("password=" + password);
+    upktest::TempDir one, two;
+    const std::string first = ReadFile(WriteSampleZip(one, sources, false, password, kEpoch));
+    // The same sources in another place, 400 days older.
+    const std::string plain = ReadFile(WriteSampleZip(two, sources, false, password));
+    std::vector<upkpack::ZipSource> entries;
+    for (const Source& s : sources) {
+      upkpack::ZipSource e;
+      e.name = s.name;
+      e.directory = s.name.back() == '/';
+      if (!e.directory) {
+        e.source = two.Path("src/" + s.name);
+        e.size = s.data.size();
+        fs::last_write_time(e.source, fs::last_write_time(e.source) - std::chrono::hours(24 * 400));
+      }
+      entries.push_back(e);
+    }
+    upkpack::ZipWriteOptions options;
+    options.password = password;
+    options.fixedTime = kEpoch;
+    upkpack::WriteZip(two.Path("again.zip"), entries, options);
+    EXPECT_EQ(ReadFile(two.Path("again.zip")), first);
+    // Without the fixed time the files' own times show.
+    options.fixedTime.reset();
+    upkpack::WriteZip(two.Path("own-times.zip"), entries, options);
+    EXPECT_NE(ReadFile(two.Path("own-times.zip")), first);
+    EXPECT_NE(plain, first);
+
+    const size_t end = first.rfind(std::string("PK\x05\x06", 4));
+    ASSERT_NE(end, std::string::npos);
+    size_t at = Get32(first, end + 16);
+    for (size_t i = 0; i < sources.size(); ++i) {
+      ASSERT_EQ(Get32(first, at), 0x02014B50u);
+      EXPECT_EQ(Get16(first, at + 12), kDosTime) << sources[i].name;
+      EXPECT_EQ(Get16(first, at + 14), kDosDate) << sources[i].name;
+      at += 46 + Get16(first, at + 28) + Get16(first, at + 30) + Get16(first, at + 32);
+    }
+    // The derived encryption headers still decrypt.
+    ExpectPythonReads(WriteSampleZip(one, sources, false, password, kEpoch), sources, password, one);
   }
 }
 

@@ -61,6 +61,15 @@ TEST(PackOptions, DefaultsFollowTheInstallLayout) {
   EXPECT_EQ(o.qxsetup.lexically_normal(), "/opt/upk/lib/upk/QXSetup.exe");
 }
 
+TEST(PackOptions, SourceDateEpochIsPlainSecondsOrRefused) {
+  EXPECT_FALSE(upkpack::ParseSourceDateEpoch(nullptr));
+  EXPECT_EQ(upkpack::ParseSourceDateEpoch("0").value_or(-1), 0);
+  EXPECT_EQ(upkpack::ParseSourceDateEpoch("1700000000").value_or(-1), 1700000000);
+  for (const char* bad : {"", "-1", "12x", " 5", "1e9", "0x10", "99999999999999999999"}) {
+    EXPECT_THROW(upkpack::ParseSourceDateEpoch(bad), PackError) << '"' << bad << '"';
+  }
+}
+
 TEST(PayloadList, NamesTreesRelativelyAndRefusesCaseCollisions) {
   upktest::TempDir dir;
   upktest::WriteFile(dir.Path("tree/a.txt"), "a");

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
       std::fputs(UsageText(), stdout);
       return 0;
     }
+    options.sourceDateEpoch = ParseSourceDateEpoch(std::getenv("SOURCE_DATE_EPOCH"));
   } catch (const PackError& e) {
     std::fprintf(stderr, "upkpack: %s\n", e.what());
     return 2;

@@ -46,12 +46,29 @@ std::optional<uint64_t> ParseSize(const std::string& text) {
   return value * unit;
 }
 
+std::optional<int64_t> ParseSourceDateEpoch(const char* text) {
+  if (text == nullptr) return std::nullopt;
+  const std::string value(text);
+  int64_t seconds = 0;
+  const char* end = value.data() + value.size();
+  const auto [ptr, ec] = std::from_chars(value.data(), end, seconds);
+  if (value.empty() || value[0] == '-' || ec != std::errc() || ptr != end) {
+    throw PackError("SOURCE_DATE_EPOCH is not a number of seconds: \"" + value + "\"");
+  }
+  return seconds;
+}
+
 void ApplyDefaultInputs(PackOptions& options, const fs::path& toolDirectory) {
   const fs::path root = toolDirectory / "..";
+  // Installed, the libraries are in the configured library directory (such
+  // as lib/x86_64-linux-gnu); in the build tree, and by default, in lib.
+  fs::path lib = root / UPK_INSTALL_LIBDIR;
+  std::error_code ec;
+  if (!fs::is_regular_file(lib / "libupk4.so", ec)) lib = root / "lib";
   if (options.setup.empty()) options.setup = root / "bin" / "Setup";
-  if (options.upk4.empty()) options.upk4 = root / "lib" / "libupk4.so";
-  if (options.upk2.empty()) options.upk2 = root / "lib" / "upk" / "upk2.so";
-  if (options.qxsetup.empty()) options.qxsetup = root / "lib" / "upk" / "QXSetup.exe";
+  if (options.upk4.empty()) options.upk4 = lib / "libupk4.so";
+  if (options.upk2.empty()) options.upk2 = lib / "upk" / "upk2.so";
+  if (options.qxsetup.empty()) options.qxsetup = lib / "upk" / "QXSetup.exe";
 }
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOptions& options) {
@@ -172,6 +189,10 @@ Options:
   --init-value N       trailer value handed to UPKInit (default 10796611)
   -q, --quiet          no summary and no progress line
   -h, --help           this text
+
+Environment: SOURCE_DATE_EPOCH (seconds since 1970) gives every entry that
+time, in UTC, instead of its file's, and makes the encryption headers depend
+on the password and the entry only: the same inputs then give the same bytes.
 
 Exit status: 0 when the package was written and tested, 1 on any failure
 (nothing is left behind then), 2 for a malformed command line.

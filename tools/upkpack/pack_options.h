@@ -23,6 +23,7 @@ struct PackOptions {
   int32_t openValue = 0;
   int32_t initValue = 10796611;
   bool quiet = false;
+  std::optional<int64_t> sourceDateEpoch;  // from SOURCE_DATE_EPOCH: fixed entry times
   std::vector<std::filesystem::path> payload;
 };
 
@@ -36,6 +37,10 @@ void ApplyDefaultInputs(PackOptions& options, const std::filesystem::path& toolD
 // Parses argv[1..]. Throws PackError for a malformed command line. Inputs not
 // given stay empty; ApplyDefaultInputs fills them.
 ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOptions& options);
+
+// The value of SOURCE_DATE_EPOCH (null when unset): seconds since 1970.
+// Throws PackError when it is set but not a plain decimal number.
+std::optional<int64_t> ParseSourceDateEpoch(const char* text);
 
 // "64k", "10M", "1g" or plain bytes.
 std::optional<uint64_t> ParseSize(const std::string& text);

@@ -25,23 +25,38 @@ struct ZipCloser {
 };
 using ZipHandle = std::unique_ptr<void, ZipCloser>;
 
-// The file's modification time as local MS-DOS date fields (1980 at the
-// earliest, which is where MS-DOS dates begin).
-tm_zip ModificationTime(const fs::path& path) {
+// The entry's time as MS-DOS date fields (1980 at the earliest, which is
+// where MS-DOS dates begin): the fixed time in UTC when one is given, else
+// the file's modification time in local time.
+tm_zip ModificationTime(const fs::path& path, const std::optional<int64_t>& fixedTime) {
   std::time_t when = std::time(nullptr);
-  std::error_code ec;
-  if (!path.empty()) {
-    const fs::file_time_type ft = fs::last_write_time(path, ec);
-    if (!ec) {
-      when = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(ft));
-    }
-  }
   std::tm local{};
-  if (std::tm* got = std::localtime(&when)) local = *got;
+  if (fixedTime) {
+    when = static_cast<std::time_t>(*fixedTime);
+    if (std::tm* got = std::gmtime(&when)) local = *got;
+  } else {
+    std::error_code ec;
+    if (!path.empty()) {
+      const fs::file_time_type ft = fs::last_write_time(path, ec);
+      if (!ec) {
+        when = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(ft));
+      }
+    }
+    if (std::tm* got = std::localtime(&when)) local = *got;
+  }
   tm_zip out{};
   if (local.tm_year < 80) {
     out.tm_year = 1980;
     out.tm_mday = 1;
+    return out;
+  }
+  if (local.tm_year > 207) {  // the last MS-DOS date: 2107-12-31 23:59:58
+    out.tm_year = 2107;
+    out.tm_mon = 11;
+    out.tm_mday = 31;
+    out.tm_hour = 23;
+    out.tm_min = 59;
+    out.tm_sec = 58;
     return out;
   }
   out.tm_sec = static_cast<uInt>(local.tm_sec);
@@ -118,7 +133,10 @@ class RawDeflater {
 void WriteEncryptedData(zipFile zip, const ZipSource& entry, const ZipWriteOptions& options,
                         uint32_t crc, std::vector<char>& buffer, uint64_t& done, uint64_t total) {
   PkwareEncryptor encryptor(options.password);
-  auto header = encryptor.MakeHeader(crc);
+  auto header = options.fixedTime
+                    ? encryptor.MakeHeader(crc, PkwareEncryptor::DerivedFiller(
+                                                    options.password, entry.name, crc))
+                    : encryptor.MakeHeader(crc);
   Check(zipWriteInFileInZip(zip, header.data(), static_cast<unsigned>(header.size())),
         "cannot write " + entry.name);
   auto sink = [&](Bytef* bytes, size_t count) {
@@ -156,7 +174,7 @@ void WriteEncryptedData(zipFile zip, const ZipSource& entry, const ZipWriteOptio
 
 void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
               const ZipWriteOptions& options) {
-  if (entries.size() > 0xFFFF) throw PackError("too many entries for one archive (65535 at most)");
+  if (entries.size() > zip::kMaxEntries) throw PackError("too many entries for one archive (65535 at most)");
   uint64_t total = 0;
   for (const ZipSource& entry : entries) total += entry.size;
 
@@ -168,7 +186,7 @@ void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
   uint64_t done = 0;
   for (const ZipSource& entry : entries) {
     zip_fileinfo info{};
-    info.tmz_date = ModificationTime(entry.directory ? fs::path() : entry.source);
+    info.tmz_date = ModificationTime(entry.source, options.fixedTime);
     info.external_fa = entry.directory ? zip::kDosDirectory : zip::kDosArchive;
 
     const bool encrypt = !entry.directory && !options.password.empty();
