@@ -39,12 +39,8 @@ std::vector<Source> SampleSources() {
 }
 
 std::string WriteSampleZip(const upktest::TempDir& dir, const std::vector<Source>& sources,
-<<<<<<< HEAD
-                           bool store, const std::string& password, bool zip64 = false) {
-=======
                            bool store, const std::string& password,
-                           std::optional<int64_t> fixedTime = std::nullopt) {
->>>>>>> main
+                           std::optional<int64_t> fixedTime = std::nullopt, bool zip64 = false) {
   std::vector<upkpack::ZipSource> entries;
   for (const Source& s : sources) {
     upkpack::ZipSource e;
@@ -60,11 +56,8 @@ std::string WriteSampleZip(const upktest::TempDir& dir, const std::vector<Source
   upkpack::ZipWriteOptions options;
   options.store = store;
   options.password = password;
-<<<<<<< HEAD
   options.zip64 = zip64;
-=======
   options.fixedTime = fixedTime;
->>>>>>> main
   const std::string out = dir.Path("archive.zip");
   upkpack::WriteZip(out, entries, options);
   return out;
@@ -285,7 +278,7 @@ TEST(ZipWriter, Zip64ArchivesReadInRealReadersWholeAndSplit) {
   for (const std::string password : {"", "pw"}) {
     SCOPED_TRACE("password=" + password);
     upktest::TempDir dir;
-    const std::string zip = WriteSampleZip(dir, sources, false, password, true);
+    const std::string zip = WriteSampleZip(dir, sources, false, password, std::nullopt, true);
     ExpectPythonReads(zip, sources, password, dir);
     EXPECT_EQ(RunCommand("unzip -qq -P " + ShellQuote(password) + " -t " + ShellQuote(zip) +
                          " >/dev/null"),

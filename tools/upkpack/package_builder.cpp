@@ -187,11 +187,8 @@ BuildResult BuildPackage(const PackOptions& options, ProgressLine& progress) {
   ZipWriteOptions zipOptions;
   zipOptions.store = options.store;
   zipOptions.password = options.password;
-<<<<<<< HEAD
   zipOptions.zip64 = options.zip64;
-=======
   zipOptions.fixedTime = options.sourceDateEpoch;
->>>>>>> main
   zipOptions.progress = [&progress](uint64_t done, uint64_t total) {
     progress.Update("packing", done, total);
   };
