@@ -1,6 +1,7 @@
 // Directory-tree services for the bootstrapper's private temporary directory.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include "platform/win_types.h"
 
 namespace plat {
@@ -15,20 +16,23 @@ bool DeleteTree(WStringView path);
 // on Windows).
 bool IsOwnedByCurrentUser(WStringView path);
 
-// Marks a directory as in use by this process for as long as the returned
-// lock lives (an advisory lock on a file inside it on POSIX).
+// Marks a directory as in use by this process for as long as the lock
+// lives: an advisory lock on a file inside it on POSIX. Windows needs no
+// mark (the loaded libraries and the running program keep the directory),
+// so there the lock holds nothing.
 class DirectoryLock {
  public:
-  DirectoryLock() = default;
+  DirectoryLock();
   ~DirectoryLock();
   DirectoryLock(const DirectoryLock&) = delete;
   DirectoryLock& operator=(const DirectoryLock&) = delete;
   bool Acquire(WStringView directory);
   void Release();
-  bool IsHeld() const { return m_fd >= 0; }
+  bool IsHeld() const { return m_state != nullptr; }
 
  private:
-  int m_fd = -1;
+  struct State;  // what the system keeps for the mark
+  std::unique_ptr<State> m_state;
 };
 
 // Name of the lock file that DirectoryLock keeps inside the directory.

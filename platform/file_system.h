@@ -46,6 +46,12 @@ std::optional<FoundFile> FindFile(WStringView path);
 // empty with the last error set when it cannot be read.
 std::vector<WString> ListDirectoryNames(WStringView directory);
 
+// GetFullPathName: the full Windows-form path of a name, "." and ".."
+// folded, relative names taken from the current directory.
+WString GetFullPathName(WStringView name);
+// The folding itself, for systems without drives (POSIX).
+WString FoldFullPath(WStringView name, const std::optional<WString>& currentDirectory);
+
 // Current directory as a Windows-form path (no trailing separator unless it
 // is the root).
 std::optional<WString> GetCurrentDirectory();

@@ -1,5 +1,9 @@
 // The end of every run: the log, upk2's shutdown, the temporary directory;
 // and the restart that the setup program can ask for.
+#include <optional>
+
+#include "platform/code_page.h"
+#include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "setup/exit_codes.h"
 #include "setup/setup_app.h"
@@ -23,6 +27,11 @@ void CSetupApp::CleanUp() {
     const plat::WString upk3 = m_strTempDir + u"upk3.dll";
     const plat::WString upk4 = m_strTempDir + u"upk4.dll";
     if (!m_strTempDir.empty() && m_strTempDir.back() == u'\\') m_strTempDir.pop_back();
+
+    // Windows cannot remove a process's current directory: when no program
+    // ran, that is still the temporary directory.
+    const std::optional<plat::WString> cwd = plat::GetCurrentDirectory();
+    if (cwd && plat::CollateWideNoCase(*cwd, m_strTempDir) == 0) EnterSystemTempDirectory();
 
     // Our own mark goes right before the removal; from here on the
     // directory is a leftover that any later sweep may take.

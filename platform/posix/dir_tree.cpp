@@ -1,6 +1,6 @@
-// Removal of the bootstrapper's temporary directory trees, never following
-// links, and the advisory in-use lock that keeps one run from sweeping away
-// the directory of another that is still alive.
+// POSIX system calls: removal of the bootstrapper's temporary directory
+// trees, never following links, and the advisory in-use lock that keeps one
+// run from sweeping away the directory of another that is still alive.
 #include "platform/dir_tree.h"
 
 #include <dirent.h>
@@ -161,6 +161,11 @@ bool IsOwnedByCurrentUser(WStringView path) {
   return st.st_uid == ::geteuid();
 }
 
+struct DirectoryLock::State {
+  int fd = -1;
+};
+
+DirectoryLock::DirectoryLock() = default;
 DirectoryLock::~DirectoryLock() { Release(); }
 
 bool DirectoryLock::Acquire(WStringView directory) {
@@ -177,15 +182,16 @@ bool DirectoryLock::Acquire(WStringView directory) {
     SetLastError(err == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ErrnoToWin32(err));
     return false;
   }
-  m_fd = fd;
+  m_state = std::make_unique<State>();
+  m_state->fd = fd;
   return true;
 }
 
 void DirectoryLock::Release() {
-  if (m_fd < 0) return;
-  ::flock(m_fd, LOCK_UN);
-  ::close(m_fd);
-  m_fd = -1;
+  if (!m_state) return;
+  ::flock(m_state->fd, LOCK_UN);
+  ::close(m_state->fd);
+  m_state.reset();
 }
 
 }  // namespace plat

@@ -1,6 +1,6 @@
-// File handles over open(2). Sharing modes are not enforced on POSIX; the
-// read-only attribute is, as Windows does, so a write open of a file without
-// write bits fails even for root.
+// POSIX system calls: file handles over open(2). Sharing modes are not
+// enforced on POSIX; the read-only attribute is, as Windows does, so a write
+// open of a file without write bits fails even for root.
 #include "platform/file_handle.h"
 
 #include <fcntl.h>

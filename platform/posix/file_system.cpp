@@ -1,4 +1,4 @@
-// File-system services with Win32 semantics over POSIX calls.
+// POSIX system calls: file-system services with Win32 semantics.
 #include "platform/file_system.h"
 
 #include <dlfcn.h>
@@ -319,6 +319,10 @@ std::vector<WString> ListDirectoryNames(WStringView directory) {
   }
   ::closedir(dir);
   return names;
+}
+
+WString GetFullPathName(WStringView name) {
+  return FoldFullPath(name, GetCurrentDirectory());
 }
 
 std::optional<WString> GetCurrentDirectory() {

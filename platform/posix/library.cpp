@@ -1,4 +1,4 @@
-// Shared libraries by full path through dlopen.
+// POSIX system calls: shared libraries by full path through dlopen.
 #include "platform/library.h"
 
 #include <dlfcn.h>
@@ -7,6 +7,7 @@
 
 #include "platform/last_error.h"
 #include "platform/native_path.h"
+#include "platform/posix/resolve_path.h"
 
 namespace plat {
 

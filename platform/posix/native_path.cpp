@@ -1,6 +1,8 @@
-// Windows-form paths at the core, UTF-8 "/" paths at the system, and the
-// case-insensitive lookup that makes "Upk2.dll" find "upk2.dll".
+// POSIX system calls: Windows-form paths at the core, UTF-8 "/" paths at the
+// system, and the case-insensitive lookup that makes "Upk2.dll" find "upk2.dll".
 #include "platform/native_path.h"
+#include "platform/posix/errno_map.h"
+#include "platform/posix/resolve_path.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

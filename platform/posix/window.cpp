@@ -1,6 +1,7 @@
-// The small window/message model: a record with a message procedure and a
-// per-thread queue of posted messages.
+// POSIX system calls: none; the small window/message model: a record with a
+// message procedure and a per-thread queue of posted messages.
 #include "platform/window.h"
+#include "platform/posix/window_record.h"
 
 #include <cstdio>
 #include <deque>
@@ -61,20 +62,19 @@ bool RedrawWindow(WindowHandle window, uint32_t /*flags*/) {
   return true;
 }
 
-int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
-  if (c == 0) return -1;
-  int64_t product = static_cast<int64_t>(a) * b;
-  int64_t divisor = c;
-  if (divisor < 0) {
-    product = -product;
-    divisor = -divisor;
-  }
-  // Round half away from zero.
-  int64_t half = divisor / 2;
-  int64_t result = product >= 0 ? (product + half) / divisor : (product - half) / divisor;
-  if (result > INT32_MAX || result < INT32_MIN) return -1;
-  return static_cast<int32_t>(result);
+struct MessageWindow::State {
+  Window record;
+};
+
+MessageWindow::MessageWindow() : m_state(std::make_unique<State>()) {
+  m_state->record.proc = [this](WindowHandle window, uint32_t message, WPARAM w,
+                                LPARAM l) -> LRESULT {
+    return proc ? proc(window, message, w, l) : 0;
+  };
 }
+MessageWindow::~MessageWindow() = default;
+WindowHandle MessageWindow::Handle() const { return &m_state->record; }
+uint32_t MessageWindow::RedrawCount() const { return m_state->record.redrawCount; }
 
 int MessageBox(const char16_t* text, const char16_t* caption, uint32_t /*style*/) {
   std::string line = Utf16ToUtf8(caption ? WStringView(caption) : WStringView(u"Error"));

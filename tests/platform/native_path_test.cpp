@@ -8,6 +8,7 @@
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/native_path.h"
+#include "platform/posix/resolve_path.h"
 #include "platform_test_util.h"
 
 using namespace plat;

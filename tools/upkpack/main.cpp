@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/native_path.h"
 #include "progress_line.h"
+#include "windows_target.h"
 
 int main(int argc, char** argv) {
   using namespace upkpack;
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
   try {
     const std::filesystem::path self = plat::ToNativePath(plat::GetModuleFileName());
     ApplyDefaultInputs(options, self.parent_path());
+    CheckWindowsInputs(options);
     ProgressLine progress(!options.quiet);
     const BuildResult result = BuildPackage(options, progress);
     if (!options.quiet) {

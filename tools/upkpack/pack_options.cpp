@@ -60,6 +60,14 @@ std::optional<int64_t> ParseSourceDateEpoch(const char* text) {
 
 void ApplyDefaultInputs(PackOptions& options, const fs::path& toolDirectory) {
   const fs::path root = toolDirectory / "..";
+  if (!options.target.empty()) {
+    const fs::path set = options.windowsSet.empty() ? root / options.target : options.windowsSet;
+    if (options.setup.empty()) options.setup = set / "bin" / "Setup.exe";
+    if (options.upk4.empty()) options.upk4 = set / "bin" / "upk4.dll";
+    if (options.upk2.empty()) options.upk2 = set / "lib" / "upk" / "upk2.dll";
+    if (options.qxsetup.empty()) options.qxsetup = set / "lib" / "upk" / "QXSetup.exe";
+    return;
+  }
   // Installed, the libraries are in the configured library directory (such
   // as lib/x86_64-linux-gnu); in the build tree, and by default, in lib.
   fs::path lib = root / UPK_INSTALL_LIBDIR;
@@ -115,6 +123,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOpt
       options.upk2 = value();
     } else if (arg == "--qxsetup") {
       options.qxsetup = value();
+    } else if (arg == "--target") {
+      options.target = value();
+      if (options.target != "windows-i686" && options.target != "windows-x86_64") {
+        throw PackError("unknown target \"" + options.target +
+                        "\" (windows-i686 or windows-x86_64)");
+      }
+    } else if (arg == "--windows-set") {
+      options.windowsSet = value();
     } else if (arg == "--password") {
       options.password = value();
       if (options.password.empty()) throw PackError("the password must not be empty");
@@ -151,6 +167,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOpt
   if (options.output.empty()) throw PackError("no output given (-o OUT)");
   if (subdirGiven && !options.archiveName) throw PackError("--subdir needs --archive");
   if (splitGiven && !options.archiveName) throw PackError("--split needs --archive");
+  if (!options.windowsSet.empty() && options.target.empty()) {
+    throw PackError("--windows-set needs --target");
+  }
   return ParseOutcome::Run;
 }
 
@@ -173,6 +192,13 @@ Options:
   --upk2 PATH          the second stage, "A11"  (default ../lib/upk/upk2.so)
   --qxsetup PATH       the setup program        (default ../lib/upk/QXSetup.exe)
                        (defaults are relative to the directory of upkpack)
+  --target T           a package for Windows: T is windows-i686 (the
+                       release target) or windows-x86_64; the inputs default
+                       to the Windows set in --windows-set DIR (a Windows
+                       build tree or install prefix, default ../T):
+                       bin/Setup.exe, bin/upk4.dll, lib/upk/upk2.dll and
+                       lib/upk/QXSetup.exe, each checked to be a Windows
+                       image for T
   --password PW        encrypt the entries (traditional PKWARE encryption);
                        printable ASCII, no "|"
   --store              store the entries instead of deflating them

@@ -25,13 +25,20 @@ struct PackOptions {
   bool quiet = false;
   std::optional<int64_t> sourceDateEpoch;  // from SOURCE_DATE_EPOCH: fixed entry times
   std::vector<std::filesystem::path> payload;
+  // "windows-i686" or "windows-x86_64": the four inputs are that Windows
+  // set (from windowsSet, a Windows build tree or install prefix) and are
+  // checked to be images of that machine. Empty: this system's own.
+  std::string target;
+  std::filesystem::path windowsSet;
 };
 
 enum class ParseOutcome { Run, Help };
 
 // The defaults of the four input files, from the install layout around the
 // directory that holds upkpack (bin/Setup, lib/libupk4.so, lib/upk/upk2.so,
-// lib/upk/QXSetup.exe).
+// lib/upk/QXSetup.exe); for a Windows target, the Windows set in
+// windowsSet (default ../windows-ARCH): bin/Setup.exe, bin/upk4.dll,
+// lib/upk/upk2.dll, lib/upk/QXSetup.exe.
 void ApplyDefaultInputs(PackOptions& options, const std::filesystem::path& toolDirectory);
 
 // Parses argv[1..]. Throws PackError for a malformed command line. Inputs not
