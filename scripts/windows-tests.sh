@@ -21,7 +21,7 @@ fi
 build_set() {  # arch
   local dir=build-windows-$1
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-mingw-$1.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DUPK_WERROR=ON -DUPK_HOST_UPKPACK="$PWD/build/bin/upkpack" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPK_WERROR=ON -DUPK_HOST_UPKPACK="$PWD/build/bin/upkpack" >/dev/null
   cmake --build "$dir" -j"$jobs"
 }
 

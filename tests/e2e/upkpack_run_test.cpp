@@ -54,6 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values("", "--store --password 'pa ss'", "--archive data.zip",
                       "--archive data.zip --subdir disk1 --password pw",
                       "--archive 'data%d.zip' --split 1M",
-                      "--archive '50%20off.zip' --subdir 'disk%d'"));
+                      "--archive '50%20off.zip' --subdir 'disk%d'", "--zip64",
+                      "--zip64 --store --archive 'v%d.zip' --split 64k --password pw"));
 
 }  // namespace

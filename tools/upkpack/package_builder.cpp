@@ -187,14 +187,12 @@ BuildResult BuildPackage(const PackOptions& options, ProgressLine& progress) {
   ZipWriteOptions zipOptions;
   zipOptions.store = options.store;
   zipOptions.password = options.password;
+  zipOptions.zip64 = options.zip64;
   zipOptions.fixedTime = options.sourceDateEpoch;
   zipOptions.progress = [&progress](uint64_t done, uint64_t total) {
     progress.Update("packing", done, total);
   };
   WriteZip(zipPath, plan.sources, zipOptions);
-  if (options.splitSize == 0 && FileSize(zipPath) > 0xFFFFFFFFu) {
-    throw PackError("the archive is larger than 4 GiB; split it with --split");
-  }
 
   // Stage the archive where Setup will look for it, relative to the package.
   const fs::path subdir = NativeSubdir(placement.subdirToken);

@@ -72,11 +72,12 @@ int32_t Unpack(ArchiveHandle& handle, const char16_t* entryName, const char16_t*
       return deleteError != 0 ? static_cast<int32_t>(deleteError) : static_cast<int32_t>(plat::ERROR_ACCESS_DENIED);
   }
 
-  plat::SetLastError(plat::ERROR_SUCCESS);
   bool ok;
+  ExtractOutcome outcome = ExtractOutcome::systemFailure;
   try {
     ok = archive.ExtractEntry(static_cast<uint16_t>(index), destDir, false, fileName,
-                              UnpackProgressCallback, &progressSettings, kUnpackChunkSize);
+                              UnpackProgressCallback, &progressSettings, kUnpackChunkSize,
+                              &outcome);
   } catch (...) {
     // Let the handle extract further entries after a damaged one; its close
     // still reports the entry that failed.
@@ -87,6 +88,7 @@ int32_t Unpack(ArchiveHandle& handle, const char16_t* entryName, const char16_t*
   archive.AbandonEntry();  // left open when the file's times could not be set
   // A failure without a system cause (damaged or incomplete data, no
   // password for an encrypted entry) is never reported as success.
+  if (outcome != ExtractOutcome::systemFailure) return -2;
   const uint32_t error = plat::GetLastError();
   return error != 0 ? static_cast<int32_t>(error) : -2;
 }
