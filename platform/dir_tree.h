@@ -16,22 +16,40 @@ bool DeleteTree(WStringView path);
 // on Windows).
 bool IsOwnedByCurrentUser(WStringView path);
 
-// Marks a directory as in use by this process for as long as the lock
-// lives: an advisory lock on a file inside it on POSIX. Windows needs no
-// mark (the loaded libraries and the running program keep the directory),
-// so there the lock holds nothing.
+// Whether the path names, by itself and not through a link, a directory of
+// the current user that no one else may use (0700 on POSIX).
+bool IsPrivateDirectory(WStringView path);
+
+// Marks a directory as in use for as long as a process of the run lives: an
+// advisory lock on a file inside it on POSIX, inherited by the programs the
+// run starts, so a setup program that outlives its Setup keeps the directory
+// from every sweep. Windows needs no mark (the loaded libraries and the
+// running program keep the directory), so there the lock holds nothing but
+// the directory's identity.
 class DirectoryLock {
  public:
   DirectoryLock();
   ~DirectoryLock();
   DirectoryLock(const DirectoryLock&) = delete;
   DirectoryLock& operator=(const DirectoryLock&) = delete;
+  // Creates the directory, private to the user, already locked: no other
+  // process ever sees it under its name unlocked, so no sweep can take it
+  // for a leftover. False (ERROR_ALREADY_EXISTS) when anything of that name
+  // exists, or when the lock cannot be had.
+  bool CreateLocked(WStringView directory);
+  // Locks an existing directory; false (ERROR_SHARING_VIOLATION) while
+  // another holds it.
   bool Acquire(WStringView directory);
+  // Drops this process's hold; programs that inherited the lock keep it.
   void Release();
-  bool IsHeld() const { return m_state != nullptr; }
+  bool IsHeld() const;
+  // Whether the path still names the directory that was locked (also after
+  // Release): once it is gone, another run's new directory may stand under
+  // the same name, and nothing in it is ours.
+  bool Names(WStringView path) const;
 
  private:
-  struct State;  // what the system keeps for the mark
+  struct State;  // what the system keeps for the mark and the identity
   std::unique_ptr<State> m_state;
 };
 

@@ -63,7 +63,9 @@ uint32_t GetDriveType(WStringView root);
 bool IsOnRemovableMedia(WStringView path);
 
 // The system temporary path with a trailing separator: $TMPDIR when set and
-// not empty, else \tmp\ on POSIX.
+// not empty, else \tmp\ on POSIX. Empty (ERROR_NO_UNICODE_TRANSLATION) when
+// the path cannot be carried unchanged: not valid UTF-8, or holding a
+// backslash, which the core would take for a separator.
 WString GetTempPath();
 // Full path of the running executable, or of the module that holds the
 // address when one is given.

@@ -60,7 +60,8 @@ void CSetupApp::ReportNoExecTempDirectory(plat::WStringView libraryPath) {
 void CSetupApp::WriteErrorLog() {
   if (m_strErrorCodes.empty()) return;
   plat::WString path = plat::GetTempPath();
-  if (path.empty() || path.back() != u'\\') path += u'\\';
+  if (path.empty()) return;  // no temporary path that can be named
+  if (path.back() != u'\\') path += u'\\';
   path += u"qxi_setup.log";
   plat::SetFileAttributes(path, plat::FILE_ATTRIBUTE_NORMAL);
   plat::DeleteFile(path);

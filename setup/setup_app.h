@@ -36,6 +36,9 @@ class CSetupApp : public CWinApp {
 
   // Hand-off.
   void HandOff();
+  // The argument text for "qx.tmp": arguments that it cannot carry are left
+  // out, each noted in the error list.
+  plat::WString CarriedArguments();
   void CollectInitErrors();
   int32_t RunAndWait(plat::WStringView commandLine);
   static void EnterSystemTempDirectory();
@@ -64,6 +67,7 @@ class CSetupApp : public CWinApp {
   static constexpr uint32_t kCopyChunk = 6144;
 
   void LoadLibraries();
+  void LoadSecondStage();
   void UnloadUpk2();
   void ApplyCommandLine();
 

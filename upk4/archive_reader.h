@@ -3,15 +3,24 @@
 // inflater's memory.
 #pragma once
 #include <cstdint>
+#include <string>
 #include "upk4/byte_block.h"
 #include "upk4/central_directory.h"
 #include "upk4/decode_state.h"
 #include "upk4/entry_record.h"
 #include "upk4/volume_set.h"
 
-// Called after each chunk written: (unused first value, bytes written so
-// far, user data); returning false stops the extraction.
-using ExtractProgressCallback = bool (*)(uint32_t unused, uint32_t written, void* userData);
+// Called after each chunk written: (the entry's size, bytes written so far,
+// user data); returning false stops the extraction.
+using ExtractProgressCallback = bool (*)(uint64_t entrySize, uint64_t written, void* userData);
+
+// How an extraction ended when it raised no error.
+enum class ExtractOutcome {
+  extracted,      // the file is complete and its CRC-32 checked
+  refused,        // an encrypted entry and no password: nothing was written
+  incomplete,     // the callback stopped it, or the data ended early
+  systemFailure,  // a system call failed: the thread's last error says which
+};
 
 class ArchiveReader {
  public:
@@ -31,20 +40,24 @@ class ArchiveReader {
   void EnableNameIndex(bool on);
   int32_t CloseEntry(const char16_t* path);
   // Drops the open entry without a verdict after an error broke off its
-  // extraction, so that the archive can extract further entries.
-  void AbandonEntry();
+  // extraction, so that the archive can extract further entries. True when
+  // an entry was open.
+  bool AbandonEntry();
   void FreeRegisteredAllocations();
 
   // Decoding of one entry.
   bool OpenEntry(uint16_t index);
   uint32_t ReadEntry(void* buffer, uint32_t count);
-  [[noreturn]] void RaiseError(int32_t code) const;
+  [[noreturn]] void RaiseError(int32_t code, std::string detail = {}) const;
   void CheckInflateResult(int result) const;
+  // "entry N: problem" for the entry being decoded.
+  std::string EntryDetail(const std::string& problem) const;
 
-  // Extraction.
+  // Extraction. True when the entry was extracted; *outcome, when given,
+  // says how it ended otherwise.
   bool ExtractEntry(uint16_t index, const char16_t* destDir, bool fullPath,
                     const char16_t* newName, ExtractProgressCallback callback,
-                    void* userData, uint32_t bufferSize);
+                    void* userData, uint32_t bufferSize, ExtractOutcome* outcome = nullptr);
   bool GetEntryInfo(EntryRecord& out, uint16_t index) const;
   bool IsDirectoryEntry(uint16_t index) const;
 

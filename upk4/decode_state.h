@@ -25,8 +25,8 @@ class DecodeState {
 
   uint32_t readBufferSize = 16384;
   z_stream stream{};
-  uint32_t uncompressedLeft = 0;
-  uint32_t compressedLeft = 0;
+  uint64_t uncompressedLeft = 0;
+  uint64_t compressedLeft = 0;
   uint32_t runningCrc = 0;
   ByteBlock readBuffer;
 };

@@ -1,11 +1,13 @@
 // Finishing the entry that is open for extraction: CRC-32 verdict, the
 // extracted file's times and attributes, the data descriptor test.
 #include <zlib.h>
+#include <cstdio>
 #include "framework/file.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "upk4/archive_reader.h"
 #include "upk4/zip_exception.h"
+#include "upk4/zip_format.h"
 
 int32_t ArchiveReader::CloseEntry(const char16_t* path) {
   if (entryState != -1) return 0;
@@ -13,11 +15,16 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
 
   int32_t result = 1;
   if (decode.uncompressedLeft == 0) {
-    if (decode.runningCrc != entry.crc32) RaiseError(kZipBadCrc);
+    if (decode.runningCrc != entry.crc32) {
+      char text[64];
+      std::snprintf(text, sizeof text, "data gives CRC-32 %08X, the header %08X",
+                    static_cast<unsigned>(decode.runningCrc), static_cast<unsigned>(entry.crc32));
+      RaiseError(kZipBadCrc, EntryDetail(text));
+    }
   } else {
     result = -1;  // not read to its end: no verdict on the CRC
   }
-  if (entry.method == 8) inflateEnd(&decode.stream);
+  if (entry.method == zip::kMethodDeflated) inflateEnd(&decode.stream);
 
   if (path != nullptr) {
     try {
@@ -37,14 +44,15 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
   return result;
 }
 
-void ArchiveReader::AbandonEntry() {
-  if (entryState != -1) return;
+bool ArchiveReader::AbandonEntry() {
+  if (entryState != -1) return false;
   // Ending a stream that CloseEntry already ended only reports an error.
-  if (centralDir.currentEntry && centralDir.currentEntry->method == 8)
+  if (centralDir.currentEntry && centralDir.currentEntry->method == zip::kMethodDeflated)
     inflateEnd(&decode.stream);
   centralDir.localExtraField.Release();
   centralDir.currentEntry = nullptr;
   entryState = 0;
   decode.readBuffer.Release();
   FreeRegisteredAllocations();
+  return true;
 }

@@ -6,10 +6,7 @@
 #include <zlib.h>
 #include "upk4/archive_reader.h"
 #include "upk4/zip_exception.h"
-
-namespace {
-constexpr uint32_t kEncryptionHeaderSize = 12;
-}
+#include "upk4/zip_format.h"
 
 bool ArchiveReader::OpenEntry(uint16_t index) {
   if (index >= centralDir.headers.size() || entryState != 0) return false;
@@ -25,14 +22,17 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
     }
     // The sizes include the encryption header; fewer bytes than that cannot
     // be a real entry, and the subtraction below would wrap.
-    if (entry.compressedSize < kEncryptionHeaderSize) RaiseError(kZipBadArchive);
+    if (entry.compressedSize < zip::kEncryptionHeaderSize)
+      RaiseError(kZipBadArchive, EntryDetail("encrypted data shorter than its 12-byte header"));
     InitKeys();
-    if (!CheckEncryptionHeader()) RaiseError(kZipBadPassword);
+    if (!CheckEncryptionHeader())
+      RaiseError(kZipBadPassword, EntryDetail("encryption header does not fit the password"));
   }
-  if (entry.method != 0 && entry.method != 8) RaiseError(kZipBadArchive);
+  if (entry.method != zip::kMethodStored && entry.method != zip::kMethodDeflated)
+    RaiseError(kZipBadArchive, EntryDetail("method is neither stored nor deflated"));
 
   z_stream& stream = decode.stream;
-  if (entry.method == 8) {
+  if (entry.method == zip::kMethodDeflated) {
     stream.zalloc = RegisterAwareAlloc;
     stream.zfree = RegisterAwareFree;
     stream.opaque = useAllocationRegister ? static_cast<voidpf>(&allocations) : nullptr;
@@ -42,7 +42,7 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
   }
 
   decode.compressedLeft =
-      entry.compressedSize - (entry.IsEncrypted() ? kEncryptionHeaderSize : 0);
+      entry.compressedSize - (entry.IsEncrypted() ? zip::kEncryptionHeaderSize : 0);
   decode.uncompressedLeft = entry.uncompressedSize;
   decode.runningCrc = 0;
   stream.total_out = 0;
@@ -54,10 +54,10 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
 uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
   if (entryState != -1 || buffer == nullptr || count == 0) return 0;
 
-  const bool stored = centralDir.currentEntry->method == 0;
+  const bool stored = centralDir.currentEntry->method == zip::kMethodStored;
   z_stream& stream = decode.stream;
   stream.next_out = static_cast<Bytef*>(buffer);
-  stream.avail_out = std::min(count, decode.uncompressedLeft);
+  stream.avail_out = static_cast<uInt>(std::min<uint64_t>(count, decode.uncompressedLeft));
   uint32_t delivered = 0;
   // All output delivered but compressed bytes left: read them through, so
   // the inflater can see the end of its stream.
@@ -67,7 +67,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
     if (stored && stream.avail_in == 0 && stream.avail_out > 0 && decode.compressedLeft > 0) {
       // Stored data needs no staging: it is read straight into the caller's
       // buffer (and decrypted there), in one read per call.
-      const uint32_t k = std::min(stream.avail_out, decode.compressedLeft);
+      const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(stream.avail_out, decode.compressedLeft));
       storage.Read(stream.next_out, k, false);
       DecryptBytes(stream.next_out, k);
       decode.compressedLeft -= k;
@@ -80,7 +80,8 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
       continue;
     }
     if (stream.avail_in == 0 && decode.compressedLeft > 0) {
-      const uint32_t n = std::min(decode.compressedLeft, decode.readBuffer.size);
+      const uint32_t n =
+          static_cast<uint32_t>(std::min<uint64_t>(decode.compressedLeft, decode.readBuffer.size));
       storage.Read(decode.readBuffer.data, n, false);
       DecryptBuffer(n);
       decode.compressedLeft -= n;
@@ -98,7 +99,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
       }
       const uint32_t k = std::min(stream.avail_out, stream.avail_in);
       // More output claimed than there is input: nothing can ever come.
-      if (k == 0) RaiseError(kZipBadArchive);
+      if (k == 0) RaiseError(kZipBadArchive, EntryDetail("stored data shorter than its size"));
       std::memcpy(stream.next_out, stream.next_in, k);
       decode.runningCrc = crc32(decode.runningCrc, stream.next_out, k);
       decode.uncompressedLeft -= k;
@@ -119,7 +120,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
       if (result == Z_STREAM_END) break;
       // Input exhausted before the stream ended: the entry is truncated.
       if (result == Z_BUF_ERROR && stream.avail_in == 0 && decode.compressedLeft == 0)
-        RaiseError(kZipBadArchive);
+        RaiseError(kZipBadArchive, EntryDetail("compressed data ends early"));
       CheckInflateResult(result);
     }
   }

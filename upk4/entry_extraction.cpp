@@ -20,7 +20,10 @@ bool ArchiveReader::IsDirectoryEntry(uint16_t index) const {
 
 bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool fullPath,
                                  const char16_t* newName, ExtractProgressCallback callback,
-                                 void* userData, uint32_t bufferSize) {
+                                 void* userData, uint32_t bufferSize, ExtractOutcome* outcome) {
+  ExtractOutcome ignored;
+  ExtractOutcome& result = outcome ? *outcome : ignored;
+  result = ExtractOutcome::systemFailure;
   // A zero-sized transfer buffer could never deliver a byte, and the copy
   // loop below would never end.
   if (bufferSize == 0) {
@@ -41,11 +44,12 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
   if (IsDirectoryEntry(index)) {
     CreateDirectoryTree(*target);
     plat::SetFileAttributes(*target, info.externalAttributes);
+    result = ExtractOutcome::extracted;
     return true;
   }
 
   if (!OpenEntry(index)) {
-    plat::SetLastError(plat::ERROR_SUCCESS);  // a refusal, not a system failure
+    result = ExtractOutcome::refused;
     return false;
   }
   CreateDirectoryTree(GetDirectoryPart(*target));
@@ -57,7 +61,7 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
     throw error;
 
   ByteBlock transfer(bufferSize, false);
-  uint32_t written = 0;
+  uint64_t written = 0;
   uint32_t n = 0;
   do {
     n = ReadEntry(transfer.data, bufferSize);
@@ -72,7 +76,10 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
 
   const plat::WString path = output.GetFilePath();
   output.Close();
+  // 1 done; -1 stopped or ended early; -2 the attributes, 0 the times could
+  // not be set (a system failure either way).
   const int32_t closed = CloseEntry(path.c_str());
-  if (closed == -1) plat::SetLastError(plat::ERROR_SUCCESS);  // stopped or ended early
+  if (closed == 1) result = ExtractOutcome::extracted;
+  if (closed == -1) result = ExtractOutcome::incomplete;
   return closed == 1;
 }

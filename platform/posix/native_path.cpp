@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -13,7 +14,9 @@
 #include <string>
 
 #include "platform/code_page.h"
+#include "platform/last_error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/posix/thread_slot.h"
 
 namespace plat {
 namespace {
@@ -50,7 +53,11 @@ struct DirectoryListing {
   std::unordered_map<WString, std::string> byFoldedName;  // folded -> smallest actual name
 };
 constexpr std::chrono::milliseconds kListingLifetime{1000};
-thread_local DirectoryListing t_listing;
+// One per thread, without a thread_local destructor (thread_slot.h).
+DirectoryListing& ThreadListing() {
+  static posix::ThreadSlot<DirectoryListing> slot;
+  return slot.Get();
+}
 
 // Reads the directory into a listing. Names that are not valid UTF-8 would
 // compare as replacement characters and could stand in for one another:
@@ -78,7 +85,7 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   const std::string dirPath = directory.empty() ? "." : directory;
   struct stat before {};
   if (::stat(dirPath.c_str(), &before) != 0) return false;
-  DirectoryListing& listing = t_listing;
+  DirectoryListing& listing = ThreadListing();
   const auto now = std::chrono::steady_clock::now();
   // The directory is known by its identity, not by the path that names it.
   if (!listing.valid || !SameStamp(listing.stamp, before) ||
@@ -95,6 +102,13 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   if (Utf16ToUtf8(wanted) != name) return false;
   const auto it = listing.byFoldedName.find(FoldedName(wanted));
   if (it == listing.byFoldedName.end()) return false;
+  // Only to an object of the user's own: a look-alike name that another user
+  // planted in a shared directory (a "setuptemp0" link once our
+  // "SetupTemp0" is gone) is never taken for the name that was asked for.
+  struct stat candidate {};
+  if (::lstat(posix::NativeJoin(dirPath, it->second).c_str(), &candidate) != 0 ||
+      candidate.st_uid != ::geteuid())
+    return false;
   *found = it->second;
   return true;
 }
@@ -118,6 +132,12 @@ WString FromNativePath(std::string_view native) {
 }
 
 std::string ResolveNativePath(WStringView path) {
+  // The system would end the name at the NUL and act on a shorter name than
+  // every check before it saw ("upk4.dll\0.txt" is "upk4.dll" there).
+  if (path.find(u'\0') != WStringView::npos) {
+    SetLastError(ERROR_INVALID_NAME);
+    return {};
+  }
   std::string native = ToNativePath(path);
   if (native.empty() || ExistsExactly(native)) return native;
 
@@ -166,7 +186,7 @@ std::string ResolveNativePath(WStringView path) {
 namespace posix {
 
 void NoteFileCreated(const std::string& nativePath) {
-  DirectoryListing& listing = t_listing;
+  DirectoryListing& listing = ThreadListing();
   if (!listing.valid) return;
   struct stat now {};
   if (::stat(NativeParent(nativePath).c_str(), &now) != 0) {

@@ -2,8 +2,7 @@
 // itself is common.
 #include "platform/profile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_handle.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "platform/posix/posix_support.h"
@@ -19,7 +19,11 @@
 namespace plat {
 namespace {
 
+// Reads the file under the name itself: a link there counts as no file, so
+// nothing that it points to is ever copied into the profile.
 bool ReadLines(const std::string& native, std::vector<std::string>* lines) {
+  struct stat st{};
+  if (native.empty() || ::lstat(native.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
   std::ifstream in(native, std::ios::binary);
   if (!in) return false;
   std::stringstream text;
@@ -40,27 +44,17 @@ bool WriteProfileString(WStringView section, WStringView key, WStringView value,
   std::vector<std::string> lines;
   ReadLines(native, &lines);
   const std::string text = WithProfileValue(std::move(lines), section, key, value);
-  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    posix::SetLastErrorForPath(errno, native);
-    return false;
-  }
-  size_t written = 0;
-  while (written < text.size()) {
-    ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      SetLastErrorFromErrno(n < 0 ? errno : ENOSPC);
-      ::close(fd);
-      return false;
-    }
-    written += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0) {
-    SetLastErrorFromErrno(errno);
-    return false;
-  }
-  return true;
+  // Written as a new file: a link planted under the name in a shared
+  // directory is replaced, never written through.
+  const FileHandle file =
+      OpenFileHandle(fileName, FileAccess::Write, FileShare::Exclusive, FileCreate::CreateAlways);
+  if (file == kInvalidFile) return false;
+  const bool written =
+      WriteFileHandle(file, text.data(), static_cast<uint32_t>(text.size())) >= 0;
+  const uint32_t error = GetLastError();
+  const bool closed = CloseFileHandle(file);
+  if (!written) SetLastError(error);
+  return written && closed;
 }
 
 WString ReadProfileString(WStringView section, WStringView key, WStringView defaultValue,

@@ -8,24 +8,37 @@
 #include <string>
 
 #include "platform/code_page.h"
+#include "platform/posix/thread_slot.h"
 
 namespace plat {
 namespace {
-thread_local MessageQueue t_ownQueue;
-thread_local MessageQueue* t_joinedQueue = nullptr;
+// This module's queue of the thread and the queue it joined, if any; kept
+// without a thread_local destructor (thread_slot.h).
+struct ThreadQueues {
+  MessageQueue own;
+  MessageQueue* joined = nullptr;
+};
+ThreadQueues& Queues() {
+  static posix::ThreadSlot<ThreadQueues> slot;
+  return slot.Get();
+}
 
 // A window made by another module of this thread carries that module's
 // queue: from then on this module posts to and drains that one, taking along
 // whatever it had queued itself.
 void JoinQueueOf(WindowHandle window) {
-  if (t_joinedQueue || !window || !window->queue || window->queue == &t_ownQueue) return;
-  t_joinedQueue = window->queue;
-  for (const Message& msg : t_ownQueue.messages) t_joinedQueue->messages.push_back(msg);
-  t_ownQueue.messages.clear();
+  ThreadQueues& queues = Queues();
+  if (queues.joined || !window || !window->queue || window->queue == &queues.own) return;
+  queues.joined = window->queue;
+  for (const Message& msg : queues.own.messages) queues.joined->messages.push_back(msg);
+  queues.own.messages.clear();
 }
 }  // namespace
 
-MessageQueue* ThreadMessageQueue() { return t_joinedQueue ? t_joinedQueue : &t_ownQueue; }
+MessageQueue* ThreadMessageQueue() {
+  ThreadQueues& queues = Queues();
+  return queues.joined ? queues.joined : &queues.own;
+}
 
 LRESULT SendMessage(WindowHandle window, uint32_t message, WPARAM w, LPARAM l) {
   JoinQueueOf(window);

@@ -137,6 +137,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOpt
     } else if (arg == "--store") {
       noValue();
       options.store = true;
+    } else if (arg == "--zip64") {
+      noValue();
+      options.zip64 = true;
     } else if (arg == "--archive") {
       options.archiveName = value();
     } else if (arg == "--subdir") {
@@ -199,6 +202,8 @@ Options:
   --password PW        encrypt the entries (traditional PKWARE encryption);
                        printable ASCII, no "|"
   --store              store the entries instead of deflating them
+  --zip64              ZIP64 fields for every entry (entries and archives
+                       past 4 GiB get them anyway)
   --archive NAME       write the archive beside the package as NAME instead
                        of inside it; a "%" in NAME is taken literally
   --subdir DIR         ... in the subdirectory DIR of the package's directory

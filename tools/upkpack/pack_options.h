@@ -16,6 +16,7 @@ struct PackOptions {
   std::filesystem::path qxsetup;  // the setup program, entry "QXSetup.exe"
   std::string password;           // empty: no encryption
   bool store = false;             // stored entries instead of deflated
+  bool zip64 = false;             // ZIP64 fields for every entry
   std::optional<std::string> archiveName;  // archive beside the package
   std::string subdir;                      // with archiveName only
   uint64_t splitSize = 0;                  // 0: one archive file

@@ -5,6 +5,8 @@
 #include <random>
 #include <string>
 
+#include "upk4/zip_format.h"
+
 namespace upkpack {
 
 namespace {
@@ -17,13 +19,13 @@ uint32_t CrcStep(uint32_t crc, uint8_t b) {
 }  // namespace
 
 PkwareEncryptor::PkwareEncryptor(std::string_view password)
-    : m_keys{0x12345678u, 0x23456789u, 0x34567890u} {
+    : m_keys{zip::kInitialKeys[0], zip::kInitialKeys[1], zip::kInitialKeys[2]} {
   for (char c : password) UpdateKeys(static_cast<uint8_t>(c));
 }
 
 void PkwareEncryptor::UpdateKeys(uint8_t plain) {
   m_keys[0] = CrcStep(m_keys[0], plain);
-  m_keys[1] = (m_keys[1] + (m_keys[0] & 0xFF)) * 134775813u + 1;
+  m_keys[1] = (m_keys[1] + (m_keys[0] & 0xFF)) * zip::kKeyMultiplier + 1;
   m_keys[2] = CrcStep(m_keys[2], static_cast<uint8_t>(m_keys[1] >> 24));
 }
 

@@ -10,6 +10,7 @@
 
 #include "pack_error.h"
 #include "pkware_encryption.h"
+#include "upk4/zip_format.h"
 
 namespace upkpack {
 
@@ -18,7 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kChunk = 1 << 20;
-constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFu;  // without ZIP64
 
 struct ZipCloser {
   void operator()(void* zip) const { zipClose(zip, nullptr); }
@@ -166,7 +166,7 @@ void WriteEncryptedData(zipFile zip, const ZipSource& entry, const ZipWriteOptio
   }
   if (in.bad()) throw PackError("cannot read " + entry.source.string());
   if (written != entry.size) throw PackError("file changed while packing: " + entry.source.string());
-  Check(zipCloseFileInZipRaw(zip, static_cast<uLong>(entry.size), crc),
+  Check(zipCloseFileInZipRaw64(zip, entry.size, crc),
         "cannot finish " + entry.name);
 }
 
@@ -174,14 +174,9 @@ void WriteEncryptedData(zipFile zip, const ZipSource& entry, const ZipWriteOptio
 
 void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
               const ZipWriteOptions& options) {
-  if (entries.size() > 0xFFFF) throw PackError("too many entries for one archive (65535 at most)");
+  if (entries.size() > zip::kMaxEntries) throw PackError("too many entries for one archive (65535 at most)");
   uint64_t total = 0;
-  for (const ZipSource& entry : entries) {
-    if (entry.size > kMaxEntrySize) {
-      throw PackError(entry.source.string() + " is too large for the archive (4 GiB at most)");
-    }
-    total += entry.size;
-  }
+  for (const ZipSource& entry : entries) total += entry.size;
 
   const std::string outputName = output.string();
   ZipHandle zip(zipOpen64(outputName.c_str(), APPEND_STATUS_CREATE));
@@ -192,25 +187,29 @@ void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
   for (const ZipSource& entry : entries) {
     zip_fileinfo info{};
     info.tmz_date = ModificationTime(entry.source, options.fixedTime);
-    info.external_fa = entry.directory ? 0x10 : 0x20;  // MS-DOS directory / archive bit
+    info.external_fa = entry.directory ? zip::kDosDirectory : zip::kDosArchive;
 
     const bool encrypt = !entry.directory && !options.password.empty();
     const bool deflate = !entry.directory && !options.store;
+    // Deflate can grow incompressible data a little, so the limit leaves
+    // room; offsets past 4 GiB get their ZIP64 fields from minizip anyway.
+    const int zip64 =
+        !entry.directory && (options.zip64 || entry.size >= zip::kSaturated32 - (1u << 20)) ? 1 : 0;
     if (encrypt) {
       const uint32_t crc = FileCrc(entry, buffer);
       // Raw, flagged as encrypted (flag base 1); made by MS-DOS (0) as usual.
-      Check(zipOpenNewFileInZip4(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
-                                 nullptr, deflate ? Z_DEFLATED : 0,
-                                 deflate ? Z_DEFAULT_COMPRESSION : 0, 1, -MAX_WBITS, 8,
-                                 Z_DEFAULT_STRATEGY, nullptr, 0, 0, 1),
+      Check(zipOpenNewFileInZip4_64(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
+                                    nullptr, deflate ? Z_DEFLATED : 0,
+                                    deflate ? Z_DEFAULT_COMPRESSION : 0, 1, -MAX_WBITS, 8,
+                                    Z_DEFAULT_STRATEGY, nullptr, 0, 0, zip::kFlagEncrypted, zip64),
             "cannot add " + entry.name);
       WriteEncryptedData(zip.get(), entry, options, crc, buffer, done, total);
       continue;
     }
-    Check(zipOpenNewFileInZip3(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
-                               nullptr, deflate ? Z_DEFLATED : 0,
-                               deflate ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, 8,
-                               Z_DEFAULT_STRATEGY, nullptr, 0),
+    Check(zipOpenNewFileInZip3_64(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
+                                  nullptr, deflate ? Z_DEFLATED : 0,
+                                  deflate ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, 8,
+                                  Z_DEFAULT_STRATEGY, nullptr, 0, zip64),
           "cannot add " + entry.name);
 
     if (!entry.directory) {

@@ -1,7 +1,7 @@
 // Writes the package archive as one ZIP file with minizip: stored or
 // deflated entries, optionally with traditional PKWARE encryption (applied
-// here, see pkware_encryption.h), no data descriptors and no ZIP64 records
-// (the reader knows neither).
+// here, see pkware_encryption.h), no data descriptors. ZIP64 records where a
+// size or offset needs them (or everywhere when asked).
 #pragma once
 #include <cstdint>
 #include <filesystem>
@@ -22,6 +22,7 @@ struct ZipSource {
 struct ZipWriteOptions {
   bool store = false;
   std::string password;  // empty: no encryption; directories are never encrypted
+  bool zip64 = false;    // ZIP64 fields for every file entry, not only where needed
   // Set: every entry carries this time (seconds since 1970, taken in UTC)
   // and encryption headers come from the password and the entry, so that
   // the same inputs give the same bytes. Unset: the files' own times, local.
