@@ -14,14 +14,14 @@ echo "payload" >"$work/payload/a.txt"
 "$build/bin/upkpack" -q -o "$work/Setup" "$work/payload/."
 
 if ! unshare --mount --propagation private \
-     mount -t tmpfs -o noexec,size=8m tmpfs "$work/tmp" 2>"$work/mount.err"; then
+     mount -t tmpfs -o noexec,size=64m tmpfs "$work/tmp" 2>"$work/mount.err"; then
   echo "SKIP: cannot mount a noexec tmpfs here: $(cat "$work/mount.err")"
   exit 77
 fi
 
 unshare --mount --propagation private bash -euo pipefail -c '
   work=$1
-  mount -t tmpfs -o noexec,size=8m tmpfs "$work/tmp"
+  mount -t tmpfs -o noexec,size=64m tmpfs "$work/tmp"
   fail() { echo "FAIL: $*"; exit 1; }
   set +e
   (cd "$work" && TMPDIR="$work/tmp" ./Setup "/report=$work/report.txt" /exitcode=7 \
