@@ -3,25 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/byte_cursor.h"
 #include "platform/code_page.h"
 
 namespace setup {
 
 namespace {
-
-int32_t GetLe32(const uint8_t* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                              static_cast<uint32_t>(p[2]) << 16 |
-                              static_cast<uint32_t>(p[3]) << 24);
-}
-
-void PutLe32(uint8_t* p, int32_t value) {
-  const auto v = static_cast<uint32_t>(value);
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // Reads until count bytes or the end of the file; the bytes read.
 size_t ReadUpTo(CFile& file, uint8_t* buffer, size_t count) {
@@ -46,27 +33,26 @@ std::string AssembleMarker() {
 }
 
 PackageTrailer PackageTrailer::Parse(const uint8_t* bytes) {
+  ByteCursor c(bytes, kTrailerSize);
+  auto field = [&c] { return static_cast<int32_t>(c.U32()); };
   PackageTrailer t;
-  t.configLength = GetLe32(bytes + 0);
-  t.libraryStart = GetLe32(bytes + 4);
-  t.libraryEnd = GetLe32(bytes + 8);
-  t.openValue = GetLe32(bytes + 12);
-  t.packageFlags = GetLe32(bytes + 16);
-  t.reserved = GetLe32(bytes + 20);
-  t.initValue = GetLe32(bytes + 24);
+  t.configLength = field();
+  t.libraryStart = field();
+  t.libraryEnd = field();
+  t.openValue = field();
+  t.packageFlags = field();
+  t.reserved = field();
+  t.initValue = field();
   return t;
 }
 
 std::array<uint8_t, kTrailerSize> PackageTrailer::Serialize() const {
-  std::array<uint8_t, kTrailerSize> out{};
-  PutLe32(out.data() + 0, configLength);
-  PutLe32(out.data() + 4, libraryStart);
-  PutLe32(out.data() + 8, libraryEnd);
-  PutLe32(out.data() + 12, openValue);
-  PutLe32(out.data() + 16, packageFlags);
-  PutLe32(out.data() + 20, reserved);
-  PutLe32(out.data() + 24, initValue);
-  return out;
+  std::string out;
+  for (int32_t field : {configLength, libraryStart, libraryEnd, openValue, packageFlags, reserved, initValue})
+    AppendLe32(out, static_cast<uint32_t>(field));
+  std::array<uint8_t, kTrailerSize> bytes{};
+  std::copy(out.begin(), out.end(), bytes.begin());
+  return bytes;
 }
 
 std::optional<size_t> FindMarker(const uint8_t* window, size_t length, std::string_view marker) {

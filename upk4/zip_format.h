@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
-#include "upk4/byte_cursor.h"
+#include "framework/byte_cursor.h"
 
 namespace zip {
 
@@ -39,6 +39,16 @@ inline constexpr uint32_t kEncryptionHeaderSize = 12;
 inline constexpr uint32_t kMaxCommentLength = 0xFFFF;
 // How far back from the end of a file the end record can begin.
 inline constexpr uint32_t kEndRecordReach = kMaxCommentLength + kEndRecordSize;  // 65557
+
+// Positions of the fields that are read or patched in place, without
+// parsing the whole record (moving entries between volumes, damaging one
+// field on purpose).
+inline constexpr uint32_t kLocalNameLengthAt = 26;    // then the extra field's length
+inline constexpr uint32_t kCentralNameLengthAt = 28;  // then extra field's and comment's
+inline constexpr uint32_t kCentralDiskStartAt = 34;
+inline constexpr uint32_t kCentralLocalOffsetAt = 42;
+inline constexpr uint32_t kEndDirectorySizeAt = 12;   // then the directory's offset
+inline constexpr uint32_t kEndCommentLengthAt = 20;
 
 // General-purpose flag bits.
 inline constexpr uint16_t kFlagEncrypted = 1u << 0;

@@ -7,8 +7,11 @@
 
 namespace upktest {
 
-void PutLe16(std::string& out, uint16_t v) { AppendLe16(out, v); }
-void PutLe32(std::string& out, uint32_t v) { AppendLe32(out, v); }
+std::string Signature(uint32_t signature) {
+  std::string bytes;
+  AppendLe32(bytes, signature);
+  return bytes;
+}
 
 std::string RawDeflate(const std::string& data) {
   z_stream s{};
@@ -30,7 +33,7 @@ CraftedEntry StoredEntry(const std::string& name, const std::string& data) {
   CraftedEntry e;
   e.name = name;
   e.data = data;
-  e.method = 0;
+  e.method = zip::kMethodStored;
   e.crc = Crc32(data);
   e.compressedSize = static_cast<uint32_t>(data.size());
   e.uncompressedSize = static_cast<uint32_t>(data.size());
@@ -39,7 +42,7 @@ CraftedEntry StoredEntry(const std::string& name, const std::string& data) {
 
 CraftedEntry DeflatedEntry(const std::string& name, const std::string& data) {
   CraftedEntry e = StoredEntry(name, data);
-  e.method = 8;
+  e.method = zip::kMethodDeflated;
   e.data = RawDeflate(data);
   e.compressedSize = static_cast<uint32_t>(e.data.size());
   return e;
@@ -48,18 +51,18 @@ CraftedEntry DeflatedEntry(const std::string& name, const std::string& data) {
 std::string DataDescriptor(uint32_t crc, uint32_t compressed, uint32_t uncompressed,
                            bool withSignature) {
   std::string d;
-  if (withSignature) PutLe32(d, zip::kDataDescriptorSignature);
-  PutLe32(d, crc);
-  PutLe32(d, compressed);
-  PutLe32(d, uncompressed);
+  if (withSignature) AppendLe32(d, zip::kDataDescriptorSignature);
+  AppendLe32(d, crc);
+  AppendLe32(d, compressed);
+  AppendLe32(d, uncompressed);
   return d;
 }
 
 std::string Zip64DataDescriptor(uint32_t crc, uint64_t compressed, uint64_t uncompressed,
                                 bool withSignature) {
   std::string d;
-  if (withSignature) PutLe32(d, zip::kDataDescriptorSignature);
-  PutLe32(d, crc);
+  if (withSignature) AppendLe32(d, zip::kDataDescriptorSignature);
+  AppendLe32(d, crc);
   AppendLe64(d, compressed);
   AppendLe64(d, uncompressed);
   return d;
@@ -67,15 +70,15 @@ std::string Zip64DataDescriptor(uint32_t crc, uint64_t compressed, uint64_t unco
 
 std::string Zip64ExtraBlock(const std::vector<uint64_t>& values) {
   std::string block;
-  PutLe16(block, zip::kExtraZip64);
-  PutLe16(block, static_cast<uint16_t>(8 * values.size()));
+  AppendLe16(block, zip::kExtraZip64);
+  AppendLe16(block, static_cast<uint16_t>(8 * values.size()));
   for (uint64_t v : values) AppendLe64(block, v);
   return block;
 }
 
 std::string CraftedZip::BuildAndLayout() {
   const auto put32 = [this](std::string& out, uint64_t v) {
-    PutLe32(out, zip64 ? zip::kSaturated32 : static_cast<uint32_t>(v));
+    AppendLe32(out, zip64 ? zip::kSaturated32 : static_cast<uint32_t>(v));
   };
   std::string out;
   localOffsets.clear();
@@ -88,17 +91,17 @@ std::string CraftedZip::BuildAndLayout() {
                        Zip64ExtraBlock({e.localUncompressed.value_or(e.uncompressedSize),
                                         e.localCompressed.value_or(e.compressedSize)})) +
                    localExtra;
-    PutLe32(out, zip::kLocalHeaderSignature);
-    PutLe16(out, e.versionNeeded);
-    PutLe16(out, e.localFlags.value_or(e.flags));
-    PutLe16(out, e.localMethod.value_or(e.method));
-    PutLe16(out, e.dosTime);
-    PutLe16(out, e.dosDate);
-    PutLe32(out, e.localCrc.value_or(e.crc));
+    AppendLe32(out, zip::kLocalHeaderSignature);
+    AppendLe16(out, e.versionNeeded);
+    AppendLe16(out, e.localFlags.value_or(e.flags));
+    AppendLe16(out, e.localMethod.value_or(e.method));
+    AppendLe16(out, e.dosTime);
+    AppendLe16(out, e.dosDate);
+    AppendLe32(out, e.localCrc.value_or(e.crc));
     put32(out, e.localCompressed.value_or(e.compressedSize));
     put32(out, e.localUncompressed.value_or(e.uncompressedSize));
-    PutLe16(out, e.localNameLength.value_or(static_cast<uint16_t>(localName.size())));
-    PutLe16(out, static_cast<uint16_t>(localExtra.size()));
+    AppendLe16(out, e.localNameLength.value_or(static_cast<uint16_t>(localName.size())));
+    AppendLe16(out, static_cast<uint16_t>(localExtra.size()));
     out += localName;
     out += localExtra;
     out += e.data;
@@ -113,22 +116,22 @@ std::string CraftedZip::BuildAndLayout() {
       extra = e.zip64Extra.value_or(
                   Zip64ExtraBlock({e.uncompressedSize, e.compressedSize, localOffsets[i]})) +
               extra;
-    PutLe32(out, zip::kCentralHeaderSignature);
-    PutLe16(out, e.versionMadeBy);
-    PutLe16(out, e.versionNeeded);
-    PutLe16(out, e.flags);
-    PutLe16(out, e.method);
-    PutLe16(out, e.dosTime);
-    PutLe16(out, e.dosDate);
-    PutLe32(out, e.crc);
+    AppendLe32(out, zip::kCentralHeaderSignature);
+    AppendLe16(out, e.versionMadeBy);
+    AppendLe16(out, e.versionNeeded);
+    AppendLe16(out, e.flags);
+    AppendLe16(out, e.method);
+    AppendLe16(out, e.dosTime);
+    AppendLe16(out, e.dosDate);
+    AppendLe32(out, e.crc);
     put32(out, e.compressedSize);
     put32(out, e.uncompressedSize);
-    PutLe16(out, static_cast<uint16_t>(e.name.size()));
-    PutLe16(out, static_cast<uint16_t>(extra.size()));
-    PutLe16(out, static_cast<uint16_t>(e.comment.size()));
-    PutLe16(out, e.diskNumberStart);
-    PutLe16(out, 0);
-    PutLe32(out, e.externalAttributes);
+    AppendLe16(out, static_cast<uint16_t>(e.name.size()));
+    AppendLe16(out, static_cast<uint16_t>(extra.size()));
+    AppendLe16(out, static_cast<uint16_t>(e.comment.size()));
+    AppendLe16(out, e.diskNumberStart);
+    AppendLe16(out, 0);
+    AppendLe32(out, e.externalAttributes);
     put32(out, localOffsets[i]);
     out += e.name;
     out += extra;
@@ -137,34 +140,34 @@ std::string CraftedZip::BuildAndLayout() {
   const uint64_t directoryBytes = out.size() - centralOffset;
   if (zip64) {
     const uint64_t recordAt = out.size() + gapBeforeDirectory;
-    PutLe32(out, zip::kZip64EndRecordSignature);
+    AppendLe32(out, zip::kZip64EndRecordSignature);
     AppendLe64(out, zip::kZip64EndRecordSize - zip::kZip64EndRecordLead);
-    PutLe16(out, zip::kVersionZip64);
-    PutLe16(out, zip::kVersionZip64);
-    PutLe32(out, thisVolume.value_or(0));
-    PutLe32(out, directoryVolume.value_or(0));
+    AppendLe16(out, zip::kVersionZip64);
+    AppendLe16(out, zip::kVersionZip64);
+    AppendLe32(out, thisVolume.value_or(0));
+    AppendLe32(out, directoryVolume.value_or(0));
     AppendLe64(out, zip64EntriesTotal.value_or(entries.size()));
     AppendLe64(out, zip64EntriesTotal.value_or(entries.size()));
     AppendLe64(out, directoryBytes);
     AppendLe64(out, zip64DirectoryOffset.value_or(directoryAt));
     if (zip64Locator) {
-      PutLe32(out, zip::kZip64LocatorSignature);
-      PutLe32(out, 0);
+      AppendLe32(out, zip::kZip64LocatorSignature);
+      AppendLe32(out, 0);
       AppendLe64(out, zip64RecordOffset.value_or(recordAt));
-      PutLe32(out, 1);
+      AppendLe32(out, 1);
     }
   }
   endOffset = out.size() + gapBeforeDirectory;
   const uint16_t count =
       zip64 ? zip::kSaturated16 : static_cast<uint16_t>(entries.size());
-  PutLe32(out, zip::kEndRecordSignature);
-  PutLe16(out, thisVolume.value_or(0));
-  PutLe16(out, directoryVolume.value_or(0));
-  PutLe16(out, entriesOnVolume.value_or(count));
-  PutLe16(out, entriesTotal.value_or(count));
-  PutLe32(out, directorySize.value_or(zip64 ? zip::kSaturated32 : static_cast<uint32_t>(directoryBytes)));
-  PutLe32(out, directoryOffset.value_or(zip64 ? zip::kSaturated32 : static_cast<uint32_t>(directoryAt)));
-  PutLe16(out, commentLength.value_or(static_cast<uint16_t>(comment.size())));
+  AppendLe32(out, zip::kEndRecordSignature);
+  AppendLe16(out, thisVolume.value_or(0));
+  AppendLe16(out, directoryVolume.value_or(0));
+  AppendLe16(out, entriesOnVolume.value_or(count));
+  AppendLe16(out, entriesTotal.value_or(count));
+  AppendLe32(out, directorySize.value_or(zip64 ? zip::kSaturated32 : static_cast<uint32_t>(directoryBytes)));
+  AppendLe32(out, directoryOffset.value_or(zip64 ? zip::kSaturated32 : static_cast<uint32_t>(directoryAt)));
+  AppendLe16(out, commentLength.value_or(static_cast<uint16_t>(comment.size())));
   out += comment;
   out += trailer;
   return prefix + out;

@@ -12,8 +12,8 @@ namespace upktest {
 struct CraftedEntry {
   std::string name;        // as stored (OEM bytes, "/" separators)
   std::string data;        // entry data as stored (compressed, encrypted)
-  uint16_t versionMadeBy = 20;
-  uint16_t versionNeeded = 20;
+  uint16_t versionMadeBy = zip::kVersionDefault;
+  uint16_t versionNeeded = zip::kVersionDefault;
   uint16_t flags = 0;
   uint16_t method = 0;
   uint16_t dosTime = 0x6000;  // 12:00:00
@@ -22,7 +22,7 @@ struct CraftedEntry {
   uint64_t compressedSize = 0;
   uint64_t uncompressedSize = 0;
   uint16_t diskNumberStart = 0;
-  uint32_t externalAttributes = 0x20;
+  uint32_t externalAttributes = zip::kDosArchive;
   std::string extra;    // central extra field
   std::string comment;  // entry comment
   std::string localExtra;
@@ -93,7 +93,7 @@ class CraftedZip {
 // store), and the rest.
 void WriteWithGap(const std::string& path, const CraftedZip& zip);
 
-void PutLe16(std::string& out, uint16_t v);
-void PutLe32(std::string& out, uint32_t v);
+// A record signature as the 4 bytes on disk.
+std::string Signature(uint32_t signature);
 
 }  // namespace upktest

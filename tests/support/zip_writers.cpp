@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
+#include "upk4/zip_format.h"
 
 namespace fs = std::filesystem;
 
@@ -207,7 +208,7 @@ std::vector<ListedEntry> ListWithUnzip(const std::string& archive) {
     e.size = std::stoull(length);
     e.packedSize = std::stoull(size);
     e.crc = ParseHex(crc);
-    e.method = method == "Stored" ? 0 : method.rfind("Defl", 0) == 0 ? 8 : -1;
+    e.method = method == "Stored" ? zip::kMethodStored : method.rfind("Defl", 0) == 0 ? zip::kMethodDeflated : -1;
     size_t at = line.find(crc + "  ");
     e.name = line.substr(at + crc.size() + 2);
     entries.push_back(e);
@@ -277,8 +278,9 @@ std::vector<ListedEntry> ListWith7z(const std::string& archive) {
     } else if (key == "CRC") {
       current.crc = ParseHex(value);
     } else if (key == "Method") {
-      current.method = value.find("Store") != std::string::npos ? 0
-                       : value.find("Deflate") != std::string::npos ? 8 : -1;
+      current.method = value.find("Store") != std::string::npos     ? zip::kMethodStored
+                       : value.find("Deflate") != std::string::npos ? zip::kMethodDeflated
+                                                                    : -1;
     }
   }
   flush();

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "crafted_zip.h"
 #include "framework/safe_format.h"
 #include "pack_error.h"
 #include "package_archive.h"
@@ -107,6 +108,8 @@ TEST(ZipWriter, DeflatedStoredAndEncryptedArchivesReadInRealReaders) {
 
 uint16_t Get16(const std::string& b, size_t at);
 uint32_t Get32(const std::string& b, size_t at);
+// A central header's length with its name, extra field and comment.
+size_t CentralHeaderLength(const std::string& b, size_t at);
 
 // With a fixed time, the same entries give the same bytes whatever the
 // files' own times, encrypted entries included, and every entry carries the
@@ -145,14 +148,16 @@ TEST(ZipWriter, FixedTimeGivesTheSameBytes) {
     EXPECT_NE(ReadFile(two.Path("own-times.zip")), first);
     EXPECT_NE(plain, first);
 
-    const size_t end = first.rfind(std::string("PK\x05\x06", 4));
+    const size_t end = first.rfind(upktest::Signature(zip::kEndRecordSignature));
     ASSERT_NE(end, std::string::npos);
-    size_t at = Get32(first, end + 16);
+    size_t at = Get32(first, end + zip::kEndDirectorySizeAt + 4);
     for (size_t i = 0; i < sources.size(); ++i) {
-      ASSERT_EQ(Get32(first, at), 0x02014B50u);
-      EXPECT_EQ(Get16(first, at + 12), kDosTime) << sources[i].name;
-      EXPECT_EQ(Get16(first, at + 14), kDosDate) << sources[i].name;
-      at += 46 + Get16(first, at + 28) + Get16(first, at + 30) + Get16(first, at + 32);
+      ASSERT_EQ(Get32(first, at), zip::kCentralHeaderSignature);
+      ByteCursor fields(reinterpret_cast<const uint8_t*>(first.data()) + at, zip::kCentralHeaderSize);
+      fields.Skip(zip::kSignatureSize + 8);  // versions, flags, method
+      EXPECT_EQ(fields.U16(), kDosTime) << sources[i].name;
+      EXPECT_EQ(fields.U16(), kDosDate) << sources[i].name;
+      at += CentralHeaderLength(first, at);
     }
     // The derived encryption headers still decrypt.
     ExpectPythonReads(WriteSampleZip(one, sources, false, password, kEpoch), sources, password, one);
@@ -197,6 +202,10 @@ uint16_t Get16(const std::string& b, size_t at) {
 uint32_t Get32(const std::string& b, size_t at) {
   return GetLe32(reinterpret_cast<const uint8_t*>(b.data()) + at);
 }
+size_t CentralHeaderLength(const std::string& b, size_t at) {
+  const size_t lengths = at + zip::kCentralNameLengthAt;
+  return zip::kCentralHeaderSize + Get16(b, lengths) + Get16(b, lengths + 2) + Get16(b, lengths + 4);
+}
 
 // The records of a real split archive, checked byte by byte.
 void ExpectSplitRecords(const std::vector<fs::path>& volumes, uint64_t size) {
@@ -208,11 +217,14 @@ void ExpectSplitRecords(const std::vector<fs::path>& volumes, uint64_t size) {
   const std::string& last = bytes.back();
   ASSERT_GE(last.size(), zip::kEndRecordSize);
   const size_t end = last.size() - zip::kEndRecordSize;
-  ASSERT_EQ(Get32(last, end), zip::kEndRecordSignature);
-  EXPECT_EQ(Get16(last, end + 4), volumes.size() - 1);  // this volume = the last
-  const uint16_t cdVolume = Get16(last, end + 6);
-  const uint16_t total = Get16(last, end + 10);
-  size_t at = Get32(last, end + 16);
+  ByteCursor record(reinterpret_cast<const uint8_t*>(last.data()) + end, zip::kEndRecordSize);
+  ASSERT_EQ(record.U32(), zip::kEndRecordSignature);
+  EXPECT_EQ(record.U16(), volumes.size() - 1);  // this volume = the last
+  const uint16_t cdVolume = record.U16();
+  const uint16_t onLastRecorded = record.U16();
+  const uint16_t total = record.U16();
+  record.U32();  // directory size
+  size_t at = record.U32();
   size_t volume = cdVolume;
   size_t onLast = 0;
   for (uint16_t i = 0; i < total; ++i) {
@@ -222,19 +234,18 @@ void ExpectSplitRecords(const std::vector<fs::path>& volumes, uint64_t size) {
     }
     const std::string& v = bytes[volume];
     ASSERT_EQ(Get32(v, at), zip::kCentralHeaderSignature) << "central header " << i;
-    const size_t length =
-        zip::kCentralHeaderSize + Get16(v, at + 28) + Get16(v, at + 30) + Get16(v, at + 32);
+    const size_t length = CentralHeaderLength(v, at);
     EXPECT_LE(at + length, v.size()) << "central header " << i << " straddles";
     if (volume == volumes.size() - 1) ++onLast;
     // Its local header lies whole at the volume and offset it names.
-    const std::string& lv = bytes.at(Get16(v, at + 34));
-    const size_t local = Get32(v, at + 42);
+    const std::string& lv = bytes.at(Get16(v, at + zip::kCentralDiskStartAt));
+    const size_t local = Get32(v, at + zip::kCentralLocalOffsetAt);
     ASSERT_EQ(Get32(lv, local), zip::kLocalHeaderSignature) << "local header " << i;
-    EXPECT_LE(local + zip::kLocalHeaderSize + Get16(lv, local + 26) + Get16(lv, local + 28),
-              lv.size());
+    const size_t lengths = local + zip::kLocalNameLengthAt;
+    EXPECT_LE(local + zip::kLocalHeaderSize + Get16(lv, lengths) + Get16(lv, lengths + 2), lv.size());
     at += length;
   }
-  EXPECT_EQ(Get16(last, end + 8), onLast);
+  EXPECT_EQ(onLastRecorded, onLast);
 }
 
 TEST(VolumeSplitter, VolumesFollowTheNamingAndRecordRules) {

@@ -143,7 +143,7 @@ TEST_F(Decoding, TruncatedDeflateStreamIsDamaged) {
 
 TEST_F(Decoding, EncryptedEntriesNeedAPasswordAndARealHeader) {
   CraftedEntry tiny = StoredEntry("tiny", "12345");
-  tiny.flags = 1;
+  tiny.flags = zip::kFlagEncrypted;
   CraftedEntry unknown = StoredEntry("method12", "xyz");
   unknown.method = 12;
   OpenWith({tiny, unknown});

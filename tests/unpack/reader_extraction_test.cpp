@@ -92,7 +92,7 @@ TEST_F(Extraction, FileLandsByFullPathOrByNameAlone) {
 
 TEST_F(Extraction, DirectoryEntryCreatesItsChainWithoutOpening) {
   CraftedEntry d = StoredEntry("d1/d2/d3/", "");
-  d.externalAttributes = 0x10;
+  d.externalAttributes = zip::kDosDirectory;
   OpenWith({d});
   EXPECT_TRUE(Extract(0, true));
   EXPECT_TRUE(fs::is_directory(out + "/d1/d2/d3"));

@@ -32,12 +32,13 @@ TEST(EndRecordTest, ReachIsTheLargestCommentPlusTheRecord) {
 
 TEST(EndRecordTest, TinyAndShortFiles) {
   TempDir dir;
-  for (const char* bytes : {"", "P", "PK", "PK\x05"})
-    EXPECT_EQ(OpenCause(dir, bytes), CZipException::cdirNotFound) << "size " << strlen(bytes);
+  const std::string signature = Signature(zip::kEndRecordSignature);
+  for (size_t size = 0; size < signature.size(); ++size)
+    EXPECT_EQ(OpenCause(dir, signature.substr(0, size)), CZipException::cdirNotFound) << "size " << size;
   // A signature with fewer than 22 bytes after it is found but cannot be read.
-  EXPECT_EQ(OpenCause(dir, std::string("junkPK\x05\x06", 8) + std::string(17, '\0')),
+  EXPECT_EQ(OpenCause(dir, "junk" + signature + std::string(zip::kEndRecordSize - 5, '\0')),
             CZipException::badZipFile);
-  EXPECT_EQ(OpenCause(dir, MakeRandomData(100000, 3).replace(0, 4, "PK\x05\x06")),
+  EXPECT_EQ(OpenCause(dir, MakeRandomData(100000, 3).replace(0, 4, signature)),
             CZipException::cdirNotFound);
 }
 
@@ -45,9 +46,8 @@ TEST(EndRecordTest, NearestSignatureWinsAndSeamsAreSearched) {
   TempDir dir;
   CraftedZip zip = TwoEntries();
   // An empty end record after the real one hides it.
-  std::string empty;
-  PutLe32(empty, 0x06054B50);
-  empty += std::string(18, '\0');
+  const std::string empty =
+      Signature(zip::kEndRecordSignature) + std::string(zip::kEndRecordSize - zip::kSignatureSize, '\0');
   zip.trailer = empty;
   WriteFile(dir.Path("a.zip"), zip.Build());
   ArchiveReader reader;
@@ -105,7 +105,7 @@ TEST(EndRecordTest, ArchiveAfterOtherDataIsFoundAtItsOffsets) {
   zip.prefix = MakeRandomData(140800, 9);
   zip.entries[1].afterData = DataDescriptor(zip.entries[1].crc, zip.entries[1].compressedSize,
                                             zip.entries[1].uncompressedSize, true);
-  zip.entries[1].flags = 8;
+  zip.entries[1].flags = zip::kFlagDataDescriptor;
   WriteFile(dir.Path("setup.bin"), zip.Build());
   ArchiveReader reader;
   OpenArchive(reader, dir.Path("setup.bin"));
@@ -137,7 +137,7 @@ TEST(CentralHeaderTest, FieldsNamesAndSeparators) {
   TempDir dir;
   CraftedZip zip;
   CraftedEntry e = StoredEntry("dir/sub/\x81" "ber \x84.txt", "data");
-  e.externalAttributes = 0x10 << 16;  // a directory bit in the upper half only
+  e.externalAttributes = zip::kDosDirectory << 16;  // a directory bit in the upper half only
   e.extra = "XYZW";
   e.comment = "entry comment";
   e.versionMadeBy = 0x0314;

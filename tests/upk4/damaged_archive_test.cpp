@@ -12,7 +12,7 @@ TEST(DamagedArchiveTest, RandomHeaderDamageIsReportedAsAnError) {
   zip.prefix = "MZ-program";
   zip.entries.push_back(StoredEntry("a/b.txt", "stored bytes"));
   CraftedEntry d = DeflatedEntry("c.txt", MakeTextLikeData(400, 1));
-  d.flags = 8;
+  d.flags = zip::kFlagDataDescriptor;
   d.afterData = DataDescriptor(d.crc, d.compressedSize, d.uncompressedSize, true);
   zip.entries.push_back(d);
   zip.entries.push_back(StoredEntry("dir/", ""));

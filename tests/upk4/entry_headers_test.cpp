@@ -37,7 +37,7 @@ int32_t FinishCause(const TempDir& dir, const CraftedEntry& entry, std::string* 
 
 CraftedEntry WithDescriptor(bool signature, const std::string& stray = "") {
   CraftedEntry e = DeflatedEntry("dd.txt", MakeTextLikeData(3000, 5));
-  e.flags = 8;
+  e.flags = zip::kFlagDataDescriptor;
   e.localCrc = 0;
   e.localCompressed = 0;
   e.localUncompressed = 0;

@@ -155,7 +155,7 @@ TEST(Zip64Test, DamagedRecordsSayWhere) {
        [](CraftedZip& z) { z.entries[0].localZip64Extra = Zip64ExtraBlock({6, 5}); }, nullptr,
        CZipException::badZipFile,
        "entry 0: local header CRC-32 or sizes differ from the central header"},
-      {"ZIP64 end record signature damaged", nullptr, replace("PK\x06\x06", "PK\x06\x05"),
+      {"ZIP64 end record signature damaged", nullptr, replace(Signature(zip::kZip64EndRecordSignature), "junk"),
        CZipException::badZipFile, "ZIP64 end record: not where its locator points"},
       {"locator missing under saturated fields", [](CraftedZip& z) { z.zip64Locator = false; },
        nullptr, CZipException::badZipFile, "end record: directory runs past the end record"},

@@ -148,21 +148,24 @@ DirectoryPlace ReadDirectoryPlace(SourceArchive& source, uint64_t size, const fs
   // The archive was written here, without a comment: the end record ends it.
   const std::vector<uint8_t> end = source.Read(size - zip::kEndRecordSize, zip::kEndRecordSize);
   ByteCursor e(end.data(), end.size());
-  if (e.U32() != zip::kEndRecordSignature || GetLe16(end.data() + 20) != 0) {
-    throw PackError("archive to split has no plain end record: " + archive.string());
-  }
-  e.Skip(4);  // volume numbers: 0 in a one-file archive
-  e.Skip(2);
+  const uint32_t signature = e.U32();
+  e.U16();  // volume numbers: 0 in a one-file archive
+  e.U16();
+  e.U16();  // entries on this volume: all of them
   DirectoryPlace place;
   place.entries = e.U16();
   place.size = e.U32();
   place.offset = e.U32();
+  if (signature != zip::kEndRecordSignature || e.U16() != 0) {
+    throw PackError("archive to split has no plain end record: " + archive.string());
+  }
   const uint64_t locatorAt = size - zip::kEndRecordSize - zip::kZip64LocatorSize;
   if (size < zip::kEndRecordSize + zip::kZip64LocatorSize + zip::kZip64EndRecordSize) return place;
   const std::vector<uint8_t> locator = source.Read(locatorAt, zip::kZip64LocatorSize);
-  if (GetLe32(locator.data()) != zip::kZip64LocatorSignature) return place;
-  const std::vector<uint8_t> record =
-      source.Read(GetLe64(locator.data() + 8), zip::kZip64EndRecordSize);
+  ByteCursor l(locator.data(), locator.size());
+  if (l.U32() != zip::kZip64LocatorSignature) return place;
+  l.U32();  // volume of the ZIP64 end record
+  const std::vector<uint8_t> record = source.Read(l.U64(), zip::kZip64EndRecordSize);
   ByteCursor r(record.data(), record.size());
   if (r.U32() != zip::kZip64EndRecordSignature) {
     throw PackError("archive to split has a damaged ZIP64 end record: " + archive.string());
@@ -243,11 +246,13 @@ std::vector<fs::path> SplitArchive(const fs::path& archive, uint64_t volumeSize,
     const uint64_t offset = headers[i].localOffset;
     const uint64_t next = k + 1 < order.size() ? headers[order[k + 1]].localOffset : place.offset;
     const std::vector<uint8_t> fixed = source.Read(offset, zip::kLocalHeaderSize);
-    if (GetLe32(fixed.data()) != zip::kLocalHeaderSignature) {
+    ByteCursor local(fixed.data(), fixed.size());
+    if (local.U32() != zip::kLocalHeaderSignature) {
       throw PackError("archive to split has a damaged entry: " + archive.string());
     }
-    const size_t recordLength =
-        zip::kLocalHeaderSize + GetLe16(fixed.data() + 26) + GetLe16(fixed.data() + 28);
+    local.Skip(zip::kLocalNameLengthAt - zip::kSignatureSize);
+    const uint16_t nameLength = local.U16();
+    const size_t recordLength = zip::kLocalHeaderSize + nameLength + local.U16();
     if (offset + recordLength > next) {
       throw PackError("archive to split has a damaged entry: " + archive.string());
     }
@@ -263,8 +268,8 @@ std::vector<fs::path> SplitArchive(const fs::path& archive, uint64_t volumeSize,
   for (size_t i = 0; i < headers.size(); ++i) {
     std::vector<uint8_t>& h = headers[i].bytes;
     // Offsets within a volume fit 32 bits; a ZIP64 field gets the same value.
-    PutLe16(h.data() + 34, static_cast<uint16_t>(placed[i].volume));
-    PutLe32(h.data() + 42, placed[i].offset);
+    PutLe16(h.data() + zip::kCentralDiskStartAt, static_cast<uint16_t>(placed[i].volume));
+    PutLe32(h.data() + zip::kCentralLocalOffsetAt, placed[i].offset);
     if (headers[i].zip64OffsetAt != 0) PutLe64(h.data() + headers[i].zip64OffsetAt, placed[i].offset);
     const Position at = writer.WriteRecord(h, "a central header");
     if (i == 0) directoryStart = at;
@@ -276,15 +281,16 @@ std::vector<fs::path> SplitArchive(const fs::path& archive, uint64_t volumeSize,
   if (headers.empty()) directoryStart = endAt;
   const auto onLast = static_cast<uint32_t>(
       std::count(headerVolume.begin(), headerVolume.end(), endAt.volume));
-  std::vector<uint8_t> record(zip::kEndRecordSize, 0);
-  PutLe32(record.data(), zip::kEndRecordSignature);
-  PutLe16(record.data() + 4, static_cast<uint16_t>(endAt.volume));
-  PutLe16(record.data() + 6, static_cast<uint16_t>(directoryStart.volume));
-  PutLe16(record.data() + 8, static_cast<uint16_t>(onLast));
-  PutLe16(record.data() + 10, static_cast<uint16_t>(headers.size()));
-  PutLe32(record.data() + 12, static_cast<uint32_t>(directorySize));
-  PutLe32(record.data() + 16, directoryStart.offset);
-  writer.WriteRecord(record, "the end record");
+  std::string record;
+  AppendLe32(record, zip::kEndRecordSignature);
+  AppendLe16(record, static_cast<uint16_t>(endAt.volume));
+  AppendLe16(record, static_cast<uint16_t>(directoryStart.volume));
+  AppendLe16(record, static_cast<uint16_t>(onLast));
+  AppendLe16(record, static_cast<uint16_t>(headers.size()));
+  AppendLe32(record, static_cast<uint32_t>(directorySize));
+  AppendLe32(record, directoryStart.offset);
+  AppendLe16(record, 0);  // no comment
+  writer.WriteRecord(std::vector<uint8_t>(record.begin(), record.end()), "the end record");
   return writer.Finish(volumeName);
 }
 

@@ -3,16 +3,13 @@
 #include <fstream>
 #include <iterator>
 
+#include "framework/byte_cursor.h"
 #include "pack_error.h"
 
 namespace upkpack {
 namespace {
 
-uint32_t Le(const std::string& b, size_t at, int bytes) {
-  uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(b[at + i]);
-  return v;
-}
+const uint8_t* At(const std::string& b, size_t at) { return reinterpret_cast<const uint8_t*>(b.data()) + at; }
 
 std::string ReadHead(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -27,11 +24,11 @@ std::string ReadHead(const std::filesystem::path& path) {
 
 std::optional<uint16_t> PeMachine(const std::string& b) {
   if (b.size() < 0x40 || b[0] != 'M' || b[1] != 'Z') return std::nullopt;
-  const uint32_t pe = Le(b, 0x3C, 4);
+  const uint32_t pe = GetLe32(At(b, 0x3C));
   if (pe > b.size() || b.size() - pe < 6 || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0) {
     return std::nullopt;
   }
-  return static_cast<uint16_t>(Le(b, pe + 4, 2));
+  return GetLe16(At(b, pe + 4));
 }
 
 void CheckWindowsInputs(const PackOptions& options) {
