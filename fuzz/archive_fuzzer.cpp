@@ -2,39 +2,22 @@
 // and decode to an error or to data, never to a crash, a hang or a leak.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <random>
 #include <vector>
 
 #include "framework/exception.h"
-#include "platform/native_path.h"
+#include "tests/support/memory_storage.h"
 #include "upk4/archive_reader.h"
 #include "upk4/path_functions.h"
 
-namespace {
-
-const std::string& ArchivePath() {
-  static const std::string path = [] {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/upk4-fuzz-" +
-           std::to_string(std::random_device{}()) + ".zip";
-  }();
-  return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(ArchivePath().c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
-
-  const plat::WString path = plat::FromNativePath(ArchivePath());
+  // The input is the archive file, served from memory: nothing is written.
+  const plat::WString path = u"/fuzz/input.zip";
+  upktest::MemoryStorage storage;
+  storage.Add(path, std::string(reinterpret_cast<const char*>(data), size));
   SetVolumeNamePattern(path);
   ArchiveReader reader;
+  reader.storage.UseStorage(storage);
   bool failed = false;
   try {
     reader.SetBufferSizes(65535, 16384, 32768);

@@ -17,7 +17,7 @@ ArchiveReader::~ArchiveReader() { FreeRegisteredAllocations(); }
 
 bool ArchiveReader::IsClosed(Which which) const {
   if (which == archive) return storage.GetCurrentVolume() == -1;
-  return storage.currentFile == nullptr || !storage.currentFile->IsOpen();
+  return storage.currentFile == nullptr;
 }
 
 void ArchiveReader::Open(plat::WStringView path) {
@@ -94,8 +94,7 @@ void ArchiveReader::EnableNameIndex(bool on) {
 void ArchiveReader::FreeRegisteredAllocations() { FreeRegisteredBlocks(allocations); }
 
 [[noreturn]] void ArchiveReader::RaiseError(int32_t code, std::string detail) const {
-  if (IsClosed() || storage.currentFile == nullptr) RaiseZipError(code, {}, std::move(detail));
-  RaiseZipError(code, storage.currentFile->GetFilePath(), std::move(detail));
+  RaiseZipError(code, IsClosed() ? plat::WString() : storage.CurrentPath(), std::move(detail));
 }
 
 void ArchiveReader::CheckInflateResult(int result) const {

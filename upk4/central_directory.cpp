@@ -25,7 +25,7 @@ std::string Numbered(const char* what, size_t number, const char* problem) {
 }  // namespace
 
 uint64_t CentralDirectory::LocateEndRecord() {
-  CFile& file = *storage->currentFile;
+  VolumeFile& file = *storage->currentFile;
   const uint64_t length = file.GetLength();
   const uint32_t reach = static_cast<uint32_t>(std::min<uint64_t>(length, zip::kEndRecordReach));
   // Chunks overlap by three bytes, so a chunk must be longer than that.
@@ -36,7 +36,7 @@ uint64_t CentralDirectory::LocateEndRecord() {
   uint32_t upTo = 0;
   do {
     upTo = std::min(covered + chunk, reach);
-    file.Seek(-static_cast<int64_t>(upTo), CFile::end);
+    file.Seek(-static_cast<int64_t>(upTo), VolumeFile::end);
     const uint32_t count = upTo - covered;
     if (file.Read(buffer.data, count) != count)
       RaiseError(kZipBadArchive, "end record: the file ends while it is searched");
@@ -51,8 +51,8 @@ uint64_t CentralDirectory::LocateEndRecord() {
 
 void CentralDirectory::ReadDirectory() {
   endRecordOffset = LocateEndRecord();
-  CFile& file = *storage->currentFile;
-  file.Seek(static_cast<int64_t>(endRecordOffset), CFile::begin);
+  VolumeFile& file = *storage->currentFile;
+  file.Seek(static_cast<int64_t>(endRecordOffset), VolumeFile::begin);
   uint8_t e[zip::kEndRecordSize];
   if (file.Read(e, sizeof e) != sizeof e) RaiseError(kZipBadArchive, "end record: cut short");
   ByteCursor c(e, sizeof e);
@@ -90,11 +90,11 @@ void CentralDirectory::ReadDirectory() {
 }
 
 uint64_t CentralDirectory::ReadZip64EndRecord() {
-  CFile& file = *storage->currentFile;
+  VolumeFile& file = *storage->currentFile;
   if (endRecordOffset < zip::kZip64LocatorSize) return endRecordOffset;
   const uint64_t locatorOffset = endRecordOffset - zip::kZip64LocatorSize;
   uint8_t l[zip::kZip64LocatorSize];
-  file.Seek(static_cast<int64_t>(locatorOffset), CFile::begin);
+  file.Seek(static_cast<int64_t>(locatorOffset), VolumeFile::begin);
   if (file.Read(l, sizeof l) != sizeof l) return endRecordOffset;
   ByteCursor locator(l, sizeof l);
   if (locator.U32() != zip::kZip64LocatorSignature) return endRecordOffset;
@@ -107,7 +107,7 @@ uint64_t CentralDirectory::ReadZip64EndRecord() {
   uint8_t r[zip::kZip64EndRecordSize];
   auto recordAt = [&](uint64_t position) {
     if (position > locatorOffset || locatorOffset - position < sizeof r) return false;
-    file.Seek(static_cast<int64_t>(position), CFile::begin);
+    file.Seek(static_cast<int64_t>(position), VolumeFile::begin);
     if (file.Read(r, sizeof r) != sizeof r || GetLe32(r) != zip::kZip64EndRecordSignature)
       return false;
     return GetLe64(r + 4) + zip::kZip64EndRecordLead == locatorOffset - position;
@@ -139,7 +139,7 @@ uint64_t CentralDirectory::ReadZip64EndRecord() {
 
 void CentralDirectory::LoadEntryRecords() {
   storage->currentFile->Seek(static_cast<int64_t>(bytesBeforeArchive + endRecord.directoryOffset),
-                             CFile::begin);
+                             VolumeFile::begin);
   DropEntryRecords();
   // Entries are numbered in 16 bits: a larger archive reads its first 65535.
   const size_t count = static_cast<size_t>(std::min<uint64_t>(endRecord.entriesTotal, zip::kMaxEntries));
@@ -183,7 +183,7 @@ void CentralDirectory::SeekEntry(uint16_t index) {
   currentZip64Local = false;
   storage->ChangeVolume(static_cast<int32_t>(currentEntry->diskNumberStart));
   storage->currentFile->Seek(static_cast<int64_t>(currentEntry->localHeaderOffset + bytesBeforeArchive),
-                             CFile::begin);
+                             VolumeFile::begin);
   if (const char* problem = currentEntry->ReadLocalHeader(*storage, localExtraField))
     RaiseError(kZipBadArchive, Numbered("entry", index, problem));
   currentZip64Local =
@@ -305,9 +305,5 @@ void CentralDirectory::SetNameIndexEnabled(bool on) {
 }
 
 [[noreturn]] void CentralDirectory::RaiseError(int32_t code, std::string detail) const {
-  RaiseZipError(code,
-                storage != nullptr && storage->currentFile != nullptr
-                    ? storage->currentFile->GetFilePath()
-                    : plat::WString(),
-                std::move(detail));
+  RaiseZipError(code, storage != nullptr ? storage->CurrentPath() : plat::WString(), std::move(detail));
 }

@@ -96,7 +96,7 @@ const char* EntryRecord::ReadLocalHeader(VolumeSet& storage, ByteBlock& localExt
   if (localNameLength != name.size) return "local header name length differs from the central header";
 
   // The name is never compared; the extra field must lie on this volume.
-  storage.currentFile->Seek(localNameLength, CFile::current);
+  storage.currentFile->Seek(localNameLength, VolumeFile::current);
   localExtra.Release();
   if (localExtraLength != 0) {
     const int32_t volume = storage.GetCurrentVolume();
@@ -124,7 +124,7 @@ const char* EntryRecord::CheckDataDescriptor(VolumeSet& storage, bool zip64Sizes
     // Some writers leave a few bytes between the data and the descriptor.
     for (uint32_t i = 1; i <= 3; ++i) {
       if (d[i] == zip::kSignatureByte0 && d[i + 1] == zip::kSignatureByte1) {
-        storage.currentFile->Seek(-static_cast<int64_t>(size - i), CFile::current);
+        storage.currentFile->Seek(-static_cast<int64_t>(size - i), VolumeFile::current);
         storage.Read(d, size, false);
         break;
       }

@@ -1,4 +1,5 @@
 #include "upk4/volume_set.h"
+#include "framework/file_exception.h"
 #include "framework/safe_format.h"
 #include "upk4/path_functions.h"
 #include "upk4/zip_exception.h"
@@ -15,18 +16,27 @@ std::string AtOffset(const char* what, uint64_t offset) {
 
 void VolumeSet::Open(plat::WStringView path) {
   // A file left open by an earlier open that failed half way is let go first.
-  if (file.IsOpen()) file.Abort();
+  currentFile.reset();
   writeBuffer.Allocate(writeBufferSize, false);
-  currentFile = &file;
+  m_directory = GetDirectoryPart(path);
   OpenFile(path, true);
   volumeLayout = unknown;
 }
 
 bool VolumeSet::OpenFile(plat::WStringView name, bool throwOnFailure) {
-  CFileException error(CFileException::none, -1);
-  bool opened = file.Open(name, CFile::modeRead | CFile::shareDenyWrite, &error);
-  if (!opened && throwOnFailure) throw error;
-  return opened;
+  currentFile.reset();
+  m_currentName = plat::WString(name);
+  try {
+    currentFile = m_storage->Open(name);
+  } catch (const CFileException&) {
+    if (throwOnFailure) throw;
+    return false;
+  }
+  return true;
+}
+
+plat::WString VolumeSet::CurrentPath() const {
+  return currentFile != nullptr ? currentFile->GetFilePath() : m_currentName;
 }
 
 void VolumeSet::SettleVolumeLayout(uint16_t volumeNumber) {
@@ -35,7 +45,7 @@ void VolumeSet::SettleVolumeLayout(uint16_t volumeNumber) {
     volumeLayout = single;
     return;
   }
-  volumeLayout = IsRemovableDrive(currentFile->GetFilePath()) ? removable : split;
+  volumeLayout = m_storage->IsRemovable(CurrentPath()) ? removable : split;
   if (volumeLayout == removable)
     RaiseError(kZipRemovableSpan, "end record: archive spread over removable disks");
   lastVolume = volumeNumber;
@@ -43,7 +53,8 @@ void VolumeSet::SettleVolumeLayout(uint16_t volumeNumber) {
 }
 
 void VolumeSet::ChangeVolume(int32_t volume) {
-  if (volume == currentVolume) return;
+  // The volume in use is not opened again; one that failed to open is.
+  if (volume == currentVolume && currentFile != nullptr) return;
   // A single file has only volume 0 and no last volume to name the others
   // from: a request for another volume comes from a damaged archive.
   if (volumeLayout != split)
@@ -52,15 +63,12 @@ void VolumeSet::ChangeVolume(int32_t volume) {
   if (volume < 0 || volume > static_cast<int32_t>(zip::kMaxVolume))
     RaiseError(kZipBadArchive, "read past the last volume");
   currentVolume = volume;
-  plat::WString name = VolumeFileName(volume == lastVolume);
-  if (currentFile->IsOpen()) currentFile->Close();
-  OpenFile(name, true);
+  OpenFile(VolumeFileName(volume == lastVolume), true);
 }
 
 plat::WString VolumeSet::VolumeFileName(bool last) const {
   int64_t number = last ? 1 : static_cast<int64_t>(currentVolume) + 2;
-  return GetDirectoryPart(currentFile->GetFilePath()) +
-         FormatIntegers(GetVolumeNamePattern(), {number});
+  return m_directory + FormatIntegers(GetVolumeNamePattern(), {number});
 }
 
 uint32_t VolumeSet::Read(void* buffer, uint32_t count, bool wholeOnly) {
@@ -86,21 +94,16 @@ uint32_t VolumeSet::Read(void* buffer, uint32_t count, bool wholeOnly) {
   return count;
 }
 
-void VolumeSet::Close(bool afterError) {
-  if (currentFile != nullptr && currentFile->IsOpen()) {
-    // Nothing is ever written, so a close after an error only must not throw.
-    if (afterError)
-      currentFile->Abort();
-    else
-      currentFile->Close();
-  }
+void VolumeSet::Close(bool /*afterError*/) {
+  // Nothing is ever written, so closing cannot lose data and the form of
+  // the close makes no difference.
+  currentFile.reset();
+  m_currentName.clear();
   writeBuffer.Release();
   currentVolume = -1;
   volumeLayout = single;
-  currentFile = nullptr;
 }
 
 [[noreturn]] void VolumeSet::RaiseError(int32_t code, std::string detail) const {
-  RaiseZipError(code, currentFile != nullptr ? currentFile->GetFilePath() : plat::WString(),
-                std::move(detail));
+  RaiseZipError(code, CurrentPath(), std::move(detail));
 }

@@ -3,14 +3,19 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <memory>
 #include "upk4/byte_block.h"
-#include "upk4/zip_file64.h"
+#include "upk4/volume_storage.h"
 
 class VolumeSet {
  public:
   enum Layout : int32_t { single = 0, removable = 1, split = 2, unknown = 3 };
 
   VolumeSet() = default;
+  // Where the volumes come from: real files unless a test hands in another
+  // storage (before Open; the storage must outlive the archive's use of it).
+  void UseStorage(VolumeStorage& storage) { m_storage = &storage; }
+
   ~VolumeSet() = default;
   VolumeSet(const VolumeSet&) = delete;
   VolumeSet& operator=(const VolumeSet&) = delete;
@@ -29,19 +34,26 @@ class VolumeSet {
   void Close(bool afterError);
   [[noreturn]] void RaiseError(int32_t code, std::string detail = {}) const;
 
-  // Opens name in file read-only; throws the filled CFileException when
-  // throwOnFailure is set, else returns whether it opened.
+  // Opens name as the current file; throws the storage's CFileException
+  // when throwOnFailure is set, else returns whether it opened.
   bool OpenFile(plat::WStringView name, bool throwOnFailure);
   // Name of the volume currentVolume: the pattern formatted with 1 for the
   // last volume and currentVolume + 2 for the others, in the directory of
-  // the current file.
+  // the first file.
   plat::WString VolumeFileName(bool last) const;
+  // Full path of the volume in use, or of the one that failed to open.
+  plat::WString CurrentPath() const;
 
-  CZipFile64 file;
-  CFile* currentFile = nullptr;
+  // The volume in use; none while closed and after a volume failed to open.
+  std::unique_ptr<VolumeFile> currentFile;
   int32_t lastVolume = -1;  // set only for split archives
   int32_t volumeLayout = single;
   uint32_t writeBufferSize = 65535;
   ByteBlock writeBuffer;
   int32_t currentVolume = -1;
+
+ private:
+  VolumeStorage* m_storage = &VolumeStorage::Files();
+  plat::WString m_directory;    // of the first file: every volume lies there
+  plat::WString m_currentName;  // the name last opened or tried
 };

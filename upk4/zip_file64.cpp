@@ -40,6 +40,9 @@ uint64_t CZipFile64::Seek(int64_t offset, uint32_t from) {
       m_aheadPosition = static_cast<uint32_t>(target - static_cast<int64_t>(m_aheadStart));
       return static_cast<uint64_t>(target);
     }
+    // Before the start the seek fails and the position stays where it is,
+    // so the block stays too.
+    if (target < 0) return CFile::Seek(target, begin);
     m_aheadValid = false;
     return CFile::Seek(target, begin);
   }

@@ -1,7 +1,5 @@
 #include "crafted_zip.h"
 #include <zlib.h>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include "test_support.h"
 
@@ -171,17 +169,6 @@ std::string CraftedZip::BuildAndLayout() {
   out += comment;
   out += trailer;
   return prefix + out;
-}
-
-void WriteWithGap(const std::string& path, const CraftedZip& zip) {
-  CraftedZip copy = zip;
-  const std::string bytes = copy.BuildAndLayout();
-  const size_t at = zip.prefix.size() + static_cast<size_t>(copy.centralOffset);
-  WriteFile(path, bytes.substr(0, at));
-  std::filesystem::resize_file(path, at + zip.gapBeforeDirectory);
-  std::ofstream out(path, std::ios::binary | std::ios::app);
-  out.write(bytes.data() + at, static_cast<std::streamsize>(bytes.size() - at));
-  if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
 std::string CraftedZip::Build() const {

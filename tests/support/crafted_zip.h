@@ -72,9 +72,10 @@ class CraftedZip {
   std::optional<uint64_t> zip64RecordOffset;  // as the locator gives it
   std::optional<uint64_t> zip64EntriesTotal, zip64DirectoryOffset;
   // Zero bytes that stand between the last entry's data and the central
-  // directory without being part of the built string: WriteWithGap puts
-  // them into the file as a hole. Entries whose sizes are larger than their
-  // data have the rest of it there.
+  // directory without being part of the built string, for archives larger
+  // than memory: the storage serves them by position (WithZeroRun at
+  // centralOffset). Entries whose sizes are larger than their data have the
+  // rest of it there.
   uint64_t gapBeforeDirectory = 0;
 
   // The archive, prefix and trailer included.
@@ -88,10 +89,6 @@ class CraftedZip {
   uint64_t endOffset = 0;
 };
 
-// Writes the archive built with a gap: the bytes before the central
-// directory, a hole of the gap's size (which the file system need not
-// store), and the rest.
-void WriteWithGap(const std::string& path, const CraftedZip& zip);
 
 // A record signature as the 4 bytes on disk.
 std::string Signature(uint32_t signature);

@@ -7,7 +7,6 @@
 using namespace upktest;
 
 TEST(DamagedArchiveTest, RandomHeaderDamageIsReportedAsAnError) {
-  TempDir dir;
   CraftedZip zip;
   zip.prefix = "MZ-program";
   zip.entries.push_back(StoredEntry("a/b.txt", "stored bytes"));
@@ -32,10 +31,10 @@ TEST(DamagedArchiveTest, RandomHeaderDamageIsReportedAsAnError) {
                                          gen() % (bytes.size() - headersFrom - zip.centralOffset);
       bytes[at] = static_cast<char>(gen() % 3 == 0 ? 0xFF : gen());
     }
-    WriteFile(dir.Path("m.zip"), bytes);
+    MemoryStorage storage;
     ArchiveReader reader;
     try {
-      OpenArchive(reader, dir.Path("m.zip"));
+      OpenInMemory(reader, storage, bytes);
       reader.FindEntry(u"A11");
       WalkEntries(reader);
       reader.Close();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 #include "crafted_zip.h"
+#include "framework/file.h"
+#include "memory_storage.h"
 #include "platform/code_page.h"
 #include "platform/native_path.h"
 #include "test_support.h"
@@ -33,12 +35,20 @@ int32_t ZipCauseOf(F&& fn) {
   return 0;
 }
 
+// Opens bytes as the archive file at path, served from the storage (which
+// must outlive the reader's use of it).
+inline void OpenInMemory(ArchiveReader& reader, MemoryStorage& storage, std::string bytes,
+                         const std::string& path = "/memory/crafted.zip") {
+  storage.Add(WPath(path), std::move(bytes));
+  reader.storage.UseStorage(storage);
+  OpenArchive(reader, path);
+}
+
 // The cause that opening the bytes as an archive file raises.
-inline int32_t OpenCause(const TempDir& dir, const std::string& bytes,
-                         const std::string& name = "crafted.zip") {
-  WriteFile(dir.Path(name), bytes);
+inline int32_t OpenCause(const std::string& bytes) {
+  MemoryStorage storage;
   ArchiveReader reader;
-  return ZipCauseOf([&] { OpenArchive(reader, dir.Path(name)); });
+  return ZipCauseOf([&] { OpenInMemory(reader, storage, bytes); });
 }
 
 // The entry name as the writers list it ("/" separators, UTF-8).

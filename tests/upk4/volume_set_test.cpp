@@ -100,39 +100,129 @@ TEST_F(SplitArchiveTest, VolumeNamesComeFromThePattern) {
 }
 
 TEST(SingleFileVolumeTest, OtherVolumesOfASingleFileAreDamage) {
-  TempDir dir;
   CraftedZip zip;
   zip.entries.push_back(StoredEntry("a", "b"));
   zip.directoryVolume = 1;  // the end record's own volume is 0
-  EXPECT_EQ(OpenCause(dir, zip.Build()), CZipException::badZipFile);
+  EXPECT_EQ(OpenCause(zip.Build()), CZipException::badZipFile);
 
   zip.directoryVolume.reset();
-  WriteFile(dir.Path("s.zip"), zip.Build());
+  MemoryStorage storage;
   ArchiveReader reader;
-  OpenArchive(reader, dir.Path("s.zip"));
+  OpenInMemory(reader, storage, zip.Build());
   EXPECT_EQ(reader.storage.IsMultiVolume(), 0);
   EXPECT_NO_THROW(reader.storage.ChangeVolume(0));
   EXPECT_EQ(ZipCauseOf([&] { reader.storage.ChangeVolume(1); }), CZipException::badZipFile);
   EXPECT_EQ(reader.storage.GetCurrentVolume(), 0);
   // A single file never looks for another volume at its end.
-  reader.storage.currentFile->Seek(-2, CFile::end);
+  reader.storage.currentFile->Seek(-2, VolumeFile::end);
   char buffer[8];
   EXPECT_EQ(ZipCauseOf([&] { reader.storage.Read(buffer, 8, false); }), CZipException::badZipFile);
 }
 
 TEST(SingleFileVolumeTest, EndRecordOfAnotherVolumeMakesASplitArchive) {
-  TempDir dir;
   CraftedZip zip;
   zip.entries.push_back(StoredEntry("a", "b"));
   zip.thisVolume = 1;
   zip.directoryVolume = 1;
-  WriteFile(dir.Path("x1.zip"), zip.Build());
+  MemoryStorage storage;
   ArchiveReader reader;
-  OpenArchive(reader, dir.Path("x1.zip"));
+  OpenInMemory(reader, storage, zip.Build(), "/memory/x1.zip");
   SetVolumeNamePattern(u"x%d.zip");
   EXPECT_EQ(reader.storage.IsMultiVolume(), -1);
   EXPECT_EQ(reader.storage.GetCurrentVolume(), 1);
   EXPECT_EQ(reader.storage.writeBuffer.size, 0u);
-  // Entry "a" starts on volume 0, named x2.zip, which does not exist.
-  EXPECT_THROW(reader.centralDir.SeekEntry(0), CFileException);
+  // Entry "a" starts on volume 0, named x2.zip, which does not exist; a
+  // later request for it tries again rather than reading a closed volume.
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    try {
+      reader.centralDir.SeekEntry(0);
+      ADD_FAILURE() << "volume 0 opened";
+    } catch (const CFileException& e) {
+      EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
+    }
+    EXPECT_EQ(storage.OpenCount(WPath("/memory/x2.zip")), attempt);
+    EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
+  }
+  // Once it is there, it is read.
+  storage.Add(WPath("/memory/x2.zip"), zip.Build());
+  EXPECT_EQ(ZipCauseOf([&] { reader.centralDir.SeekEntry(0); }), 0);
+}
+
+TEST(SingleFileVolumeTest, SplitArchiveOnRemovableMediaIsRefused) {
+  CraftedZip zip;
+  zip.entries.push_back(StoredEntry("a", "b"));
+  for (const bool split : {false, true}) {
+    SCOPED_TRACE(split ? "split" : "single");
+    if (split) zip.thisVolume = zip.directoryVolume = 1;
+    MemoryStorage storage;
+    storage.SetRemovable(true);
+    ArchiveReader reader;
+    EXPECT_EQ(ZipCauseOf([&] { OpenInMemory(reader, storage, zip.Build()); }),
+              split ? CZipException::noMultiDisk : 0);
+  }
+}
+
+// The volumes of a real split archive, served from memory under the names
+// the pattern gives them: read across, each opened only when it is needed.
+TEST_F(SplitArchiveTest, VolumesFromMemoryReadAsFiles) {
+  MemoryStorage storage;
+  for (const std::string& v : volumes) storage.Add(WPath("/memory/" + std::filesystem::path(v).filename().string()), ReadFile(v));
+  ArchiveReader memory;
+  memory.storage.UseStorage(storage);
+  OpenArchive(memory, "/memory/data1.zip");
+  SetVolumeNamePattern(u"data%d.zip");
+  EXPECT_EQ(WalkEntries(memory), WalkEntries(reader));
+  EXPECT_EQ(storage.OpenCount(WPath("/memory/data2.zip")), 1);
+  memory.storage.ChangeVolume(memory.storage.GetCurrentVolume());  // the volume in use
+  memory.storage.ChangeVolume(0);
+  memory.storage.ChangeVolume(0);
+  EXPECT_EQ(storage.OpenCount(WPath("/memory/data2.zip")), 2);
+}
+
+// Positions, seeks and short reads of a volume in memory are those of the
+// same bytes in a file.
+TEST(VolumeStorageTest, MemoryVolumesBehaveAsFiles) {
+  TempDir dir;
+  const std::string bytes = MakeRandomData(100000, 5);
+  WriteFile(dir.Path("f.bin"), bytes);
+  MemoryStorage memory;
+  memory.Add(u"/memory/f.bin", bytes);
+  struct Step {
+    int64_t offset;
+    VolumeFile::SeekPosition from;
+    uint32_t read;
+  };
+  const Step steps[] = {
+      {0, VolumeFile::begin, 100},     {-101, VolumeFile::current, 4},  // before the start
+      {10, VolumeFile::current, 70000},  // more than a read-ahead block
+      {-10, VolumeFile::end, 100},     // short: 10 bytes
+      {0, VolumeFile::current, 100},   // at the end: nothing
+      {5, VolumeFile::end, 10},        // past the end: nothing
+      {-200000, VolumeFile::current, 4},  // before the start: refused, position kept
+      {-20, VolumeFile::current, 40},  {-99990, VolumeFile::end, 20},
+      {-100001, VolumeFile::end, 1},   {3, VolumeFile::begin, 0},
+  };
+  std::unique_ptr<VolumeFile> file = VolumeStorage::Files().Open(WPath(dir.Path("f.bin")));
+  std::unique_ptr<VolumeFile> inMemory = memory.Open(u"/memory/f.bin");
+  EXPECT_EQ(inMemory->GetLength(), file->GetLength());
+  for (const Step& step : steps) {
+    SCOPED_TRACE(std::to_string(step.offset) + " from " + std::to_string(step.from));
+    std::string results[2];
+    int k = 0;
+    for (VolumeFile* f : {file.get(), inMemory.get()}) {
+      std::string& r = results[k++];
+      try {
+        r += "seek " + std::to_string(f->Seek(step.offset, step.from));
+      } catch (const CFileException& e) {
+        r += "seek fails " + std::to_string(e.m_cause);
+      }
+      r += " at " + std::to_string(f->GetPosition());
+      std::string buffer(step.read, '\0');
+      const uint32_t got = f->Read(buffer.data(), step.read);
+      r += " read " + std::to_string(got) + " at " + std::to_string(f->GetPosition());
+      r += " " + std::to_string(Crc32(buffer.substr(0, got)));
+    }
+    EXPECT_EQ(results[1], results[0]);
+  }
+  EXPECT_THROW(memory.Open(u"/memory/none"), CFileException);
 }

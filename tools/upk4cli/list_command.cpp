@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "open_archive.h"
 #include "platform/code_page.h"
+#include "framework/exception.h"
 #include "upk4/archive_reader.h"
 
 namespace {
