@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "framework/exception.h"
-#include "tests/support/memory_storage.h"
+#include "upk4/memory_storage.h"
 #include "upk4/archive_reader.h"
 #include "upk4/path_functions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The input is the archive file, served from memory: nothing is written.
   const plat::WString path = u"/fuzz/input.zip";
-  upktest::MemoryStorage storage;
+  MemoryStorage storage;
   storage.Add(path, std::string(reinterpret_cast<const char*>(data), size));
   SetVolumeNamePattern(path);
   ArchiveReader reader;

@@ -4,7 +4,7 @@
 #include <string>
 #include "crafted_zip.h"
 #include "framework/file.h"
-#include "memory_storage.h"
+#include "upk4/memory_storage.h"
 #include "platform/code_page.h"
 #include "platform/native_path.h"
 #include "test_support.h"

@@ -1,4 +1,5 @@
-// Volume storage in memory, for crafted archives that never touch the disk:
+// Volume storage in memory, for crafted archives that never touch the disk
+// (the tests and the fuzz targets; nothing in the library uses it):
 // each name holds its bytes, or a generator that computes them by position
 // (an archive larger than memory). Names are the full paths the reader asks
 // for, so the volume-name rules apply unchanged.
@@ -8,8 +9,6 @@
 #include <memory>
 #include <string>
 #include "upk4/volume_storage.h"
-
-namespace upktest {
 
 // A file's bytes by position.
 class MemoryContents {
@@ -42,5 +41,3 @@ class MemoryStorage : public VolumeStorage {
   std::map<plat::WString, int> m_opens;
   bool m_removable = false;
 };
-
-}  // namespace upktest

@@ -1,10 +1,8 @@
-#include "memory_storage.h"
+#include "upk4/memory_storage.h"
 
 #include <algorithm>
 #include <cstring>
 #include "framework/file_exception.h"
-
-namespace upktest {
 
 namespace {
 
@@ -109,5 +107,3 @@ std::unique_ptr<VolumeFile> MemoryStorage::Open(plat::WStringView name) {
     throw CFileException(CFileException::fileNotFound, plat::ERROR_FILE_NOT_FOUND, path);
   return std::make_unique<MemoryVolume>(path, it->second);
 }
-
-}  // namespace upktest
