@@ -90,7 +90,7 @@ TEST_F(SetupHardeningTest, SetupProgramThatOutlivesSetupKeepsItsDirectory) {
     return state.empty() || state.find("Z") != std::string::npos;
   }));
 
-  const plat::WString dir = plat::FromNativePath(h.SysTmp("SetupTemp0"));
+  const plat::WString dir = upktest::WinPath(h.SysTmp("SetupTemp0"));
   EXPECT_FALSE(plat::DeleteTree(dir));
   EXPECT_EQ(plat::GetLastError(), plat::ERROR_SHARING_VIOLATION);
   const std::string second = h.Root("second.txt");

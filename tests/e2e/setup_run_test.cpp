@@ -123,7 +123,7 @@ TEST_F(SetupRunTest, LiveRunsDirectoryIsNeverSwept) {
   h.Build("");
   upktest::WriteFile(h.SysTmp("SetupTemp0/upk2.dll"), "in use");
   plat::DirectoryLock live;
-  ASSERT_TRUE(live.Acquire(plat::FromNativePath(h.SysTmp("SetupTemp0"))));
+  ASSERT_TRUE(live.Acquire(upktest::WinPath(h.SysTmp("SetupTemp0"))));
   const auto run = h.Run(ReportArg());
   ASSERT_EQ(run.exitCode, 0) << run.errors;
   EXPECT_EQ(h.Report(report_).at("directory"), h.SysTmp("SetupTemp1"));

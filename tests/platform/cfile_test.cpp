@@ -11,15 +11,15 @@ TEST(CFile, MissingFileFillsTheErrorRecord) {
   TempDir dir;
   CFile file;
   CFileException error;
-  EXPECT_FALSE(file.Open(dir.win("missing.bin"), CFile::modeRead | CFile::shareDenyNone, &error));
+  EXPECT_FALSE(file.Open(dir.WinPath("missing.bin"), CFile::modeRead | CFile::shareDenyNone, &error));
   EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
   EXPECT_EQ(error.m_lOsError, 2);
-  EXPECT_EQ(error.m_strFileName, dir.win("missing.bin"));
-  EXPECT_NE(error.GetErrorMessage().find(dir.win("missing.bin")), plat::WString::npos);
+  EXPECT_EQ(error.m_strFileName, dir.WinPath("missing.bin"));
+  EXPECT_NE(error.GetErrorMessage().find(dir.WinPath("missing.bin")), plat::WString::npos);
 
-  EXPECT_FALSE(file.Open(dir.win("no\\missing.bin"), CFile::modeRead, &error));
+  EXPECT_FALSE(file.Open(dir.WinPath("no\\missing.bin"), CFile::modeRead, &error));
   EXPECT_EQ(error.m_cause, CFileException::badPath);
-  EXPECT_FALSE(file.Open(dir.win(), CFile::modeRead, &error));  // a directory
+  EXPECT_FALSE(file.Open(dir.WinPath(), CFile::modeRead, &error));  // a directory
   EXPECT_EQ(error.m_cause, CFileException::accessDenied);
   EXPECT_FALSE(file.IsOpen());
 }
@@ -27,11 +27,11 @@ TEST(CFile, MissingFileFillsTheErrorRecord) {
 TEST(CFile, RelativeNamesAreStoredAsFullPaths) {
   TempDir dir;
   std::optional<plat::WString> before = plat::GetCurrentDirectory();
-  ASSERT_TRUE(plat::SetCurrentDirectory(dir.win()));
+  ASSERT_TRUE(plat::SetCurrentDirectory(dir.WinPath()));
   CFile file;
   ASSERT_TRUE(file.Open(u"new.bin", CFile::modeCreate | CFile::modeWrite));
   plat::WString expected =
-      plat::FromNativePath(std::filesystem::canonical(dir.native()).string()) + u"\\new.bin";
+      upktest::WinPath(std::filesystem::canonical(dir.path()).string()) + u"\\new.bin";
   EXPECT_EQ(file.GetFilePath(), expected);
   file.Close();
   ASSERT_TRUE(file.Open(u".\\sub\\..\\new.bin", CFile::modeRead));
@@ -44,7 +44,7 @@ TEST(CFile, WriteReadSeekAndTruncation) {
   TempDir dir;
   {
     CFile file;
-    ASSERT_TRUE(file.Open(dir.win("data.bin"), CFile::modeCreate | CFile::modeReadWrite));
+    ASSERT_TRUE(file.Open(dir.WinPath("data.bin"), CFile::modeCreate | CFile::modeReadWrite));
     file.Write("hello world", 11);
     EXPECT_EQ(file.GetLength(), 11u);
     EXPECT_EQ(file.Seek(6, CFile::begin), 6u);
@@ -66,26 +66,26 @@ TEST(CFile, WriteReadSeekAndTruncation) {
   }
   {
     CFile file;  // modeNoTruncate keeps the data
-    ASSERT_TRUE(file.Open(dir.win("DATA.BIN"), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite));
+    ASSERT_TRUE(file.Open(dir.WinPath("DATA.BIN"), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite));
     EXPECT_EQ(file.GetLength(), 11u);
   }
   {
     CFile file;  // plain modeCreate truncates
-    ASSERT_TRUE(file.Open(dir.win("data.bin"), CFile::modeCreate | CFile::modeWrite));
+    ASSERT_TRUE(file.Open(dir.WinPath("data.bin"), CFile::modeCreate | CFile::modeWrite));
     EXPECT_EQ(file.GetLength(), 0u);
   }
 }
 
 TEST(CFile, ReadOnlyFileRefusesWriting) {
   TempDir dir;
-  ptest::WriteText(dir.native("ro.bin"), "x");
-  ASSERT_TRUE(plat::SetFileAttributes(dir.win("ro.bin"), plat::FILE_ATTRIBUTE_READONLY));
+  ptest::WriteText(dir.Path("ro.bin"), "x");
+  ASSERT_TRUE(plat::SetFileAttributes(dir.WinPath("ro.bin"), plat::FILE_ATTRIBUTE_READONLY));
   CFile file;
   CFileException error;
-  EXPECT_FALSE(file.Open(dir.win("ro.bin"), CFile::modeCreate | CFile::modeWrite, &error));
+  EXPECT_FALSE(file.Open(dir.WinPath("ro.bin"), CFile::modeCreate | CFile::modeWrite, &error));
   EXPECT_EQ(error.m_cause, CFileException::accessDenied);
-  EXPECT_TRUE(file.Open(dir.win("ro.bin"), CFile::modeRead));
-  EXPECT_EQ(ptest::ReadText(dir.native("ro.bin")), "x");
+  EXPECT_TRUE(file.Open(dir.WinPath("ro.bin"), CFile::modeRead));
+  EXPECT_EQ(ptest::ReadText(dir.Path("ro.bin")), "x");
 }
 
 TEST(CFile, DiskFullIsThrownAsDiskFull) {
@@ -115,14 +115,14 @@ TEST(CFile, ClosedFileThrowsInsteadOfCrashing) {
 
 TEST(CFile, SetFileTimesThrowsForAMissingFile) {
   TempDir dir;
-  ptest::WriteText(dir.native("t"), "x");
-  CFile::SetFileTimes(dir.win("T"), 0, 1100000000, 1200000000);
-  EXPECT_EQ(plat::FindFile(dir.win("t"))->lastWrite, 1200000000);
+  ptest::WriteText(dir.Path("t"), "x");
+  CFile::SetFileTimes(dir.WinPath("T"), 0, 1100000000, 1200000000);
+  EXPECT_EQ(plat::FindFile(dir.WinPath("t"))->lastWrite, 1200000000);
   try {
-    CFile::SetFileTimes(dir.win("gone"), 0, 1, 1);
+    CFile::SetFileTimes(dir.WinPath("gone"), 0, 1, 1);
     ADD_FAILURE();
   } catch (const CFileException& e) {
     EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
-    EXPECT_EQ(e.m_strFileName, dir.win("gone"));
+    EXPECT_EQ(e.m_strFileName, dir.WinPath("gone"));
   }
 }

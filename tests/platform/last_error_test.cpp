@@ -22,30 +22,30 @@ TEST(LastError, IsPerThreadAndSettable) {
 // between "file" and "path" not found, as on Windows.
 TEST(LastError, RealFailuresGiveWin32Numbers) {
   TempDir dir;
-  EXPECT_EQ(OpenFileHandle(dir.win("missing.txt"), FileAccess::Read, FileShare::DenyNone,
+  EXPECT_EQ(OpenFileHandle(dir.WinPath("missing.txt"), FileAccess::Read, FileShare::DenyNone,
                            FileCreate::OpenExisting), kInvalidFile);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(OpenFileHandle(dir.win("nodir\\missing.txt"), FileAccess::Read, FileShare::DenyNone,
+  EXPECT_EQ(OpenFileHandle(dir.WinPath("nodir\\missing.txt"), FileAccess::Read, FileShare::DenyNone,
                            FileCreate::OpenExisting), kInvalidFile);
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(OpenFileHandle(dir.win("nodir\\new.txt"), FileAccess::Write, FileShare::DenyNone,
+  EXPECT_EQ(OpenFileHandle(dir.WinPath("nodir\\new.txt"), FileAccess::Write, FileShare::DenyNone,
                            FileCreate::CreateAlways), kInvalidFile);
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 
-  ptest::WriteText(dir.native("f"), "x");
-  EXPECT_EQ(OpenFileHandle(dir.win("f\\below"), FileAccess::Read, FileShare::DenyNone,
+  ptest::WriteText(dir.Path("f"), "x");
+  EXPECT_EQ(OpenFileHandle(dir.WinPath("f\\below"), FileAccess::Read, FileShare::DenyNone,
                            FileCreate::OpenExisting), kInvalidFile);
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 
-  EXPECT_EQ(OpenFileHandle(dir.win(std::string(300, 'n')), FileAccess::Read, FileShare::DenyNone,
+  EXPECT_EQ(OpenFileHandle(dir.WinPath(std::string(300, 'n')), FileAccess::Read, FileShare::DenyNone,
                            FileCreate::OpenExisting), kInvalidFile);
   EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
 
-  std::filesystem::create_directory(dir.native("d"));
-  ptest::WriteText(dir.native("d/x"), "x");
-  EXPECT_FALSE(RemoveDirectory(dir.win("d")));
+  std::filesystem::create_directory(dir.Path("d"));
+  ptest::WriteText(dir.Path("d/x"), "x");
+  EXPECT_FALSE(RemoveDirectory(dir.WinPath("d")));
   EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
-  EXPECT_FALSE(CreateDirectory(dir.win("d")));
+  EXPECT_FALSE(CreateDirectory(dir.WinPath("d")));
   EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
 }
 

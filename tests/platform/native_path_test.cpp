@@ -21,36 +21,36 @@ TEST(NativePath, SeparatorsAndEncodingBothWays) {
 
 TEST(NativePath, ExactPathIsKept) {
   TempDir dir;
-  ptest::WriteText(dir.native("Data.bin"), "x");
-  ptest::WriteText(dir.native("data.bin"), "y");
-  EXPECT_EQ(ResolveNativePath(dir.win("Data.bin")), dir.native("Data.bin"));
-  EXPECT_EQ(ResolveNativePath(dir.win("data.bin")), dir.native("data.bin"));
+  ptest::WriteText(dir.Path("Data.bin"), "x");
+  ptest::WriteText(dir.Path("data.bin"), "y");
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("Data.bin")), dir.Path("Data.bin"));
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("data.bin")), dir.Path("data.bin"));
 }
 
 TEST(NativePath, ComponentsResolveWithoutRegardToCase) {
   TempDir dir;
-  std::filesystem::create_directories(dir.native("Sub Dir/inner"));
-  ptest::WriteText(dir.native("Sub Dir/inner/upk2.dll"), "x");
-  ptest::WriteText(dir.native("Sub Dir/\xC3\xA4rger.txt"), "x");  // "ärger"
-  EXPECT_EQ(ResolveNativePath(dir.win("SUB DIR\\Inner\\Upk2.DLL")),
-            dir.native("Sub Dir/inner/upk2.dll"));
+  std::filesystem::create_directories(dir.Path("Sub Dir/inner"));
+  ptest::WriteText(dir.Path("Sub Dir/inner/upk2.dll"), "x");
+  ptest::WriteText(dir.Path("Sub Dir/\xC3\xA4rger.txt"), "x");  // "ärger"
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("SUB DIR\\Inner\\Upk2.DLL")),
+            dir.Path("Sub Dir/inner/upk2.dll"));
   // Latin letters of the ANSI code page fold too.
-  EXPECT_EQ(ResolveNativePath(dir.win("sub dir\\\xC3\x84RGER.TXT")),
-            dir.native("Sub Dir/\xC3\xA4rger.txt"));
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("sub dir\\\xC3\x84RGER.TXT")),
+            dir.Path("Sub Dir/\xC3\xA4rger.txt"));
 }
 
 TEST(NativePath, MissingComponentsAreKeptAsGiven) {
   TempDir dir;
-  std::filesystem::create_directory(dir.native("Existing"));
-  EXPECT_EQ(ResolveNativePath(dir.win("EXISTING\\New\\File.TXT")),
-            dir.native("Existing/New/File.TXT"));
+  std::filesystem::create_directory(dir.Path("Existing"));
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("EXISTING\\New\\File.TXT")),
+            dir.Path("Existing/New/File.TXT"));
 }
 
 TEST(NativePath, SeveralCaseMatchesPickTheSmallestName) {
   TempDir dir;
-  ptest::WriteText(dir.native("readme"), "1");
-  ptest::WriteText(dir.native("README"), "2");
-  EXPECT_EQ(ResolveNativePath(dir.win("ReadMe")), dir.native("README"));
+  ptest::WriteText(dir.Path("readme"), "1");
+  ptest::WriteText(dir.Path("README"), "2");
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("ReadMe")), dir.Path("README"));
 }
 
 TEST(NativePath, TempPathFollowsTmpdir) {
@@ -71,8 +71,8 @@ TEST(NativePath, CurrentDirectoryAndModuleNameAreWindowsForm) {
   TempDir dir;
   std::optional<WString> before = GetCurrentDirectory();
   ASSERT_TRUE(before);
-  ASSERT_TRUE(SetCurrentDirectory(dir.win()));
-  EXPECT_EQ(*GetCurrentDirectory(), FromNativePath(std::filesystem::canonical(dir.native()).string()));
+  ASSERT_TRUE(SetCurrentDirectory(dir.WinPath()));
+  EXPECT_EQ(*GetCurrentDirectory(), FromNativePath(std::filesystem::canonical(dir.path()).string()));
   EXPECT_TRUE(SetCurrentDirectory(*before));
 
   WString self = GetModuleFileName();
@@ -88,16 +88,16 @@ TEST(NativePath, ListingOfADirectoryFollowsChangesFromOutside) {
   // Lookups remember the directory they read; a name that another process
   // adds or removes afterwards must still be seen.
   TempDir dir;
-  ptest::WriteText(dir.native("first.txt"), "1");
+  ptest::WriteText(dir.Path("first.txt"), "1");
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(ResolveNativePath(dir.win("NEW.TXT")), dir.native("NEW.TXT"));
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("NEW.TXT")), dir.Path("NEW.TXT"));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ptest::WriteText(dir.native("new.txt"), "outside");
-  EXPECT_EQ(ResolveNativePath(dir.win("NEW.TXT")), dir.native("new.txt"));
+  ptest::WriteText(dir.Path("new.txt"), "outside");
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("NEW.TXT")), dir.Path("new.txt"));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  std::filesystem::remove(dir.native("new.txt"));
-  EXPECT_FALSE(PathFileExists(dir.win("NEW.TXT")));
-  EXPECT_EQ(ResolveNativePath(dir.win("FIRST.txt")), dir.native("first.txt"));
+  std::filesystem::remove(dir.Path("new.txt"));
+  EXPECT_FALSE(PathFileExists(dir.WinPath("NEW.TXT")));
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("FIRST.txt")), dir.Path("first.txt"));
 }
 
 TEST(NativePath, FilesCreatedHereAreFoundInAnyCaseRightAway) {
@@ -105,13 +105,13 @@ TEST(NativePath, FilesCreatedHereAreFoundInAnyCaseRightAway) {
   TempDir dir;
   for (int i = 0; i < 300; ++i) {
     const std::string name = "File" + std::to_string(i) + ".Dat";
-    ASSERT_FALSE(PathFileExists(dir.win(name)));
-    const FileHandle h = OpenFileHandle(dir.win(name), FileAccess::Write, FileShare::DenyWrite,
+    ASSERT_FALSE(PathFileExists(dir.WinPath(name)));
+    const FileHandle h = OpenFileHandle(dir.WinPath(name), FileAccess::Write, FileShare::DenyWrite,
                                         FileCreate::CreateAlways);
     ASSERT_NE(h, kInvalidFile);
     CloseFileHandle(h);
     std::string upper = name;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    ASSERT_EQ(ResolveNativePath(dir.win(upper)), dir.native(name)) << i;
+    ASSERT_EQ(ResolveNativePath(dir.WinPath(upper)), dir.Path(name)) << i;
   }
 }

@@ -78,32 +78,32 @@ TEST(RunProcess, ExitCodesComeBack) {
 
 TEST(RunProcess, ArgumentsAndDirectoryReachTheChild) {
   TempDir dir;
-  ASSERT_TRUE(SetCurrentDirectory(dir.win()));
+  ASSERT_TRUE(SetCurrentDirectory(dir.WinPath()));
   uint32_t code = 1;
   ASSERT_TRUE(RunProcessAndWait(
       u"\\bin\\sh -c \"printf '%s|' \\\"$@\\\" > out.txt; pwd >> out.txt\" sh \"a b\" \"\" \"c\\\"d\"",
       &code));
   EXPECT_EQ(code, 0u);
-  EXPECT_EQ(ptest::ReadText(dir.native("out.txt")),
-            "a b||c\"d|" + std::filesystem::canonical(dir.native()).string() + "\n");
+  EXPECT_EQ(ptest::ReadText(dir.Path("out.txt")),
+            "a b||c\"d|" + std::filesystem::canonical(dir.path()).string() + "\n");
   SetCurrentDirectory(u"\\");
 }
 
 TEST(RunProcess, FailuresToStartAreReported) {
   TempDir dir;
   uint32_t code = 99;
-  EXPECT_FALSE(RunProcessAndWait(dir.win("missing.exe"), &code));
+  EXPECT_FALSE(RunProcessAndWait(dir.WinPath("missing.exe"), &code));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(RunProcessAndWait(u"\"" + dir.win("no dir\\missing.exe") + u"\"", &code));
+  EXPECT_FALSE(RunProcessAndWait(u"\"" + dir.WinPath("no dir\\missing.exe") + u"\"", &code));
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 
-  ptest::WriteText(dir.native("plain.txt"), "not a program");
-  EXPECT_FALSE(RunProcessAndWait(dir.win("plain.txt"), &code));
+  ptest::WriteText(dir.Path("plain.txt"), "not a program");
+  EXPECT_FALSE(RunProcessAndWait(dir.WinPath("plain.txt"), &code));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
-  ptest::WriteText(dir.native("garbage.exe"), std::string("\x7f" "ELF-not-really", 15));
-  std::filesystem::permissions(dir.native("garbage.exe"), std::filesystem::perms::owner_all);
-  EXPECT_FALSE(RunProcessAndWait(dir.win("garbage.exe"), &code));
+  ptest::WriteText(dir.Path("garbage.exe"), std::string("\x7f" "ELF-not-really", 15));
+  std::filesystem::permissions(dir.Path("garbage.exe"), std::filesystem::perms::owner_all);
+  EXPECT_FALSE(RunProcessAndWait(dir.WinPath("garbage.exe"), &code));
   EXPECT_EQ(GetLastError(), ERROR_BAD_EXE_FORMAT);
   EXPECT_EQ(code, 99u);
 

@@ -24,7 +24,7 @@ class Restart : public ::testing::Test {
 
 TEST_F(Restart, RunsTheConfiguredCommand) {
   TempDir dir;
-  std::string marker = dir.native("restarted");
+  std::string marker = dir.Path("restarted");
   ::setenv("UPK_RESTART_COMMAND", ("echo done > '" + marker + "'").c_str(), 1);
   EXPECT_TRUE(RequestRestart(true));
   EXPECT_EQ(ptest::ReadText(marker), "done\n");
@@ -53,8 +53,8 @@ TEST_F(Restart, VersionAndPrivilege) {
 
 TEST(Library, LoadsByPathWhateverTheCase) {
   TempDir dir;
-  std::filesystem::copy_file(UPK_TEST_MODULE, dir.native("upk4.dll"));
-  LibraryHandle lib = LoadLibrary(dir.win("Upk4.DLL"));
+  std::filesystem::copy_file(UPK_TEST_MODULE, dir.Path("upk4.dll"));
+  LibraryHandle lib = LoadLibrary(dir.WinPath("Upk4.DLL"));
   ASSERT_NE(lib, nullptr);
   auto answer = reinterpret_cast<int (*)()>(GetProcAddress(lib, "upk_test_answer"));
   ASSERT_NE(answer, nullptr);
@@ -66,10 +66,10 @@ TEST(Library, LoadsByPathWhateverTheCase) {
 
 TEST(Library, FailuresAreNamedAsWindowsNamesThem) {
   TempDir dir;
-  EXPECT_EQ(LoadLibrary(dir.win("upk2.dll")), nullptr);
+  EXPECT_EQ(LoadLibrary(dir.WinPath("upk2.dll")), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
-  ptest::WriteText(dir.native("upk2.dll"), "MZ this is no library");
-  EXPECT_EQ(LoadLibrary(dir.win("upk2.dll")), nullptr);
+  ptest::WriteText(dir.Path("upk2.dll"), "MZ this is no library");
+  EXPECT_EQ(LoadLibrary(dir.WinPath("upk2.dll")), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_BAD_EXE_FORMAT);
   EXPECT_FALSE(RestrictLibrarySearchPath());
 }

@@ -158,7 +158,7 @@ class PackageFile : public ::testing::Test {
     path_ = dir_.Path("Setup");
     upktest::WriteFile(path_, bytes);
     if (file_.IsOpen()) file_.Close();
-    ASSERT_TRUE(file_.Open(plat::FromNativePath(path_), CFile::modeRead | CFile::shareDenyNone));
+    ASSERT_TRUE(file_.Open(upktest::WinPath(path_), CFile::modeRead | CFile::shareDenyNone));
   }
   upktest::TempDir dir_;
   std::string path_;

@@ -34,13 +34,11 @@ class TestApp : public CSetupApp {
  public:
   explicit TestApp(SetupPlatform* p) : CSetupApp(p) {}
   using CSetupApp::ApplyCommandLine;
-  void SetTempBase(const std::string& native) { m_strTempDir = plat::FromNativePath(native); }
+  void SetTempBase(const std::string& native) { m_strTempDir = upktest::WinPath(native); }
   void SetArguments(plat::WStringView text) { m_lpCmdLine = plat::WString(text); }
   bool CopyStvar() const { return m_bCopyStvar; }
   void SetWorkBuffer() { m_pWorkBuffer = std::make_unique<uint8_t[]>(kWorkBufferSize); }
 };
-
-std::string Native(plat::WStringView path) { return plat::ToNativePath(path); }
 
 // Every test gets its own system temporary path.
 class SetupDirTest : public ::testing::Test {
@@ -63,7 +61,7 @@ class SetupDirTest : public ::testing::Test {
   std::string Choose(TestApp& app) {
     app.SetTempBase(sysTmp_ + "/");
     EXPECT_FALSE(app.ChooseTempDirectory());
-    return Native(app.TempDir());
+    return upktest::NativePath(app.TempDir());
   }
 
   upktest::TempDir dir_;
@@ -92,7 +90,7 @@ TEST_F(SetupDirTest, SweepMatchesNamesWithoutCaseAndOnlyAsFormatted) {
   upktest::WriteFile(sysTmp_ + "/SetupTempX/keep", "not ours");
   TestApp app(&platform_);
   const std::string chosen = Choose(app);
-  EXPECT_EQ(plat::FromNativePath(chosen).size(), plat::FromNativePath(Temp(0) + "/").size());
+  EXPECT_EQ(upktest::WinPath(chosen).size(), upktest::WinPath(Temp(0) + "/").size());
   EXPECT_FALSE(fs::exists(sysTmp_ + "/setuptemp0/upk4.dll"));
   EXPECT_FALSE(fs::exists(sysTmp_ + "/SETUPTEMP7"));
   for (const char* kept : {"SetupTemp01", "SetupTemp200", "SetupTempX"})
@@ -102,7 +100,7 @@ TEST_F(SetupDirTest, SweepMatchesNamesWithoutCaseAndOnlyAsFormatted) {
 TEST_F(SetupDirTest, LiveRunsDirectoryIsNeitherSweptNorUsed) {
   upktest::WriteFile(Temp(0) + "/upk2.dll", "in use");
   plat::DirectoryLock other;
-  ASSERT_TRUE(other.Acquire(plat::FromNativePath(Temp(0))));
+  ASSERT_TRUE(other.Acquire(upktest::WinPath(Temp(0))));
   TestApp app(&platform_);
   EXPECT_EQ(Choose(app), Temp(1) + "/");
   EXPECT_TRUE(fs::exists(Temp(0) + "/upk2.dll"));
@@ -140,7 +138,7 @@ TEST_F(SetupDirTest, ForeignLookAlikeNameIsNeverResolvedToOurs) {
                           " 2>/dev/null") != 0) {
     GTEST_SKIP() << "cannot give a link to another user here";
   }
-  const plat::WString ours = plat::FromNativePath(Temp(0));
+  const plat::WString ours = upktest::WinPath(Temp(0));
   EXPECT_FALSE(plat::DeleteFile(ours + u"\\upk2.dll"));
   EXPECT_TRUE(plat::DeleteTree(ours));
   TestApp app(&platform_);
@@ -168,7 +166,7 @@ TEST_F(SetupDirTest, NoFreeNameGivesCode8AndLeavesTheSystemPath) {
   app.SetTempBase(sysTmp_ + "/");
   const bool failed = app.ChooseTempDirectory();
   if (!failed) GTEST_SKIP() << "directories could not be made foreign (not root)";
-  EXPECT_EQ(Native(app.TempDir()), sysTmp_ + "/");
+  EXPECT_EQ(upktest::NativePath(app.TempDir()), sysTmp_ + "/");
   EXPECT_EQ(app.ErrorCodes().substr(0, 3), u"8 (");
 }
 
@@ -193,8 +191,8 @@ class CopyLibraryTest : public SetupDirTest {
     source_ = bytes;
     upktest::WriteFile(dir_.Path("Setup"), bytes);
     CFile file;
-    EXPECT_TRUE(file.Open(plat::FromNativePath(dir_.Path("Setup")), CFile::modeRead));
-    return app.CopyLibraryImage(file, plat::FromNativePath(dir_.Path("upk4.dll")), start, end);
+    EXPECT_TRUE(file.Open(upktest::WinPath(dir_.Path("Setup")), CFile::modeRead));
+    return app.CopyLibraryImage(file, upktest::WinPath(dir_.Path("upk4.dll")), start, end);
   }
   std::string source_;
 };
@@ -226,8 +224,8 @@ TEST_F(CopyLibraryTest, UncreatableDestinationIsCode7) {
   TestApp app(&platform_);
   upktest::WriteFile(dir_.Path("Setup"), "abc");
   CFile file;
-  ASSERT_TRUE(file.Open(plat::FromNativePath(dir_.Path("Setup")), CFile::modeRead));
-  EXPECT_FALSE(app.CopyLibraryImage(file, plat::FromNativePath(dir_.Path("no/such/upk4.dll")),
+  ASSERT_TRUE(file.Open(upktest::WinPath(dir_.Path("Setup")), CFile::modeRead));
+  EXPECT_FALSE(app.CopyLibraryImage(file, upktest::WinPath(dir_.Path("no/such/upk4.dll")),
                                     0, 3));
   EXPECT_EQ(app.ErrorCodes().substr(0, 3), u"7 (");
 }

@@ -8,10 +8,15 @@
 #include <sstream>
 #include <stdexcept>
 #include <vector>
+#include "platform/native_path.h"
 
 namespace fs = std::filesystem;
 
 namespace upktest {
+
+plat::WString WinPath(const std::string& native) { return plat::FromNativePath(native); }
+
+std::string NativePath(plat::WStringView path) { return plat::ToNativePath(path); }
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -30,6 +35,10 @@ TempDir::TempDir() {
     }
   }
   throw std::runtime_error("cannot create a temporary directory under " + root.string());
+}
+
+plat::WString TempDir::WinPath(const std::string& name) const {
+  return upktest::WinPath(name.empty() ? m_path : Path(name));
 }
 
 TempDir::~TempDir() {

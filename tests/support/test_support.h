@@ -3,8 +3,14 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include "platform/win_types.h"
 
 namespace upktest {
+
+// A path in the system's form (UTF-8, "/"), which the tests use for files,
+// in the form the core takes (UTF-16, "\"), and back.
+plat::WString WinPath(const std::string& native);
+std::string NativePath(plat::WStringView path);
 
 // A fresh directory under $TMPDIR (or /tmp), removed with its contents when
 // the object goes away.
@@ -18,6 +24,8 @@ class TempDir {
   const std::string& path() const { return m_path; }
   // path()/name
   std::string Path(const std::string& name) const;
+  // The directory, or path()/name, in the core's form.
+  plat::WString WinPath(const std::string& name = {}) const;
 
  private:
   std::string m_path;

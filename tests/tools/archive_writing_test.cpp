@@ -170,7 +170,7 @@ void ExpectReaderReads(const std::string& directory, const std::string& pattern,
                        const std::vector<Source>& sources, const std::string& password,
                        bool zip64 = false) {
   upk2::PackageArchive archive;
-  archive.archivePath = plat::FromNativePath(directory + "/" + pattern);
+  archive.archivePath = upktest::WinPath(directory + "/" + pattern);
   archive.openName = upk2::OpenNameForFlags(archive.archivePath, 1);
   archive.password = plat::Utf8ToUtf16(password);
   ArchiveReader reader;
@@ -178,7 +178,7 @@ void ExpectReaderReads(const std::string& directory, const std::string& pattern,
   ASSERT_EQ(reader.GetEntryCount(), sources.size());
   const std::string out = directory + "/out";
   std::filesystem::create_directories(out);
-  const plat::WString dest = plat::FromNativePath(out);
+  const plat::WString dest = upktest::WinPath(out);
   for (size_t i = 0; i < sources.size(); ++i) {
     if (sources[i].name.back() != '/') {
       // Whether the local header carries its sizes in a ZIP64 extra field.

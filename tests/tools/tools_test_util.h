@@ -25,7 +25,7 @@ inline int RunUpkpack(const std::string& arguments, std::string* output = nullpt
                              output);
 }
 
-inline plat::WString WinPath(const std::string& native) { return plat::FromNativePath(native); }
+inline plat::WString WinPath(const std::string& native) { return upktest::WinPath(native); }
 
 // The package as Setup reads it; fails the test when it does not read.
 inline setup::PackageInfo ReadPackageInfo(const std::string& path) {

@@ -32,7 +32,7 @@ TEST(ExportsProgress, PositionsAndNotificationsReachTheCallersWindows) {
   WriteFile(dir.Path("a.zip"), zip.Build());
   ArchiveHandle* h = OpenPlain(dir.Path("a.zip"));
   ASSERT_NE(h, nullptr);
-  const plat::WString out = Win(dir.Path("out"));
+  const plat::WString out = WinPath(dir.Path("out"));
 
   LoggedWindow bar, notify;
   // 7 thousand bytes done before, 307 in all: this entry ends the work.

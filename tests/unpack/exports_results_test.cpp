@@ -25,7 +25,7 @@ std::string CraftedArchive(const TempDir& dir, std::vector<CraftedEntry> entries
 // The message that a failed open shows (on stderr here).
 std::string OpenFailureMessage(const std::string& path, uint32_t flags) {
   ::testing::internal::CaptureStderr();
-  ArchiveHandle* h = Upk4().Open(Win(path).c_str(), 0, 0, nullptr, flags);
+  ArchiveHandle* h = Upk4().Open(WinPath(path).c_str(), 0, 0, nullptr, flags);
   const std::string text = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(h, nullptr);
   return text;
@@ -58,7 +58,7 @@ TEST(Results, PercentSignsInPatternPathsStayLiteral) {
   fs::copy_file(zip, dir.Path("b1-1 (100%).zip"));
   for (auto [path, flags] : {std::pair{dir.Path("we%s%n%d%x.zip"), UPK4_OPEN_PATTERN1},
                              std::pair{dir.Path("b%d-%i (100%%).zip"), UPK4_OPEN_PATTERN2}}) {
-    ArchiveHandle* h = Upk4().Open(Win(path).c_str(), 0, 0, u"", flags);
+    ArchiveHandle* h = Upk4().Open(WinPath(path).c_str(), 0, 0, u"", flags);
     // %x has no argument left under flags 1 and stays literal as well.
     ASSERT_NE(h, nullptr) << path;
     EXPECT_EQ(Upk4().Close(h), 0);
@@ -73,7 +73,7 @@ TEST(Results, MissingEntryLeavesTheTargetAlone) {
   WriteFile(dir.Path("out/b.txt"), "keep");
   ArchiveHandle* h = OpenPlain(zip);
   ASSERT_NE(h, nullptr);
-  const plat::WString out = Win(dir.Path("out"));
+  const plat::WString out = WinPath(dir.Path("out"));
   EXPECT_EQ(Upk4().Unpack(h, u"b.txt", out.c_str(), u"b.txt", 0), 2);
   EXPECT_EQ(Upk4().Unpack(h, u"b.txt", out.c_str(), u"b.txt", UPK4_UNPACK_MISSING_OK), 0);
   EXPECT_EQ(ReadFile(dir.Path("out/b.txt")), "keep");
@@ -90,7 +90,7 @@ TEST(Results, OldFileIsReplacedAtTheTargetNotInTheCurrentDirectory) {
   fs::current_path(dir.Path("cwd"));
   ArchiveHandle* h = OpenPlain(zip);
   ASSERT_NE(h, nullptr);
-  EXPECT_EQ(Upk4().Unpack(h, u"a.txt", Win(dir.Path("out")).c_str(), u"new.txt", 0), 0);
+  EXPECT_EQ(Upk4().Unpack(h, u"a.txt", WinPath(dir.Path("out")).c_str(), u"new.txt", 0), 0);
   EXPECT_EQ(Upk4().Close(h), 0);
   fs::current_path(previous);
   EXPECT_EQ(ReadFile(dir.Path("out/new.txt")), "alpha");
@@ -121,10 +121,10 @@ TEST(Results, DamagedEntriesGiveMinusTwoAndTheHandleGoesOn) {
 
   ArchiveHandle* h = OpenPlain(zip);
   ASSERT_NE(h, nullptr);
-  const plat::WString out = Win(dir.Path("out"));
+  const plat::WString out = WinPath(dir.Path("out"));
   for (const CraftedEntry& e : entries) {
     if (e.name == "good.txt") continue;
-    EXPECT_EQ(Upk4().Unpack(h, Win(e.name).c_str(), out.c_str(), nullptr, 0), -2) << e.name;
+    EXPECT_EQ(Upk4().Unpack(h, WinPath(e.name).c_str(), out.c_str(), nullptr, 0), -2) << e.name;
   }
   // The CRC is judged after the whole entry was written: the file stays.
   EXPECT_EQ(ReadFile(dir.Path("out/crc.bin")), data);
@@ -151,7 +151,7 @@ TEST(Results, LinkAtTheTargetIsRemovedNeverFollowed) {
   fs::create_symlink(dir.Path("outside/created"), dir.Path("out/b.txt"));
   ArchiveHandle* h = OpenPlain(zip);
   ASSERT_NE(h, nullptr);
-  const plat::WString out = Win(dir.Path("out"));
+  const plat::WString out = WinPath(dir.Path("out"));
   EXPECT_EQ(Upk4().Unpack(h, u"a.txt", out.c_str(), nullptr, 0), 0);
   EXPECT_EQ(Upk4().Unpack(h, u"b.txt", out.c_str(), nullptr, 0), 0);
   EXPECT_EQ(Upk4().Close(h), 0);
@@ -170,7 +170,7 @@ TEST(Results, NamesThatWouldLeaveTheDestinationStayInsideOrAreRefused) {
             StoredEntry("a/../../x4", "4"), StoredEntry("..", "5"), StoredEntry("a/..", "6")});
   ArchiveHandle* h = OpenPlain(zip);
   ASSERT_NE(h, nullptr);
-  const plat::WString out = Win(dir.Path("box/out"));
+  const plat::WString out = WinPath(dir.Path("box/out"));
   for (const char16_t* name : {u"..\\x1", u"\\abs2", u"c:x3", u"a\\..\\..\\x4"})
     EXPECT_EQ(Upk4().Unpack(h, name, out.c_str(), nullptr, 0), 0);
   for (const char16_t* name : {u"..", u"a\\.."})

@@ -29,12 +29,12 @@ void ExpectAllFilesExtract(const std::string& archive, const std::string& passwo
                            uint32_t openFlags = UPK4_OPEN_PLAIN,
                            const std::vector<ZipInput>& inputs = Inputs()) {
   TempDir out;
-  const plat::WString pw = Win(password);
-  ArchiveHandle* h = Upk4().Open(Win(archive).c_str(), 0, 0, pw.c_str(), openFlags);
+  const plat::WString pw = WinPath(password);
+  ArchiveHandle* h = Upk4().Open(WinPath(archive).c_str(), 0, 0, pw.c_str(), openFlags);
   ASSERT_NE(h, nullptr) << archive;
   for (const ZipInput& in : inputs) {
     if (in.IsDirectory()) continue;
-    EXPECT_EQ(Upk4().Unpack(h, Win(in.name).c_str(), Win(out.path()).c_str(), nullptr, 0), 0)
+    EXPECT_EQ(Upk4().Unpack(h, WinPath(in.name).c_str(), WinPath(out.path()).c_str(), nullptr, 0), 0)
         << in.name;
     const std::string base = fs::path(in.name).filename().string();
     EXPECT_EQ(ReadFile(out.Path(base)), in.data) << in.name;

@@ -9,7 +9,7 @@ std::string LibraryPath() { return upktest::BuildDir() + "/lib/libupk4.so"; }
 const Upk4Exports& Upk4() {
   static const Upk4Exports exports = [] {
     Upk4Exports e;
-    plat::LibraryHandle lib = plat::LoadLibrary(plat::FromNativePath(LibraryPath()));
+    plat::LibraryHandle lib = plat::LoadLibrary(upktest::WinPath(LibraryPath()));
     if (lib == nullptr) return e;
     e.Open = reinterpret_cast<UPK4_Open_t>(plat::GetProcAddress(lib, "UPK4_Open"));
     e.Unpack = reinterpret_cast<UPK4_Unpack_t>(plat::GetProcAddress(lib, "UPK4_Unpack"));
@@ -23,11 +23,9 @@ const Upk4Exports& Upk4() {
   return exports;
 }
 
-plat::WString Win(const std::string& native) { return plat::FromNativePath(native); }
-
 ArchiveHandle* OpenPlain(const std::string& archive, const std::string& password) {
   const plat::WString pw = plat::Utf8ToUtf16(password);
-  return Upk4().Open(Win(archive).c_str(), 7, 8, pw.c_str(), UPK4_OPEN_PLAIN);
+  return Upk4().Open(WinPath(archive).c_str(), 7, 8, pw.c_str(), UPK4_OPEN_PLAIN);
 }
 
 int32_t UnpackOne(const std::string& archive, const std::string& entry,
@@ -35,7 +33,7 @@ int32_t UnpackOne(const std::string& archive, const std::string& entry,
   ArchiveHandle* h = OpenPlain(archive, password);
   if (h == nullptr) return INT32_MIN;
   const int32_t result =
-      Upk4().Unpack(h, Win(entry).c_str(), Win(destDir).c_str(), nullptr, 0);
+      Upk4().Unpack(h, WinPath(entry).c_str(), WinPath(destDir).c_str(), nullptr, 0);
   EXPECT_EQ(Upk4().Close(h), 0);
   return result;
 }

@@ -18,8 +18,8 @@ struct Upk4Exports {
 const Upk4Exports& Upk4();
 std::string LibraryPath();
 
-// A native path or name in the Windows form the exports take.
-plat::WString Win(const std::string& native);
+// Native paths reach the exports through upktest::WinPath.
+using upktest::WinPath;
 
 // Opens a plain path (flags 4); null on failure.
 ArchiveHandle* OpenPlain(const std::string& archive, const std::string& password = "");

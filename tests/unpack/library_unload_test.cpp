@@ -36,7 +36,7 @@ TEST(LibraryUnload, Upk4IsUnmappedAfterFreeLibrary) {
   const std::string archive = upktest::MakeZipPython(
       dir, "a.zip", {{"A11", std::string(200000, 'x')}}, upktest::ZipMethod::deflated);
 
-  plat::LibraryHandle lib = plat::LoadLibrary(Win(image));
+  plat::LibraryHandle lib = plat::LoadLibrary(WinPath(image));
   ASSERT_NE(lib, nullptr);
   auto open = reinterpret_cast<UPK4_Open_t>(plat::GetProcAddress(lib, "UPK4_Open"));
   auto unpack = reinterpret_cast<UPK4_Unpack_t>(plat::GetProcAddress(lib, "UPK4_Unpack"));
@@ -46,11 +46,11 @@ TEST(LibraryUnload, Upk4IsUnmappedAfterFreeLibrary) {
   ASSERT_TRUE(open && unpack && close && progress);
   plat::MessageWindow window;  // messages answered with 0
   progress(window.Handle(), window.Handle(), 0, 200);
-  ArchiveHandle* handle = open(Win(archive).c_str(), 0, 0, u"", UPK4_OPEN_PLAIN);
+  ArchiveHandle* handle = open(WinPath(archive).c_str(), 0, 0, u"", UPK4_OPEN_PLAIN);
   ASSERT_NE(handle, nullptr);
   // "Upk2.dll" and a name differing in case: the case lookup runs.
-  EXPECT_EQ(unpack(handle, u"a11", Win(dir.path()).c_str(), u"Upk2.dll", 0), 0);
-  EXPECT_EQ(unpack(handle, u"A11", Win(dir.path()).c_str(), u"upk2.DLL", 0), 0);
+  EXPECT_EQ(unpack(handle, u"a11", WinPath(dir.path()).c_str(), u"Upk2.dll", 0), 0);
+  EXPECT_EQ(unpack(handle, u"A11", WinPath(dir.path()).c_str(), u"upk2.DLL", 0), 0);
   EXPECT_EQ(close(handle), 0);
   progress(nullptr, nullptr, 0, 0);
   ASSERT_TRUE(IsMapped(image));
@@ -63,15 +63,15 @@ TEST(LibraryUnload, Upk2IsUnmappedAfterUPKExit) {
   upktest::TempDir dir;
   const std::string image = dir.Path("upk2.dll");
   fs::copy_file(upktest::BuildDir() + "/lib/upk/upk2.so", image);
-  plat::LibraryHandle lib = plat::LoadLibrary(Win(image));
+  plat::LibraryHandle lib = plat::LoadLibrary(WinPath(image));
   ASSERT_NE(lib, nullptr);
   auto init = reinterpret_cast<UPKInit_t>(plat::GetProcAddress(lib, "UPKInit"));
   auto errors = reinterpret_cast<UPKInitGetErrors_t>(plat::GetProcAddress(lib, "UPKInitGetErrors"));
   auto exit = reinterpret_cast<UPKExit_t>(plat::GetProcAddress(lib, "UPKExit"));
   ASSERT_TRUE(init && errors && exit);
   // No package there: it fails, after looking the name up.
-  const plat::WString setup = Win(dir.Path("Setup"));
-  const plat::WString temp = Win(dir.path()) + u"\\";
+  const plat::WString setup = WinPath(dir.Path("Setup"));
+  const plat::WString temp = WinPath(dir.path()) + u"\\";
   EXPECT_EQ(init(setup.c_str(), temp.c_str(), 0, 0, 0), 0);
   EXPECT_NE(std::string(errors()), "");
   exit();

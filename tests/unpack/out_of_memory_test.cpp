@@ -33,8 +33,8 @@ TEST(OutOfMemory, NoExceptionLeavesAnExport) {
   const std::string zip = upktest::MakeZipPython(
       dir, "a.zip", {{"A11", std::string(100000, 'x')}, {"b.txt", "b"}},
       upktest::ZipMethod::deflated);
-  const plat::WString path = Win(zip);
-  const plat::WString out = Win(dir.Path("out"));
+  const plat::WString path = WinPath(zip);
+  const plat::WString out = WinPath(dir.Path("out"));
   const Upk4Exports& upk4 = Upk4();
   bool completed = false;
   for (long failing = 0; failing < 2000 && !completed; ++failing) {

@@ -20,7 +20,7 @@ class Decoding : public ::testing::Test {
     zip.entries = std::move(entries);
     const std::string path = dir.Path("a.zip");
     WriteFile(path, zip.Build());
-    reader.Open(plat::FromNativePath(path));
+    reader.Open(upktest::WinPath(path));
   }
   // Reads the open entry to its end in pieces of chunk bytes.
   std::string ReadAll(uint32_t chunk = 4096) {

@@ -21,7 +21,7 @@ class Extraction : public ::testing::Test {
     zip.entries = std::move(entries);
     const std::string path = dir.Path("work/a.zip");
     WriteFile(path, zip.Build());
-    reader.Open(plat::FromNativePath(path));
+    reader.Open(upktest::WinPath(path));
     fs::create_directories(out);
   }
   bool Extract(uint16_t index, bool fullPath, const char16_t* newName = nullptr,
@@ -41,7 +41,7 @@ class Extraction : public ::testing::Test {
 
   TempDir dir;
   const std::string out = dir.Path("work/out");
-  const plat::WString destW = plat::FromNativePath(out);
+  const plat::WString destW = upktest::WinPath(out);
   ArchiveReader reader;
 };
 

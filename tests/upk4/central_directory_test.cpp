@@ -1,6 +1,7 @@
 // The end-record search, the directory's consistency checks, the name index
 // and the archive object, on crafted archives.
 #include <gtest/gtest.h>
+#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -61,32 +62,32 @@ TEST(EndRecordTest, NearestSignatureWinsAndSeamsAreSearched) {
   ArchiveReader small;
   small.SetBufferSizes(0, 0, 0);
   EXPECT_EQ(small.centralDir.searchBufferSize, 1024);
-  small.Open(WPath(dir.Path("b.zip")));
+  small.Open(WinPath(dir.Path("b.zip")));
   EXPECT_EQ(small.GetEntryCount(), 2u);
 }
 
 TEST(EndRecordTest, DirectoryFiguresThatDisagreeAreDamage) {
-  TempDir dir;
-  CraftedZip zip = TwoEntries();
-  zip.entriesTotal = 0;
-  EXPECT_EQ(OpenCause(zip.Build()), CZipException::badZipFile) << "size set, total 0";
-  zip = TwoEntries();
-  zip.directorySize = 0;
-  EXPECT_EQ(OpenCause(zip.Build()), CZipException::badZipFile) << "total set, size 0";
-  zip = TwoEntries();
-  zip.directoryOffset = 0x7FFFFFFF;
-  EXPECT_EQ(OpenCause(zip.Build()), CZipException::badZipFile) << "directory past end record";
-  zip = TwoEntries();
-  // Offset plus size wraps around 32 bits to a small value.
-  zip.directoryOffset = 0xFFFFFFF0u;
-  zip.directorySize = 0x20;
-  EXPECT_EQ(OpenCause(zip.Build()), CZipException::badZipFile) << "wrapping directory end";
-  zip = TwoEntries();
-  zip.entriesTotal = 3;  // a third header would be read from the end record
-  EXPECT_EQ(OpenCause(zip.Build()), CZipException::badZipFile);
-  zip = TwoEntries();
-  zip.commentLength = 40;  // the comment runs past the end of the file
-  EXPECT_EQ(OpenCause(zip.Build()), CZipException::badZipFile);
+  const struct {
+    const char* what;
+    std::function<void(CraftedZip&)> damage;
+  } cases[] = {
+      {"size set, total 0", [](CraftedZip& z) { z.entriesTotal = 0; }},
+      {"total set, size 0", [](CraftedZip& z) { z.directorySize = 0; }},
+      {"directory past the end record", [](CraftedZip& z) { z.directoryOffset = 0x7FFFFFFF; }},
+      // Offset plus size wraps around 32 bits to a small value.
+      {"wrapping directory end",
+       [](CraftedZip& z) {
+         z.directoryOffset = 0xFFFFFFF0u;
+         z.directorySize = 0x20;
+       }},
+      {"a third header read from the end record", [](CraftedZip& z) { z.entriesTotal = 3; }},
+      {"comment past the end of the file", [](CraftedZip& z) { z.commentLength = 40; }},
+  };
+  for (const auto& c : cases) {
+    CraftedZip zip = TwoEntries();
+    c.damage(zip);
+    EXPECT_EQ(OpenCause(zip.Build()), CZipException::badZipFile) << c.what;
+  }
 }
 
 TEST(EndRecordTest, ArchiveWithoutEntries) {
@@ -121,8 +122,9 @@ TEST(CentralHeaderTest, VariablePartsThatCannotBeReadWholeAreDamage) {
   std::string bytes = zip.BuildAndLayout();
   // The last header's name, extra field or comment claims to run past the
   // end of the file.
-  const uint32_t lastHeader = zip.endOffset - 46 - 14;  // "dir/second.txt"
-  for (uint32_t field : {28u, 30u, 32u}) {
+  const uint32_t lastHeader = zip.endOffset - zip::kCentralHeaderSize - 14;  // "dir/second.txt"
+  for (uint32_t field : {0u, 2u, 4u}) {
+    field += zip::kCentralNameLengthAt;  // the name's, extra field's and comment's lengths
     std::string damaged = bytes;
     damaged[lastHeader + field] = '\xff';
     damaged[lastHeader + field + 1] = '\x7f';
@@ -242,17 +244,17 @@ TEST(ArchiveObjectTest, OpenCloseAndOptions) {
   OpenArchive(reader, dir.Path("a.zip"));
   EXPECT_EQ(reader.password.size, 0u) << "a password set before Open is forgotten";
 
-  reader.Open(WPath(dir.Path("b.zip")));  // already open: ignored
+  reader.Open(WinPath(dir.Path("b.zip")));  // already open: ignored
   EXPECT_EQ(reader.GetEntryCount(), 2u);
   reader.SetBufferSizes(2048, 2048, 2048);
   EXPECT_EQ(reader.decode.readBufferSize, 16384u) << "no option changes while open";
 
   EXPECT_TRUE(reader.SetPassword(u"secret"));
   EXPECT_EQ(reader.password.size, 6u);
-  reader.entryState = -1;
-  EXPECT_FALSE(reader.SetPassword(u"other"));
+  ASSERT_TRUE(reader.OpenEntry(0));
+  EXPECT_FALSE(reader.SetPassword(u"other")) << "an entry is open";
   EXPECT_EQ(reader.password.size, 6u);
-  reader.entryState = 0;
+  EXPECT_EQ(reader.CloseEntry(nullptr), -1);
   EXPECT_FALSE(reader.SetPassword(u"s\u00E9cret")) << "a byte above 127";
   EXPECT_EQ(reader.password.size, 0u);
   EXPECT_TRUE(reader.SetPassword(u""));
@@ -262,7 +264,7 @@ TEST(ArchiveObjectTest, OpenCloseAndOptions) {
   try {
     reader.RaiseError(-102);
   } catch (const CZipException& e) {
-    EXPECT_EQ(e.m_szFileName, WPath(dir.Path("a.zip")));
+    EXPECT_EQ(e.m_szFileName, WinPath(dir.Path("a.zip")));
     EXPECT_EQ(e.m_iCause, CZipException::badCrc);
   }
   EXPECT_NO_THROW(reader.CheckInflateResult(Z_OK));

@@ -14,14 +14,12 @@
 
 namespace upktest {
 
-inline plat::WString WPath(const std::string& native) { return plat::FromNativePath(native); }
-
 // Opens as the library does: pattern from the file name, the library's
 // buffer sizes.
 inline void OpenArchive(ArchiveReader& reader, const std::string& path) {
-  SetVolumeNamePattern(WPath(path));
+  SetVolumeNamePattern(WinPath(path));
   reader.SetBufferSizes(65535, 16384, 32768);
-  reader.Open(WPath(path));
+  reader.Open(WinPath(path));
 }
 
 // The cause of the CZipException that fn raises, 0 when it raises none.
@@ -39,7 +37,7 @@ int32_t ZipCauseOf(F&& fn) {
 // must outlive the reader's use of it).
 inline void OpenInMemory(ArchiveReader& reader, MemoryStorage& storage, std::string bytes,
                          const std::string& path = "/memory/crafted.zip") {
-  storage.Add(WPath(path), std::move(bytes));
+  storage.Add(WinPath(path), std::move(bytes));
   reader.storage.UseStorage(storage);
   OpenArchive(reader, path);
 }

@@ -127,7 +127,7 @@ TEST(PathFunctionsTest, VolumeNamePatternKeepsConversionsOfTheFileName) {
 
 TEST(PathFunctionsTest, CreateDirectoryTreeAndProbePath) {
   TempDir dir;
-  const plat::WString base = WPath(dir.path());
+  const plat::WString base = WinPath(dir.path());
   EXPECT_EQ(ProbePath(base), -1);
   EXPECT_EQ(ProbePath(u"\\"), -1);
   EXPECT_EQ(ProbePath(base + u"\\missing"), 0);
@@ -154,8 +154,8 @@ TEST(ZipFileTest, ReadAheadBehavesLikeAPlainFile) {
   for (int round = 0; round < 20; ++round) {
     CZipFile64 zip;
     CFile plain;
-    ASSERT_TRUE(zip.Open(WPath(dir.Path("f.bin")), CFile::modeRead));
-    ASSERT_TRUE(plain.Open(WPath(dir.Path("f.bin")), CFile::modeRead));
+    ASSERT_TRUE(zip.Open(WinPath(dir.Path("f.bin")), CFile::modeRead));
+    ASSERT_TRUE(plain.Open(WinPath(dir.Path("f.bin")), CFile::modeRead));
     for (int step = 0; step < 200; ++step) {
       switch (random() % 4) {
         case 0: {  // a record-sized read

@@ -53,7 +53,7 @@ TEST(Utf8NamesTest, FlaggedNamesFromRealWritersReadLookUpAndExtractUnderTheirNam
     EXPECT_EQ(reader.FindEntry(u"äRGER ß.TXT", true), -1);
 
     const std::string out = dir.Path(std::string("out-") + w.what);
-    const plat::WString outW = WPath(out);
+    const plat::WString outW = WinPath(out);
     for (uint16_t i = 0; i < kInputs.size(); ++i)
       ASSERT_TRUE(reader.ExtractEntry(i, outW.c_str(), true, nullptr, nullptr, nullptr, 65535));
     EXPECT_EQ(ReadFile(out + "/данные/файл.txt"), "cyrillic");

@@ -59,7 +59,7 @@ TEST_F(SplitArchiveTest, ReadsAcrossVolumeBoundaries) {
   const uint64_t firstLength = std::filesystem::file_size(volumes[0]);
 
   reader.storage.ChangeVolume(0);
-  EXPECT_EQ(reader.storage.currentFile->GetFilePath(), WPath(volumes[0]));
+  EXPECT_EQ(reader.storage.currentFile->GetFilePath(), WinPath(volumes[0]));
   // A whole record may not straddle two volumes ...
   reader.storage.currentFile->Seek(-10, CFile::end);
   char buffer[46];
@@ -90,8 +90,8 @@ TEST_F(SplitArchiveTest, ReadsAcrossVolumeBoundaries) {
 TEST_F(SplitArchiveTest, VolumeNamesComeFromThePattern) {
   reader.storage.ChangeVolume(1);
   EXPECT_EQ(GetFileNamePart(reader.storage.VolumeFileName(false)), u"data3.zip");
-  EXPECT_EQ(GetDirectoryPart(reader.storage.VolumeFileName(false)), GetDirectoryPart(WPath(volumes[0])));
-  EXPECT_EQ(reader.storage.VolumeFileName(true), WPath(volumes.back()));
+  EXPECT_EQ(GetDirectoryPart(reader.storage.VolumeFileName(false)), GetDirectoryPart(WinPath(volumes[0])));
+  EXPECT_EQ(reader.storage.VolumeFileName(true), WinPath(volumes.back()));
   // Only integer conversions are formatted; anything else stays literal.
   SetVolumeNamePattern(u"v%s%n%d.zip");
   EXPECT_EQ(GetFileNamePart(reader.storage.VolumeFileName(false)), u"v%s%n3.zip");
@@ -140,11 +140,11 @@ TEST(SingleFileVolumeTest, EndRecordOfAnotherVolumeMakesASplitArchive) {
     } catch (const CFileException& e) {
       EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
     }
-    EXPECT_EQ(storage.OpenCount(WPath("/memory/x2.zip")), attempt);
+    EXPECT_EQ(storage.OpenCount(WinPath("/memory/x2.zip")), attempt);
     EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
   }
   // Once it is there, it is read.
-  storage.Add(WPath("/memory/x2.zip"), zip.Build());
+  storage.Add(WinPath("/memory/x2.zip"), zip.Build());
   EXPECT_EQ(ZipCauseOf([&] { reader.centralDir.SeekEntry(0); }), 0);
 }
 
@@ -166,17 +166,17 @@ TEST(SingleFileVolumeTest, SplitArchiveOnRemovableMediaIsRefused) {
 // the pattern gives them: read across, each opened only when it is needed.
 TEST_F(SplitArchiveTest, VolumesFromMemoryReadAsFiles) {
   MemoryStorage storage;
-  for (const std::string& v : volumes) storage.Add(WPath("/memory/" + std::filesystem::path(v).filename().string()), ReadFile(v));
+  for (const std::string& v : volumes) storage.Add(WinPath("/memory/" + std::filesystem::path(v).filename().string()), ReadFile(v));
   ArchiveReader memory;
   memory.storage.UseStorage(storage);
   OpenArchive(memory, "/memory/data1.zip");
   SetVolumeNamePattern(u"data%d.zip");
   EXPECT_EQ(WalkEntries(memory), WalkEntries(reader));
-  EXPECT_EQ(storage.OpenCount(WPath("/memory/data2.zip")), 1);
+  EXPECT_EQ(storage.OpenCount(WinPath("/memory/data2.zip")), 1);
   memory.storage.ChangeVolume(memory.storage.GetCurrentVolume());  // the volume in use
   memory.storage.ChangeVolume(0);
   memory.storage.ChangeVolume(0);
-  EXPECT_EQ(storage.OpenCount(WPath("/memory/data2.zip")), 2);
+  EXPECT_EQ(storage.OpenCount(WinPath("/memory/data2.zip")), 2);
 }
 
 // Positions, seeks and short reads of a volume in memory are those of the
@@ -202,7 +202,7 @@ TEST(VolumeStorageTest, MemoryVolumesBehaveAsFiles) {
       {-20, VolumeFile::current, 40},  {-99990, VolumeFile::end, 20},
       {-100001, VolumeFile::end, 1},   {3, VolumeFile::begin, 0},
   };
-  std::unique_ptr<VolumeFile> file = VolumeStorage::Files().Open(WPath(dir.Path("f.bin")));
+  std::unique_ptr<VolumeFile> file = VolumeStorage::Files().Open(WinPath(dir.Path("f.bin")));
   std::unique_ptr<VolumeFile> inMemory = memory.Open(u"/memory/f.bin");
   EXPECT_EQ(inMemory->GetLength(), file->GetLength());
   for (const Step& step : steps) {

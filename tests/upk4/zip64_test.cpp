@@ -252,7 +252,7 @@ TEST(Zip64Test, FiveGibibyteEntryDecodesWholeWithFlatMemory) {
   zip.gapBeforeDirectory = kSize;  // the entry's data
   std::string bytes = zip.BuildAndLayout();
   MemoryStorage storage;
-  storage.Add(WPath("/memory/big.zip"), WithZeroRun(std::move(bytes), zip.prefix.size() + zip.centralOffset, kSize));
+  storage.Add(WinPath("/memory/big.zip"), WithZeroRun(std::move(bytes), zip.prefix.size() + zip.centralOffset, kSize));
 
   ArchiveReader reader;
   reader.storage.UseStorage(storage);
