@@ -7,10 +7,7 @@
 
 ArchiveReader::ArchiveReader() {
   centralDir.storage = &storage;
-  // The opaque pointer (the register) is set each time an entry is opened.
-  decode.stream.zalloc = RegisterAwareAlloc;
-  decode.stream.zfree = RegisterAwareFree;
-  decode.stream.opaque = Z_NULL;
+  // The inflater's register is chosen each time an entry is opened.
 }
 
 ArchiveReader::~ArchiveReader() { FreeRegisteredAllocations(); }
@@ -35,9 +32,10 @@ void ArchiveReader::Close(bool afterError) {
     if (entryState == -1) CloseEntry(nullptr);
     centralDir.CloseDirectory();
   } else {
-    // No verdict and no inflateEnd: the inflater's memory goes back through
-    // the register.
+    // No verdict and no orderly end: the inflater's memory goes back
+    // through the register.
     decode.readBuffer.Release();
+    decode.inflater.Forget();
     entryState = 0;
     FreeRegisteredAllocations();
   }

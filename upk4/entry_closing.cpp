@@ -1,6 +1,5 @@
 // Finishing the entry that is open for extraction: CRC-32 verdict, the
 // extracted file's times and attributes, the data descriptor test.
-#include <zlib.h>
 #include "framework/file.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
@@ -17,7 +16,7 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
   } else {
     result = -1;  // not read to its end: no verdict on the CRC
   }
-  if (entry.method == 8) inflateEnd(&decode.stream);
+  if (entry.method == 8) decode.inflater.End();
 
   if (path != nullptr) {
     try {
@@ -39,9 +38,7 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
 
 void ArchiveReader::AbandonEntry() {
   if (entryState != -1) return;
-  // Ending a stream that CloseEntry already ended only reports an error.
-  if (centralDir.currentEntry && centralDir.currentEntry->method == 8)
-    inflateEnd(&decode.stream);
+  decode.inflater.End();
   centralDir.localExtraField.Release();
   centralDir.currentEntry = nullptr;
   entryState = 0;

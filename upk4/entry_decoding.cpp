@@ -3,7 +3,6 @@
 // running CRC-32 kept over every byte handed out.
 #include <algorithm>
 #include <cstring>
-#include <zlib.h>
 #include "upk4/archive_reader.h"
 #include "upk4/zip_exception.h"
 
@@ -31,22 +30,15 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
   }
   if (entry.method != 0 && entry.method != 8) RaiseError(kZipBadArchive);
 
-  z_stream& stream = decode.stream;
-  if (entry.method == 8) {
-    stream.zalloc = RegisterAwareAlloc;
-    stream.zfree = RegisterAwareFree;
-    stream.opaque = useAllocationRegister ? static_cast<voidpf>(&allocations) : nullptr;
-    stream.next_in = nullptr;
-    stream.avail_in = 0;
-    CheckInflateResult(inflateInit2_(&stream, -MAX_WBITS, "1.2.8", sizeof(z_stream)));
-  }
+  Inflater& inflater = decode.inflater;
+  if (entry.method == 8)
+    CheckInflateResult(inflater.Init(useAllocationRegister ? &allocations : nullptr));
 
   decode.compressedLeft =
       entry.compressedSize - (entry.IsEncrypted() ? kEncryptionHeaderSize : 0);
   decode.uncompressedLeft = entry.uncompressedSize;
   decode.runningCrc = 0;
-  stream.total_out = 0;
-  stream.avail_in = 0;
+  inflater.availIn = 0;
   entryState = -1;
   return true;
 }
@@ -55,70 +47,67 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
   if (entryState != -1 || buffer == nullptr || count == 0) return 0;
 
   const bool stored = centralDir.currentEntry->method == 0;
-  z_stream& stream = decode.stream;
-  stream.next_out = static_cast<Bytef*>(buffer);
-  stream.avail_out = std::min(count, decode.uncompressedLeft);
+  Inflater& io = decode.inflater;
+  io.nextOut = static_cast<uint8_t*>(buffer);
+  io.availOut = std::min(count, decode.uncompressedLeft);
   uint32_t delivered = 0;
   // All output delivered but compressed bytes left: read them through, so
   // the inflater can see the end of its stream.
-  const bool drain = stream.avail_out == 0 && decode.compressedLeft > 0;
+  const bool drain = io.availOut == 0 && decode.compressedLeft > 0;
 
-  while (stream.avail_out > 0 || (drain && decode.compressedLeft > 0)) {
-    if (stored && stream.avail_in == 0 && stream.avail_out > 0 && decode.compressedLeft > 0) {
+  while (io.availOut > 0 || (drain && decode.compressedLeft > 0)) {
+    if (stored && io.availIn == 0 && io.availOut > 0 && decode.compressedLeft > 0) {
       // Stored data needs no staging: it is read straight into the caller's
       // buffer (and decrypted there), in one read per call.
-      const uint32_t k = std::min(stream.avail_out, decode.compressedLeft);
-      storage.Read(stream.next_out, k, false);
-      DecryptBytes(stream.next_out, k);
+      const uint32_t k = std::min(io.availOut, decode.compressedLeft);
+      storage.Read(io.nextOut, k, false);
+      DecryptBytes(io.nextOut, k);
       decode.compressedLeft -= k;
-      decode.runningCrc = crc32(decode.runningCrc, stream.next_out, k);
+      decode.runningCrc = UpdateCrc32(decode.runningCrc, io.nextOut, k);
       decode.uncompressedLeft -= k;
-      stream.avail_out -= k;
-      stream.next_out += k;
-      stream.total_out += k;
+      io.availOut -= k;
+      io.nextOut += k;
       delivered += k;
       continue;
     }
-    if (stream.avail_in == 0 && decode.compressedLeft > 0) {
+    if (io.availIn == 0 && decode.compressedLeft > 0) {
       const uint32_t n = std::min(decode.compressedLeft, decode.readBuffer.size);
       storage.Read(decode.readBuffer.data, n, false);
       DecryptBuffer(n);
       decode.compressedLeft -= n;
-      stream.next_in = decode.readBuffer.data;
-      stream.avail_in = n;
+      io.nextIn = decode.readBuffer.data;
+      io.availIn = n;
     }
 
     if (stored) {
-      if (stream.avail_out == 0) {
+      if (io.availOut == 0) {
         // Draining surplus input of a stored entry: skip it, or the loop
         // would wait on bytes that are never consumed.
-        stream.next_in += stream.avail_in;
-        stream.avail_in = 0;
+        io.nextIn += io.availIn;
+        io.availIn = 0;
         continue;
       }
-      const uint32_t k = std::min(stream.avail_out, stream.avail_in);
+      const uint32_t k = std::min(io.availOut, io.availIn);
       // More output claimed than there is input: nothing can ever come.
       if (k == 0) RaiseError(kZipBadArchive);
-      std::memcpy(stream.next_out, stream.next_in, k);
-      decode.runningCrc = crc32(decode.runningCrc, stream.next_out, k);
+      std::memcpy(io.nextOut, io.nextIn, k);
+      decode.runningCrc = UpdateCrc32(decode.runningCrc, io.nextOut, k);
       decode.uncompressedLeft -= k;
-      stream.avail_in -= k;
-      stream.avail_out -= k;
-      stream.next_out += k;
-      stream.next_in += k;
-      stream.total_out += k;
+      io.availIn -= k;
+      io.availOut -= k;
+      io.nextOut += k;
+      io.nextIn += k;
       delivered += k;
     } else {
-      const uLong totalBefore = stream.total_out;
-      Bytef* const outBefore = stream.next_out;
-      const int result = inflate(&stream, Z_SYNC_FLUSH);
-      const uint32_t k = static_cast<uint32_t>(stream.total_out - totalBefore);
-      decode.runningCrc = crc32(decode.runningCrc, outBefore, k);
+      uint8_t* const outBefore = io.nextOut;
+      const int result = io.Inflate();
+      const uint32_t k = static_cast<uint32_t>(io.nextOut - outBefore);
+      decode.runningCrc = UpdateCrc32(decode.runningCrc, outBefore, k);
       decode.uncompressedLeft -= k;
       delivered += k;
       if (result == Z_STREAM_END) break;
       // Input exhausted before the stream ended: the entry is truncated.
-      if (result == Z_BUF_ERROR && stream.avail_in == 0 && decode.compressedLeft == 0)
+      if (result == Z_BUF_ERROR && io.availIn == 0 && decode.compressedLeft == 0)
         RaiseError(kZipBadArchive);
       CheckInflateResult(result);
     }

@@ -286,8 +286,7 @@ TEST(ArchiveObjectTest, CloseAfterErrorGivesTheInflaterMemoryBack) {
   WriteFile(dir.Path("a.zip"), TwoEntries().Build());
   ArchiveReader reader;
   OpenArchive(reader, dir.Path("a.zip"));
-  reader.decode.stream.opaque = &reader.allocations;
-  ASSERT_EQ(inflateInit2(&reader.decode.stream, -15), Z_OK);
+  ASSERT_EQ(reader.decode.inflater.Init(&reader.allocations), Z_OK);
   reader.decode.readBuffer.Allocate(reader.decode.readBufferSize, false);
   reader.entryState = -1;
   reader.decode.uncompressedLeft = 0;

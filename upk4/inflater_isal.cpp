@@ -1,0 +1,45 @@
+// The ISA-L backend of the inflater. ISA-L reports its state differently
+// from zlib; this maps it onto zlib's codes (see inflater.h) so that damaged
+// and truncated streams end the same way with either backend.
+#ifdef UPK_WITH_ISAL
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#include "upk4/inflater.h"
+
+int IsalInflater::Init(AllocationRegister* blocks) {
+  blocks_ = blocks;
+  sticky_ = Z_OK;
+  state_ = static_cast<inflate_state*>(RegisterAwareAlloc(blocks, 1, sizeof(inflate_state)));
+  if (state_ == nullptr) return Z_MEM_ERROR;
+  isal_inflate_init(state_);
+  state_->crc_flag = ISAL_DEFLATE;
+  return Z_OK;
+}
+
+int IsalInflater::Inflate() {
+  if (state_ == nullptr) return Z_STREAM_ERROR;
+  if (sticky_ != Z_OK) return sticky_;
+  state_->next_in = const_cast<uint8_t*>(nextIn);
+  state_->avail_in = availIn;
+  state_->next_out = nextOut;
+  state_->avail_out = availOut;
+  const int result = isal_inflate(state_);
+  const bool progress = state_->avail_in != availIn || state_->avail_out != availOut;
+  nextIn = state_->next_in;
+  availIn = state_->avail_in;
+  nextOut = state_->next_out;
+  availOut = state_->avail_out;
+  if (result < 0) return sticky_ = Z_DATA_ERROR;
+  if (state_->block_state == ISAL_BLOCK_FINISH) return sticky_ = Z_STREAM_END;
+  return progress ? Z_OK : Z_BUF_ERROR;
+}
+
+void IsalInflater::End() {
+  if (state_ != nullptr) RegisterAwareFree(blocks_, state_);
+  state_ = nullptr;
+}
+
+uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t size) {
+  return crc32_gzip_refl(crc, static_cast<const unsigned char*>(data), size);
+}
+#endif
