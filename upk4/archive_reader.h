@@ -38,6 +38,11 @@ class ArchiveReader {
   // Decoding of one entry.
   bool OpenEntry(uint16_t index);
   uint32_t ReadEntry(void* buffer, uint32_t count);
+  // Fills the read buffer with the next compressed bytes (decrypted).
+  void RefillInput();
+  // Positions the open deflated entry on its first byte again, with zlib as
+  // its inflater, and decodes the given number of bytes into nowhere.
+  void RestartThroughZlib(uint32_t skip);
   [[noreturn]] void RaiseError(int32_t code) const;
   void CheckInflateResult(int result) const;
 

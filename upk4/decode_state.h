@@ -18,4 +18,5 @@ class DecodeState {
   uint32_t compressedLeft = 0;
   uint32_t runningCrc = 0;
   ByteBlock readBuffer;
+  uint16_t entryIndex = 0;  // of the open entry, to start it again
 };

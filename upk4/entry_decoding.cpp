@@ -3,6 +3,7 @@
 // running CRC-32 kept over every byte handed out.
 #include <algorithm>
 #include <cstring>
+#include <zlib.h>
 #include "upk4/archive_reader.h"
 #include "upk4/zip_exception.h"
 
@@ -15,6 +16,7 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
 
   decode.readBuffer.Allocate(decode.readBufferSize, false);
   centralDir.SeekEntry(index);
+  decode.entryIndex = index;
   const EntryRecord& entry = *centralDir.currentEntry;
 
   if (entry.IsEncrypted()) {
@@ -43,19 +45,77 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
   return true;
 }
 
+void ArchiveReader::RefillInput() {
+  Inflater& io = decode.inflater;
+  const uint32_t n = std::min(decode.compressedLeft, decode.readBuffer.size);
+  storage.Read(decode.readBuffer.data, n, false);
+  DecryptBuffer(n);
+  decode.compressedLeft -= n;
+  io.nextIn = decode.readBuffer.data;
+  io.availIn = n;
+}
+
+void ArchiveReader::RestartThroughZlib(uint32_t skip) {
+  // The same steps as opening: local header, encryption header, sizes.
+  centralDir.SeekEntry(decode.entryIndex);
+  const EntryRecord& entry = *centralDir.currentEntry;
+  if (entry.IsEncrypted()) {
+    InitKeys();
+    CheckEncryptionHeader();
+  }
+  decode.compressedLeft =
+      entry.compressedSize - (entry.IsEncrypted() ? kEncryptionHeaderSize : 0);
+  Inflater& io = decode.inflater;
+  CheckInflateResult(io.FallBackToZlib());
+  // What was delivered before is delivered again, into nowhere.
+  uint8_t scratch[4096];
+  while (skip > 0) {
+    if (io.availIn == 0 && decode.compressedLeft > 0) RefillInput();
+    io.nextOut = scratch;
+    io.availOut = std::min<uint32_t>(skip, sizeof scratch);
+    const int result = io.Inflate();
+    skip -= static_cast<uint32_t>(io.nextOut - scratch);
+    if (result == Z_STREAM_END) break;
+    if (result == Z_BUF_ERROR && io.availIn == 0 && decode.compressedLeft == 0)
+      RaiseError(kZipBadArchive);
+    CheckInflateResult(result);
+  }
+}
+
 uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
   if (entryState != -1 || buffer == nullptr || count == 0) return 0;
 
   const bool stored = centralDir.currentEntry->method == 0;
   Inflater& io = decode.inflater;
-  io.nextOut = static_cast<uint8_t*>(buffer);
-  io.availOut = std::min(count, decode.uncompressedLeft);
-  uint32_t delivered = 0;
   // All output delivered but compressed bytes left: read them through, so
-  // the inflater can see the end of its stream.
-  const bool drain = io.availOut == 0 && decode.compressedLeft > 0;
+  // the inflater can see the end of its stream. It gets one byte of room
+  // there: a byte arriving in it lies beyond the entry's size. (Inflaters
+  // differ in what they do with no room at all; with room they agree.)
+  const bool drain = std::min(count, decode.uncompressedLeft) == 0 && decode.compressedLeft > 0;
+  uint8_t surplus = 0;
+  const uint32_t leftAtStart = decode.uncompressedLeft;
+  const uint32_t crcAtStart = decode.runningCrc;
+  uint32_t delivered = 0;
+  const auto startCall = [&] {
+    io.nextOut = static_cast<uint8_t*>(buffer);
+    io.availOut = std::min(count, decode.uncompressedLeft);
+    if (drain && !stored) {
+      io.nextOut = &surplus;
+      io.availOut = 1;
+    }
+  };
+  startCall();
+  // The fast inflater found something wrong: zlib decides, from the start of
+  // the entry, as if it had decoded all along.
+  const auto fallBack = [&] {
+    RestartThroughZlib(centralDir.currentEntry->uncompressedSize - leftAtStart);
+    decode.uncompressedLeft = leftAtStart;
+    decode.runningCrc = crcAtStart;
+    delivered = 0;
+    startCall();
+  };
 
-  while (io.availOut > 0 || (drain && decode.compressedLeft > 0)) {
+  while (drain ? decode.compressedLeft > 0 : io.availOut > 0) {
     if (stored && io.availIn == 0 && io.availOut > 0 && decode.compressedLeft > 0) {
       // Stored data needs no staging: it is read straight into the caller's
       // buffer (and decrypted there), in one read per call.
@@ -70,14 +130,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
       delivered += k;
       continue;
     }
-    if (io.availIn == 0 && decode.compressedLeft > 0) {
-      const uint32_t n = std::min(decode.compressedLeft, decode.readBuffer.size);
-      storage.Read(decode.readBuffer.data, n, false);
-      DecryptBuffer(n);
-      decode.compressedLeft -= n;
-      io.nextIn = decode.readBuffer.data;
-      io.availIn = n;
-    }
+    if (io.availIn == 0 && decode.compressedLeft > 0) RefillInput();
 
     if (stored) {
       if (io.availOut == 0) {
@@ -98,19 +151,29 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
       io.nextOut += k;
       io.nextIn += k;
       delivered += k;
-    } else {
-      uint8_t* const outBefore = io.nextOut;
-      const int result = io.Inflate();
-      const uint32_t k = static_cast<uint32_t>(io.nextOut - outBefore);
-      decode.runningCrc = UpdateCrc32(decode.runningCrc, outBefore, k);
-      decode.uncompressedLeft -= k;
-      delivered += k;
-      if (result == Z_STREAM_END) break;
-      // Input exhausted before the stream ended: the entry is truncated.
-      if (result == Z_BUF_ERROR && io.availIn == 0 && decode.compressedLeft == 0)
-        RaiseError(kZipBadArchive);
-      CheckInflateResult(result);
+      continue;
     }
+
+    uint8_t* const outBefore = io.nextOut;
+    const int result = io.Inflate();
+    const uint32_t k = static_cast<uint32_t>(io.nextOut - outBefore);
+    const bool surplusByte = drain && k > 0;
+    if ((surplusByte || (result != Z_OK && result != Z_STREAM_END)) && io.CanFallBack()) {
+      fallBack();
+      continue;
+    }
+    if (surplusByte) CheckInflateResult(Z_BUF_ERROR);
+    decode.runningCrc = UpdateCrc32(decode.runningCrc, outBefore, k);
+    decode.uncompressedLeft -= k;
+    delivered += k;
+    if (result == Z_STREAM_END) break;
+    // Input exhausted before the stream ended: the entry is truncated.
+    if (result == Z_BUF_ERROR && io.availIn == 0 && decode.compressedLeft == 0)
+      RaiseError(kZipBadArchive);
+    CheckInflateResult(result);
+    // Drained to the last byte without seeing the end: ISA-L may still be
+    // waiting for the rest of a block header in which zlib finds damage.
+    if (drain && decode.compressedLeft == 0 && io.CanFallBack()) fallBack();
   }
   return delivered;
 }

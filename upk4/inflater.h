@@ -1,11 +1,17 @@
 // Raw-deflate decoding behind one face. Two backends: ISA-L where the build
-// finds it (several times faster), zlib everywhere else. Both give zlib's
-// result codes, so the error model cannot tell them apart:
+// finds it (more than twice as fast), zlib everywhere else. Both give zlib's
+// result codes:
 //   Z_OK          progress (input taken or output given)
-//   Z_STREAM_END  the final block has ended; every later call says so again
+//   Z_STREAM_END  the final block has ended
 //   Z_BUF_ERROR   no progress was possible
-//   Z_DATA_ERROR  damaged data; every later call says so again
-//   Z_MEM_ERROR   the state could not be allocated (Init only)
+//   Z_DATA_ERROR  damaged data
+//   Z_MEM_ERROR   the state could not be allocated (Init)
+// ISA-L decodes ahead of what was asked for, and copies a match before it
+// finds the match's distance bad, so on damage its bytes and its moment of
+// failure differ from zlib's. It therefore never gives the verdict: on any
+// error the reader starts the entry again through zlib (FallBackToZlib),
+// skips what it has delivered, and zlib decides from there. Damaged streams
+// thus end exactly as with the zlib backend.
 // The state comes from RegisterAwareAlloc with the register given to Init.
 #pragma once
 #include <cstdint>
@@ -28,6 +34,8 @@ class ZlibInflater : public InflateBuffers {
   void End();
   // The register has already given the memory back: only the handle goes.
   void Forget();
+  bool CanFallBack() const { return false; }
+  int FallBackToZlib() { return Z_OK; }
 
  private:
   z_stream stream_{};
@@ -42,12 +50,18 @@ class IsalInflater : public InflateBuffers {
   int Init(AllocationRegister* blocks);
   int Inflate();
   void End();
-  void Forget() { state_ = nullptr; }
+  void Forget();
+  // Whether an error may still be ISA-L's rather than zlib's verdict.
+  bool CanFallBack() const { return !fallback_; }
+  // Ends the ISA-L stream and starts a zlib stream from the beginning.
+  int FallBackToZlib();
 
  private:
   inflate_state* state_ = nullptr;
   AllocationRegister* blocks_ = nullptr;
-  int sticky_ = Z_OK;  // Z_STREAM_END or Z_DATA_ERROR once reached
+  bool finished_ = false;
+  bool fallback_ = false;
+  ZlibInflater zlib_;
 };
 using Inflater = IsalInflater;
 #else

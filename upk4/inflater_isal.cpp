@@ -1,14 +1,15 @@
-// The ISA-L backend of the inflater. ISA-L reports its state differently
-// from zlib; this maps it onto zlib's codes (see inflater.h) so that damaged
-// and truncated streams end the same way with either backend.
+// The ISA-L backend of the inflater, with zlib behind it for the verdict on
+// damaged streams (see inflater.h).
 #ifdef UPK_WITH_ISAL
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include "upk4/inflater.h"
 
 int IsalInflater::Init(AllocationRegister* blocks) {
+  End();
   blocks_ = blocks;
-  sticky_ = Z_OK;
+  finished_ = false;
+  fallback_ = false;
   state_ = static_cast<inflate_state*>(RegisterAwareAlloc(blocks, 1, sizeof(inflate_state)));
   if (state_ == nullptr) return Z_MEM_ERROR;
   isal_inflate_init(state_);
@@ -17,8 +18,14 @@ int IsalInflater::Init(AllocationRegister* blocks) {
 }
 
 int IsalInflater::Inflate() {
+  if (fallback_) {
+    static_cast<InflateBuffers&>(zlib_) = *this;
+    const int result = zlib_.Inflate();
+    static_cast<InflateBuffers&>(*this) = zlib_;
+    return result;
+  }
   if (state_ == nullptr) return Z_STREAM_ERROR;
-  if (sticky_ != Z_OK) return sticky_;
+  if (finished_) return Z_STREAM_END;
   state_->next_in = const_cast<uint8_t*>(nextIn);
   state_->avail_in = availIn;
   state_->next_out = nextOut;
@@ -29,13 +36,30 @@ int IsalInflater::Inflate() {
   availIn = state_->avail_in;
   nextOut = state_->next_out;
   availOut = state_->avail_out;
-  if (result < 0) return sticky_ = Z_DATA_ERROR;
-  if (state_->block_state == ISAL_BLOCK_FINISH) return sticky_ = Z_STREAM_END;
+  if (result < 0) return Z_DATA_ERROR;
+  if (state_->block_state == ISAL_BLOCK_FINISH) {
+    finished_ = true;
+    return Z_STREAM_END;
+  }
   return progress ? Z_OK : Z_BUF_ERROR;
 }
 
-void IsalInflater::End() {
+int IsalInflater::FallBackToZlib() {
   if (state_ != nullptr) RegisterAwareFree(blocks_, state_);
+  state_ = nullptr;
+  fallback_ = true;
+  availIn = 0;
+  return zlib_.Init(blocks_);
+}
+
+void IsalInflater::End() {
+  if (fallback_) zlib_.End();
+  if (state_ != nullptr) RegisterAwareFree(blocks_, state_);
+  state_ = nullptr;
+}
+
+void IsalInflater::Forget() {
+  zlib_.Forget();
   state_ = nullptr;
 }
 
