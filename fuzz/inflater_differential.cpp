@@ -69,7 +69,8 @@ Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
   };
   // One ReadEntry per round, as ExtractEntry asks: stop at a short count.
   for (int round = 0; round < 4096 && trace.end == 0; ++round) {
-    const bool drain = std::min(chunk, uncompressedLeft) == 0 && consumed < size;
+    const auto inputLeft = [&] { return consumed < size || io.availIn > 0; };
+    const bool drain = std::min(chunk, uncompressedLeft) == 0 && inputLeft();
     uint8_t surplus = 0;
     const uint32_t leftAtStart = uncompressedLeft, crcAtStart = crc;
     uint32_t delivered = 0;
@@ -82,7 +83,7 @@ Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
       }
     };
     startCall();
-    while (drain ? consumed < size : io.availOut > 0) {
+    while (drain ? inputLeft() : io.availOut > 0) {
       if (io.availIn == 0 && consumed < size) refill();
       uint8_t* before = io.nextOut;
       const int result = io.Inflate();
@@ -118,7 +119,7 @@ Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
         trace.end = result;
         break;
       }
-      if (drain && consumed == size && io.CanFallBack()) {
+      if (drain && !inputLeft() && io.CanFallBack()) {
         if (const int raised = restart(declared - leftAtStart); raised != 0) {
           trace.end = raised;
           break;

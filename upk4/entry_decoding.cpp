@@ -31,18 +31,32 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
     if (!CheckEncryptionHeader()) RaiseError(kZipBadPassword);
   }
   if (entry.method != 0 && entry.method != 8) RaiseError(kZipBadArchive);
+  StartDecoding();
+  entryState = -1;
+  return true;
+}
 
+void ArchiveReader::StartDecoding() {
+  const EntryRecord& entry = *centralDir.currentEntry;
   Inflater& inflater = decode.inflater;
   if (entry.method == 8)
     CheckInflateResult(inflater.Init(useAllocationRegister ? &allocations : nullptr));
-
   decode.compressedLeft =
       entry.compressedSize - (entry.IsEncrypted() ? kEncryptionHeaderSize : 0);
   decode.uncompressedLeft = entry.uncompressedSize;
   decode.runningCrc = 0;
   inflater.availIn = 0;
-  entryState = -1;
-  return true;
+}
+
+void ArchiveReader::RestartEntry(uint32_t readSize) {
+  decode.inflater.End();
+  decode.readBuffer.Allocate(readSize, false);
+  centralDir.SeekEntry(decode.entryIndex);
+  if (centralDir.currentEntry->IsEncrypted()) {
+    InitKeys();
+    CheckEncryptionHeader();
+  }
+  StartDecoding();
 }
 
 void ArchiveReader::RefillInput() {
@@ -91,7 +105,10 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
   // the inflater can see the end of its stream. It gets one byte of room
   // there: a byte arriving in it lies beyond the entry's size. (Inflaters
   // differ in what they do with no room at all; with room they agree.)
-  const bool drain = std::min(count, decode.uncompressedLeft) == 0 && decode.compressedLeft > 0;
+  // Bytes already read count as much as bytes still in the archive, so that
+  // the outcome does not depend on the size of the reads.
+  const auto inputLeft = [&] { return decode.compressedLeft > 0 || io.availIn > 0; };
+  const bool drain = std::min(count, decode.uncompressedLeft) == 0 && inputLeft();
   uint8_t surplus = 0;
   const uint32_t leftAtStart = decode.uncompressedLeft;
   const uint32_t crcAtStart = decode.runningCrc;
@@ -115,7 +132,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
     startCall();
   };
 
-  while (drain ? decode.compressedLeft > 0 : io.availOut > 0) {
+  while (drain ? inputLeft() : io.availOut > 0) {
     if (stored && io.availIn == 0 && io.availOut > 0 && decode.compressedLeft > 0) {
       // Stored data needs no staging: it is read straight into the caller's
       // buffer (and decrypted there), in one read per call.
@@ -173,7 +190,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
     CheckInflateResult(result);
     // Drained to the last byte without seeing the end: ISA-L may still be
     // waiting for the rest of a block header in which zlib finds damage.
-    if (drain && decode.compressedLeft == 0 && io.CanFallBack()) fallBack();
+    if (drain && !inputLeft() && io.CanFallBack()) fallBack();
   }
   return delivered;
 }
