@@ -79,8 +79,9 @@ int32_t ArchiveReader::FindEntry(plat::WStringView name, bool caseSensitive) {
   if (position >= 0) return centralDir.nameIndex[static_cast<size_t>(position)].directoryIndex;
   // The index is ordered case-sensitively, so a bisection without regard to
   // case can step past a name that is there ("A11" behind "_x.txt" and
-  // "a.txt"). A miss is confirmed by a scan before it is reported.
-  if (!caseSensitive) return centralDir.FindByScanNoCase(name);
+  // "a.txt"). A miss is confirmed in the index without regard to case,
+  // which gives what a scan would: the first such entry of the directory.
+  if (!caseSensitive) return centralDir.FindNoCase(name);
   return -1;
 }
 

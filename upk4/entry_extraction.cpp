@@ -105,14 +105,19 @@ void ArchiveReader::CopyInChunks(CFile& output, uint32_t chunk, ExtractProgressC
 // behind and the same callbacks made.
 void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
                                  void* userData, const EntryRecord& info, uint32_t& written) {
-  const uint32_t chunks = std::max<uint32_t>(1, std::min(chunksPerTransfer, UINT32_MAX / chunk));
+  // No more chunks than the entry claims to fill (any number gives the same
+  // result, so a wrong size only costs speed): small entries take small
+  // blocks.
+  const EntryRecord& entry = *centralDir.currentEntry;
+  const uint32_t claimed = entry.uncompressedSize / chunk + 1;
+  const uint32_t chunks = std::max<uint32_t>(
+      1, std::min({chunksPerTransfer, claimed, UINT32_MAX / chunk}));
   ByteBlock block(chunk * chunks, false);
   // Compressed input in larger reads too; the chunk-by-chunk repetition
   // goes back to the configured size.
   const uint32_t configuredRead = decode.readBuffer.size;
-  if (centralDir.currentEntry->method == 8 && largeReadSize > configuredRead) {
-    decode.readBuffer.Allocate(largeReadSize, false);
-  }
+  if (entry.method == 8 && entry.compressedSize > configuredRead && largeReadSize > configuredRead)
+    decode.readBuffer.Allocate(std::min(largeReadSize, entry.compressedSize), false);
   uint32_t n = 0;
   do {
     const uint32_t start = written;

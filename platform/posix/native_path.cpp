@@ -5,7 +5,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 #include <memory>
 #include <unordered_map>
 #include <string>
@@ -34,21 +36,34 @@ bool SameStamp(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// The names of the directory looked at last, by their case-folded form, so
-// that creating many files in one directory does not read the whole
-// directory again for every new name. The listing is trusted while the
-// directory's identity and times are those it was read with (or that this
-// thread's own file creations left), and for a short while at most: a
-// change by another process within the same tick of the file system's clock
-// is then seen at the latest after kListingLifetime.
+// The names of the directories looked at last, by their case-folded form,
+// so that creating many files in one directory, or many directories side
+// by side with files in each, does not read a directory again for every
+// new name. A listing is known by the directory's identity and trusted
+// while the directory's times are those it was read with (or that this
+// thread's own creations left), and for a short while at most: a change by
+// another process within the same tick of the file system's clock is then
+// seen at the latest after kListingLifetime.
 struct DirectoryListing {
-  bool valid = false;
   struct stat stamp {};  // identity and times of the directory
-  std::chrono::steady_clock::time_point readAt;
+  std::chrono::steady_clock::time_point readAt, usedAt;
   std::unordered_map<WString, std::string> byFoldedName;  // folded -> smallest actual name
 };
 constexpr std::chrono::milliseconds kListingLifetime{1000};
-thread_local DirectoryListing t_listing;
+// A parent and the new directories below it, with a few to spare.
+constexpr size_t kListingsKept = 8;
+thread_local std::vector<DirectoryListing> t_listings;
+thread_local uint64_t t_namesRead = 0;
+
+bool SameDirectory(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+DirectoryListing* KeptListing(const struct stat& directory) {
+  for (DirectoryListing& listing : t_listings)
+    if (SameDirectory(listing.stamp, directory)) return &listing;
+  return nullptr;
+}
 
 // Reads the directory into a listing. Names that are not valid UTF-8 would
 // compare as replacement characters and could stand in for one another:
@@ -59,6 +74,7 @@ bool ReadListing(const std::string& directory, DirectoryListing* listing) {
   if (!dir) return false;
   listing->byFoldedName.clear();
   while (dirent* entry = ::readdir(dir.get())) {
+    ++t_namesRead;
     const std::string candidate = entry->d_name;
     if (candidate == "." || candidate == "..") continue;
     const WString wide = Utf8ToUtf16(candidate);
@@ -76,23 +92,38 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   const std::string dirPath = directory.empty() ? "." : directory;
   struct stat before {};
   if (::stat(dirPath.c_str(), &before) != 0) return false;
-  DirectoryListing& listing = t_listing;
   const auto now = std::chrono::steady_clock::now();
-  // The directory is known by its identity, not by the path that names it.
-  if (!listing.valid || !SameStamp(listing.stamp, before) ||
-      now - listing.readAt > kListingLifetime) {
-    listing.valid = false;
-    if (!ReadListing(dirPath, &listing)) return false;
+  DirectoryListing* listing = KeptListing(before);
+  DirectoryListing fresh;
+  if (listing == nullptr || !SameStamp(listing->stamp, before) ||
+      now - listing->readAt > kListingLifetime) {
+    if (!ReadListing(dirPath, &fresh)) return false;
+    fresh.stamp = before;
+    fresh.readAt = now;
     struct stat after {};
     // Changed while it was read: usable for this answer, not kept.
-    listing.valid = ::stat(dirPath.c_str(), &after) == 0 && SameStamp(before, after);
-    listing.stamp = before;
-    listing.readAt = now;
+    const bool keep = ::stat(dirPath.c_str(), &after) == 0 && SameStamp(before, after);
+    if (listing == nullptr && keep) {
+      if (t_listings.size() < kListingsKept) {
+        listing = &t_listings.emplace_back();
+      } else {
+        listing = &*std::min_element(
+            t_listings.begin(), t_listings.end(),
+            [](const DirectoryListing& a, const DirectoryListing& b) { return a.usedAt < b.usedAt; });
+      }
+    }
+    if (keep) {
+      *listing = std::move(fresh);
+    } else {
+      if (listing != nullptr) listing->stamp = {};  // no longer matches anything
+      listing = &fresh;
+    }
   }
+  listing->usedAt = now;
   const WString wanted = Utf8ToUtf16(name);
   if (Utf16ToUtf8(wanted) != name) return false;
-  const auto it = listing.byFoldedName.find(FoldedName(wanted));
-  if (it == listing.byFoldedName.end()) return false;
+  const auto it = listing->byFoldedName.find(FoldedName(wanted));
+  if (it == listing->byFoldedName.end()) return false;
   *found = it->second;
   return true;
 }
@@ -164,22 +195,21 @@ std::string ResolveNativePath(WStringView path) {
 namespace posix {
 
 void NoteFileCreated(const std::string& nativePath) {
-  DirectoryListing& listing = t_listing;
-  if (!listing.valid) return;
+  if (t_listings.empty()) return;
   struct stat now {};
-  if (::stat(NativeParent(nativePath).c_str(), &now) != 0) {
-    listing.valid = false;
-    return;
-  }
-  if (now.st_dev != listing.stamp.st_dev || now.st_ino != listing.stamp.st_ino) return;
+  if (::stat(NativeParent(nativePath).c_str(), &now) != 0) return;
+  DirectoryListing* listing = KeptListing(now);
+  if (listing == nullptr) return;
   const std::string name = nativePath.substr(nativePath.rfind('/') + 1);
   const WString wide = Utf8ToUtf16(name);
   if (Utf16ToUtf8(wide) == name) {
-    auto [it, inserted] = listing.byFoldedName.emplace(FoldedName(wide), name);
+    auto [it, inserted] = listing->byFoldedName.emplace(FoldedName(wide), name);
     if (!inserted && name < it->second) it->second = name;
   }
-  listing.stamp = now;
+  listing->stamp = now;
 }
+
+uint64_t NamesReadFromDirectories() { return t_namesRead; }
 
 std::string NativeParent(const std::string& nativePath) {
   std::string path = nativePath;

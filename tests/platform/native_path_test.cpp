@@ -8,6 +8,7 @@
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/native_path.h"
+#include "platform/posix/posix_support.h"
 #include "platform_test_util.h"
 
 using namespace plat;
@@ -113,4 +114,29 @@ TEST(NativePath, FilesCreatedHereAreFoundInAnyCaseRightAway) {
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     ASSERT_EQ(ResolveNativePath(dir.win(upper)), dir.native(name)) << i;
   }
+}
+
+TEST(NativePath, SiblingDirectoriesWithFilesCostLinearReads) {
+  // Extracting an archive creates a directory, then files in it, then the
+  // next directory beside it: the parent's listing must not be read again
+  // for each new directory, or the names read grow with the square.
+  TempDir dir;
+  constexpr int kDirectories = 400;
+  const uint64_t before = posix::NamesReadFromDirectories();
+  for (int i = 0; i < kDirectories; ++i) {
+    const std::string sub = "Dir" + std::to_string(i);
+    ASSERT_FALSE(PathFileExists(dir.win(sub)));
+    ASSERT_TRUE(CreateDirectory(dir.win(sub)));
+    for (const char* file : {"\\A.class", "\\B.class"}) {
+      const FileHandle h = OpenFileHandle(dir.win(sub + file), FileAccess::Write,
+                                          FileShare::DenyWrite, FileCreate::CreateAlways);
+      ASSERT_NE(h, kInvalidFile);
+      CloseFileHandle(h);
+    }
+  }
+  // Found in any case afterwards, from the remembered listing or a new one.
+  EXPECT_EQ(ResolveNativePath(dir.win("DIR7\\a.CLASS")), dir.native("Dir7/A.class"));
+  const uint64_t read = posix::NamesReadFromDirectories() - before;
+  EXPECT_LT(read, 10u * kDirectories) << "quadratic would be about "
+                                      << kDirectories * kDirectories / 2;
 }
