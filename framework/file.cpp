@@ -10,40 +10,9 @@
 
 namespace {
 
-bool IsAbsolute(plat::WStringView path) {
-  return !path.empty() && plat::IsPathSeparator(path[0]);
-}
-
 // The full, Windows-form name under which a file is known, as
-// GetFullPathName gives it: relative names are taken from the current
-// directory, and "." and ".." components are folded away.
-plat::WString FullPath(plat::WStringView name) {
-  plat::WString path(name);
-  for (char16_t& c : path) {
-    if (c == u'/') c = u'\\';
-  }
-  if (!IsAbsolute(path)) {
-    std::optional<plat::WString> cwd = plat::GetCurrentDirectory();
-    if (!cwd) return path;
-    path = *cwd + u"\\" + path;
-  }
-  std::vector<plat::WString> parts;
-  size_t pos = 0;
-  while (pos <= path.size()) {
-    size_t end = path.find(u'\\', pos);
-    if (end == plat::WString::npos) end = path.size();
-    plat::WString part = path.substr(pos, end - pos);
-    if (part == u"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != u".") {
-      parts.push_back(std::move(part));
-    }
-    pos = end + 1;
-  }
-  plat::WString full;
-  for (const plat::WString& part : parts) full += u"\\" + part;
-  return full.empty() ? plat::WString(u"\\") : full;
-}
+// GetFullPathName gives it.
+plat::WString FullPath(plat::WStringView name) { return plat::GetFullPathName(name); }
 
 }  // namespace
 

@@ -151,3 +151,9 @@ plat::WString FormatIntegers(plat::WStringView pattern, std::initializer_list<in
   }
   return out;
 }
+
+plat::WString FormatFileNamePart(plat::WStringView path, std::initializer_list<int64_t> args) {
+  const size_t slash = path.find_last_of(u"\\/");
+  const size_t nameStart = slash == plat::WStringView::npos ? 0 : slash + 1;
+  return plat::WString(path.substr(0, nameStart)) + FormatIntegers(path.substr(nameStart), args);
+}

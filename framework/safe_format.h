@@ -10,3 +10,7 @@
 #include "platform/win_types.h"
 
 plat::WString FormatIntegers(plat::WStringView pattern, std::initializer_list<int64_t> args);
+
+// FormatIntegers on the file-name part of a path only: the directory part
+// (where the user saved a package, "dl%20x") is never a pattern.
+plat::WString FormatFileNamePart(plat::WStringView path, std::initializer_list<int64_t> args);

@@ -46,6 +46,12 @@ std::optional<FoundFile> FindFile(WStringView path);
 // empty with the last error set when it cannot be read.
 std::vector<WString> ListDirectoryNames(WStringView directory);
 
+// GetFullPathName: the full Windows-form path of a name, "." and ".."
+// folded, relative names taken from the current directory.
+WString GetFullPathName(WStringView name);
+// The folding itself, for systems without drives (POSIX).
+WString FoldFullPath(WStringView name, const std::optional<WString>& currentDirectory);
+
 // Current directory as a Windows-form path (no trailing separator unless it
 // is the root).
 std::optional<WString> GetCurrentDirectory();
@@ -57,7 +63,9 @@ uint32_t GetDriveType(WStringView root);
 bool IsOnRemovableMedia(WStringView path);
 
 // The system temporary path with a trailing separator: $TMPDIR when set and
-// not empty, else \tmp\ on POSIX.
+// not empty, else \tmp\ on POSIX. Empty (ERROR_NO_UNICODE_TRANSLATION) when
+// the path cannot be carried unchanged: not valid UTF-8, or holding a
+// backslash, which the core would take for a separator.
 WString GetTempPath();
 // Full path of the running executable, or of the module that holds the
 // address when one is given.

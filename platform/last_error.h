@@ -9,13 +9,11 @@ namespace plat {
 uint32_t GetLastError();
 void SetLastError(uint32_t code);
 
-// Maps a POSIX errno value to the Win32 error number (0 maps to 0).
-uint32_t ErrnoToWin32(int err);
-// Sets the last error from errno and returns the mapped value.
-uint32_t SetLastErrorFromErrno(int err);
-
 // The system's text for an error code, ending in "\r\n" as FormatMessage
 // texts do; empty when the system has no text for the code.
 WString FormatSystemMessage(uint32_t code);
+// Our own text for a code, in the same form; what FormatSystemMessage gives
+// on POSIX and where Windows has no text.
+WString SystemMessageText(uint32_t code);
 
 }  // namespace plat

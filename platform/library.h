@@ -8,8 +8,12 @@ using LibraryHandle = void*;
 
 // LoadLibrary by full path (dlopen on POSIX, resolved case-insensitively);
 // null and the last error set on failure (ERROR_MOD_NOT_FOUND when the file
-// is missing, ERROR_BAD_EXE_FORMAT when it is not a loadable library).
+// is missing, ERROR_ACCESS_DENIED when its file system forbids mapping it
+// executable, ERROR_BAD_EXE_FORMAT when it is not a loadable library).
 LibraryHandle LoadLibrary(WStringView path);
+// True when the file system that holds path refuses to map files executable
+// (mounted noexec on POSIX), so that no library there can ever be loaded.
+bool IsOnNoExecFileSystem(WStringView path);
 // GetProcAddress; null and ERROR_PROC_NOT_FOUND when absent.
 void* GetProcAddress(LibraryHandle library, const char* name);
 bool FreeLibrary(LibraryHandle library);

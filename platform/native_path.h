@@ -1,7 +1,6 @@
 // Windows-form paths at the core, native paths at the system. On POSIX a
 // path "\tmp\x" is "/tmp/x"; both separators are accepted on the way out.
-// Path components that do not exist exactly are resolved by a
-// case-insensitive match in their directory, as on Windows.
+// On Windows the native path is the path itself, as UTF-8.
 #pragma once
 #include <string>
 #include "platform/win_types.h"
@@ -12,12 +11,6 @@ namespace plat {
 std::string ToNativePath(WStringView path);
 // "/" becomes "\", UTF-8 becomes UTF-16.
 WString FromNativePath(std::string_view native);
-
-// The native path with every component that does not exist exactly replaced
-// by the first case-insensitive match in its directory. Components that
-// match nothing are kept as given (so the result names where a new file
-// would be created).
-std::string ResolveNativePath(WStringView path);
 
 inline bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 

@@ -16,9 +16,11 @@ std::vector<WString> SplitCommandLine(WStringView commandLine);
 WString QuoteArgument(WStringView argument);
 WString JoinCommandLine(const std::vector<WString>& arguments);
 
-// The argument text of this process (argv[1..] joined as above), set by
-// main through SetProcessArguments.
+// The argument text of this process, set by main through
+// SetProcessArguments: argv[1..] joined as above on POSIX, the command line
+// after the program name on Windows.
 void SetProcessArguments(int argc, char** argv);
+void SetArgumentText(WString text);
 WString GetArgumentText();
 
 // CreateProcess with the command line parsed by the Windows rules (the first

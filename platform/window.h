@@ -1,11 +1,12 @@
-// A small window/message model. On Windows a window handle is an HWND. On
-// POSIX it is a Window record with a message procedure: SendMessage calls it
-// at once, PostMessage queues to the calling thread's queue, and
-// PeekMessage/TranslateMessage/DispatchMessage drain that queue.
+// Windows and their messages. On Windows a window handle is an HWND and these
+// are the real calls. POSIX has a small model of them: a window is a record
+// with a message procedure, SendMessage calls it at once, PostMessage queues
+// to the calling thread's queue, and PeekMessage/TranslateMessage/
+// DispatchMessage drain that queue.
 #pragma once
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <memory>
 #include "platform/win_types.h"
 
 namespace plat {
@@ -14,7 +15,7 @@ using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
 using LRESULT = intptr_t;
 
-struct Window;
+struct Window;  // an HWND on Windows, a record of the POSIX model
 using WindowHandle = Window*;
 using WindowProc = std::function<LRESULT(WindowHandle, uint32_t message, WPARAM, LPARAM)>;
 
@@ -25,20 +26,26 @@ struct Message {
   LPARAM lParam = 0;
 };
 
-// A thread's queue of posted messages. Every module (program or loaded
-// library) links its own copy of this layer; so that a thread has one queue
-// as on Windows, a window records the queue of the thread that made it, and
-// a module that is handed a window of its thread joins that queue.
-struct MessageQueue {
-  std::deque<Message> messages;
-};
-// The calling thread's queue as this module sees it.
-MessageQueue* ThreadMessageQueue();
+// A window of this program whose messages go to proc: a record of the POSIX
+// model, a message-only window on Windows. Progress displays and tests hand
+// its Handle() to the library.
+class MessageWindow {
+ public:
+  MessageWindow();
+  ~MessageWindow();
+  MessageWindow(const MessageWindow&) = delete;
+  MessageWindow& operator=(const MessageWindow&) = delete;
 
-struct Window {
-  WindowProc proc;
-  uint32_t redrawCount = 0;  // RedrawWindow calls seen, for progress displays
-  MessageQueue* queue = ThreadMessageQueue();  // the creating thread's queue
+  WindowHandle Handle() const;
+  // RedrawWindow calls that reached the window, for progress displays.
+  uint32_t RedrawCount() const;
+
+  WindowProc proc;  // null: messages are accepted and answered with 0
+
+  struct State;  // the system's part of the window
+
+ private:
+  std::unique_ptr<State> m_state;
 };
 
 inline constexpr uint32_t PBM_SETPOS = 1026;

@@ -1,5 +1,9 @@
 // The end of every run: the log, upk2's shutdown, the temporary directory;
 // and the restart that the setup program can ask for.
+#include <optional>
+
+#include "platform/code_page.h"
+#include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "setup/exit_codes.h"
 #include "setup/setup_app.h"
@@ -16,20 +20,36 @@ constexpr uint32_t kRestartPause = 400;
 
 void CSetupApp::CleanUp() {
   WriteErrorLog();
-  if (m_hUpk2) {
+  const bool upk2Loaded = m_hUpk2 != nullptr;
+  if (upk2Loaded) {
     if (UPKExit) UPKExit();
     UnloadUpk2();
+  }
+  // Our directory goes whole while we still hold it: after a finished run,
+  // and also after a failed one, whose leftovers (a library cut short by a
+  // full disk, a second stage that could not be had) nobody needs.
+  if (upk2Loaded || m_tempDirLock.IsHeld() || m_bDiscardTempDir) {
     m_strPath = m_strTempDir + u"upk2.dll";
     const plat::WString upk3 = m_strTempDir + u"upk3.dll";
     const plat::WString upk4 = m_strTempDir + u"upk4.dll";
     if (!m_strTempDir.empty() && m_strTempDir.back() == u'\\') m_strTempDir.pop_back();
 
-    // Our own mark goes right before the removal; from here on the
-    // directory is a leftover that any later sweep may take.
+    // Windows cannot remove a process's current directory: when no program
+    // ran, that is still the temporary directory.
+    const std::optional<plat::WString> cwd = plat::GetCurrentDirectory();
+    if (cwd && plat::CollateWideNoCase(*cwd, m_strTempDir) == 0) EnterSystemTempDirectory();
+
+    // Our own hold goes right before the removal. A setup program that
+    // still runs keeps the lock it inherited, and the removal waits for it.
     m_tempDirLock.Release();
-    if (!RemoveDirectoryTree(m_strTempDir)) {
+    if (!RemoveDirectoryTree(m_strTempDir) && upk2Loaded) {
       for (int attempt = 1; attempt <= kRemoveAttempts; ++attempt) {
         m_pPlatform->Sleep(kRemovePause);
+        // Only while the name still stands for our own directory: once
+        // another run's sweep has taken it, a new run's directory (or a
+        // link another user planted) may stand there, and its files are not
+        // ours to delete.
+        if (!m_pPlatform->IsRunDirectory(m_tempDirLock, m_strTempDir)) break;
         m_pPlatform->DeleteFile(m_strPath);
         m_pPlatform->DeleteFile(upk3);
         m_pPlatform->DeleteFile(upk4);
@@ -37,20 +57,11 @@ void CSetupApp::CleanUp() {
         if (RemoveDirectoryTree(m_strTempDir)) break;
       }
     }
-    if (m_pPlatform->PathFileExists(upk3)) m_pPlatform->MoveFileDelayUntilReboot(upk3);
+    if (upk2Loaded && m_pPlatform->PathFileExists(upk3)) m_pPlatform->MoveFileDelayUntilReboot(upk3);
   }
   // Never the system temporary path itself, when no directory of our own
-  // was made. After a failed preparation only an empty directory goes; the
-  // in-use mark is dropped first so that it does not count as content.
-  if (m_bTempDirCreated) {
-    if (m_tempDirLock.IsHeld()) {
-      m_tempDirLock.Release();
-      plat::WString dir = m_strTempDir;
-      if (dir.empty() || dir.back() != u'\\') dir += u'\\';
-      m_pPlatform->DeleteFile(dir + plat::kDirectoryLockName);
-    }
-    m_pPlatform->RemoveDirectory(m_strTempDir);
-  }
+  // was made.
+  if (m_bTempDirCreated) m_pPlatform->RemoveDirectory(m_strTempDir);
 }
 
 void CSetupApp::RestartComputer() {

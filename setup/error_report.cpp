@@ -6,6 +6,9 @@
 #include "framework/safe_format.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
+#include "platform/code_page.h"
+#include "platform/native_path.h"
+#include "setup/exit_codes.h"
 #include "setup/setup_app.h"
 
 namespace {
@@ -39,10 +42,26 @@ void CSetupApp::ShowError(uint32_t code, plat::WStringView text) {
   m_pPlatform->MessageBox(message.c_str(), u"Error", kErrorBoxStyle);
 }
 
+void CSetupApp::ReportNoExecTempDirectory(plat::WStringView libraryPath) {
+  const plat::WString directory = plat::Utf8ToUtf16(plat::ToNativePath(m_strTempDir));
+  // In the log after the code 4 entry, in the same "text, " form.
+  m_strErrorCodes += u"upk4.dll cannot be mapped executable in " + directory +
+                     u" (file system mounted noexec): set TMPDIR to an executable location, ";
+  ShowError(setup::kInstallFailure,
+            u"Error!\nThe temporary directory " + directory +
+                u" is on a file system mounted noexec, so the library copied there cannot "
+                u"be loaded.\nSet TMPDIR to a directory where programs may run (one in your home, "
+                u"for example) and start Setup again.\n");
+  // Ours and useless now, like the directory, which the clean-up removes.
+  plat::DeleteFile(libraryPath);
+  m_bDiscardTempDir = true;
+}
+
 void CSetupApp::WriteErrorLog() {
   if (m_strErrorCodes.empty()) return;
   plat::WString path = plat::GetTempPath();
-  if (path.empty() || path.back() != u'\\') path += u'\\';
+  if (path.empty()) return;  // no temporary path that can be named
+  if (path.back() != u'\\') path += u'\\';
   path += u"qxi_setup.log";
   plat::SetFileAttributes(path, plat::FILE_ATTRIBUTE_NORMAL);
   plat::DeleteFile(path);

@@ -1,5 +1,8 @@
 // The hand-off to the package's setup program: "qx.tmp", UPKInit, the
 // program itself and "stvar.ini".
+#include <vector>
+
+#include "framework/safe_format.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -8,9 +11,12 @@
 #include "setup/setup_app.h"
 
 void CSetupApp::HandOff() {
+  // Without any temporary path every name below would resolve against the
+  // current directory, which is not ours.
+  if (m_strTempDir.empty()) return;
   const plat::WString commandFile = m_strTempDir + u"qx.tmp";
   plat::DeleteFile(commandFile);
-  plat::WriteProfileString(u"PARA", u"CommandString", CommandLineArguments(), commandFile);
+  plat::WriteProfileString(u"PARA", u"CommandString", CarriedArguments(), commandFile);
 
   int32_t result = 0;
   if (UPKInit) {
@@ -49,8 +55,32 @@ void CSetupApp::HandOff() {
   EnterSystemTempDirectory();
   if (setup::IsExitCode(m_nExitCode, setup::kRebootInitiated)) RestartComputer();
   if (m_bCopyStvar) {
-    plat::CopyFile(m_strTempDir + u"stvar.ini", m_strModuleDir + u"stvar.ini", false);
+    // With its separator: after a restart request the clean-up has stripped
+    // it, and "SetupTemp0stvar.ini" would name a file in the shared path.
+    plat::WString tempDir = m_strTempDir;
+    if (tempDir.back() != u'\\') tempDir += u'\\';
+    plat::CopyFile(tempDir + u"stvar.ini", m_strModuleDir + u"stvar.ini", false);
   }
+}
+
+plat::WString CSetupApp::CarriedArguments() {
+  const plat::WString text = CommandLineArguments();
+  constexpr plat::WStringView kLineBreaks = u"\r\n";
+  if (text.find_first_of(kLineBreaks) == plat::WString::npos) return text;
+  // A line break cannot be carried in "qx.tmp" (it would end the value and
+  // could add keys): that argument is left out and the log says so; every
+  // other argument still reaches the setup program.
+  std::vector<plat::WString> kept;
+  int64_t number = 0;
+  for (plat::WString& argument : plat::SplitCommandLine(text)) {
+    ++number;
+    if (argument.find_first_of(kLineBreaks) == plat::WString::npos) {
+      kept.push_back(std::move(argument));
+    } else {
+      m_strErrorCodes += FormatIntegers(u"argument %ld left out (line break), ", {number});
+    }
+  }
+  return plat::JoinCommandLine(kept);
 }
 
 void CSetupApp::CollectInitErrors() {

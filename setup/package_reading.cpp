@@ -55,7 +55,12 @@ bool CSetupApp::ReadPackageFile(CFile& self) {
     AddErrorCode(6);
     return true;
   }
-  CopyLibraryImage(self, m_strTempDir + u"upk4.dll", libraryStart, libraryEnd);
+  // A library that was not copied whole is never loaded: the run ends here
+  // with the copy's code, and the clean-up removes the directory.
+  if (!CopyLibraryImage(self, m_strTempDir + u"upk4.dll", libraryStart, libraryEnd)) {
+    m_pWorkBuffer.reset();
+    return false;
+  }
   try {
     const setup::PackageConfig config = setup::ReadConfig(self, m_nMarkerDistance, *trailer);
     if (config.subDir) m_strSubDir = *config.subDir;
@@ -99,10 +104,13 @@ bool CSetupApp::CopyLibraryImage(CFile& source, plat::WStringView destination, i
     }
     target.Close();
   } catch (const CFileException& e) {
+    AddErrorCode(7);
     const plat::WString text =
         e.m_cause == CFileException::diskFull
             ? u"Disk full while writing to " + m_strTempDir + u"."
             : plat::WString(u"Read-/Write-Error!");
+    target.Abort();
+    m_pPlatform->DeleteFile(destination);
     ShowError(setup::kInstallFailure, text);
     return false;
   }

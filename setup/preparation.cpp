@@ -73,6 +73,12 @@ bool CSetupApp::RemoveDirectoryTree(plat::WStringView path) {
 }
 
 bool CSetupApp::ChooseTempDirectory() {
+  // No usable system temporary path (one that cannot be named as it is):
+  // never a substitute, and never the root that "\" alone would make.
+  if (m_strTempDir.empty()) {
+    AddErrorCode(8);
+    return true;
+  }
   const plat::WString base = WithBackslash(m_strTempDir);
   auto nameOf = [&](int n) { return base + FormatIntegers(u"SetupTemp%ld", {n}); };
   // Only our own leftovers are swept; another user's directory, or a file
@@ -97,10 +103,10 @@ bool CSetupApp::ChooseTempDirectory() {
       sweep(name);
       if (m_pPlatform->PathFileExists(name)) continue;
     }
-    // Created here, exclusively and private: a name that appears between the
-    // listing and the creation is never used.
-    if (!plat::CreatePrivateDirectory(name)) continue;
-    m_tempDirLock.Acquire(name);
+    // Created here, exclusively, private and already locked: a name that
+    // appears between the listing and the creation is never used, and no
+    // other run's sweep can take the new directory for a leftover.
+    if (!m_tempDirLock.CreateLocked(name)) continue;
     m_strTempDir = name;
     m_bTempDirCreated = true;
     chosen = true;
@@ -159,6 +165,7 @@ void CSetupApp::LoadLibraries() {
   m_hUpk4 = plat::LoadLibrary(upk4Path);
   if (!m_hUpk4) {
     AddErrorCode(4);
+    if (plat::IsOnNoExecFileSystem(upk4Path)) ReportNoExecTempDirectory(upk4Path);
   } else {
     UPK4_Open = reinterpret_cast<UPK4_Open_t>(plat::GetProcAddress(m_hUpk4, "UPK4_Open"));
     UPK4_Close = reinterpret_cast<UPK4_Close_t>(plat::GetProcAddress(m_hUpk4, "UPK4_Close"));
@@ -169,25 +176,23 @@ void CSetupApp::LoadLibraries() {
     ArchiveHandle* handle =
         UPK4_Open(m_strArchivePath.c_str(), libraryEnd, openValue, m_strPassword.c_str(),
                   static_cast<uint32_t>(packageFlags));
+    int32_t unpacked = -1;
     if (handle) {
-      UPK4_Unpack(handle, u"A11", m_strTempDir.c_str(), u"Upk2.dll", 0);
+      unpacked = UPK4_Unpack(handle, u"A11", m_strTempDir.c_str(), u"Upk2.dll", 0);
       UPK4_Close(handle);
     }
-    m_hUpk2 = plat::LoadLibrary(m_strTempDir + u"upk2.dll");
-    if (!m_hUpk2) {
-      AddErrorCode(3);
+    if (unpacked == 0) {
+      LoadSecondStage();
     } else {
-      UPKExpand = reinterpret_cast<UPKExpand_t>(plat::GetProcAddress(m_hUpk2, "UPKExpand"));
-      UPKInit = reinterpret_cast<UPKInit_t>(plat::GetProcAddress(m_hUpk2, "UPKInit"));
-      UPKExit = reinterpret_cast<UPKExit_t>(plat::GetProcAddress(m_hUpk2, "UPKExit"));
-      UPKInit3 = reinterpret_cast<UPKInit3_t>(plat::GetProcAddress(m_hUpk2, "UPKInit3"));
-      UPKInitGetErrors = reinterpret_cast<UPKInitGetErrors_t>(
-          plat::GetProcAddress(m_hUpk2, "UPKInitGetErrors"));
-      if (UPKExpand && UPKInit && UPKExit && UPKInit3 && UPKInitGetErrors) {
-        m_bFailed = false;
-      } else {
-        AddErrorCode(5);
-      }
+      // A second stage that was not extracted whole (a full disk, damaged
+      // data) is never loaded: what is left of it goes, and the run ends
+      // with the code of a second stage that cannot be loaded.
+      // The log carries the extraction's system error (a full disk), or
+      // what loading a missing file gives.
+      const bool systemError = unpacked > 0 && unpacked != 2;
+      plat::SetLastError(systemError ? static_cast<uint32_t>(unpacked) : plat::ERROR_MOD_NOT_FOUND);
+      AddErrorCode(3);
+      m_pPlatform->DeleteFile(m_strTempDir + u"Upk2.dll");
     }
   }
 
@@ -196,6 +201,25 @@ void CSetupApp::LoadLibraries() {
   UPK4_Open = nullptr;
   UPK4_Close = nullptr;
   UPK4_Unpack = nullptr;
+}
+
+void CSetupApp::LoadSecondStage() {
+  m_hUpk2 = plat::LoadLibrary(m_strTempDir + u"upk2.dll");
+  if (!m_hUpk2) {
+    AddErrorCode(3);
+    return;
+  }
+  UPKExpand = reinterpret_cast<UPKExpand_t>(plat::GetProcAddress(m_hUpk2, "UPKExpand"));
+  UPKInit = reinterpret_cast<UPKInit_t>(plat::GetProcAddress(m_hUpk2, "UPKInit"));
+  UPKExit = reinterpret_cast<UPKExit_t>(plat::GetProcAddress(m_hUpk2, "UPKExit"));
+  UPKInit3 = reinterpret_cast<UPKInit3_t>(plat::GetProcAddress(m_hUpk2, "UPKInit3"));
+  UPKInitGetErrors =
+      reinterpret_cast<UPKInitGetErrors_t>(plat::GetProcAddress(m_hUpk2, "UPKInitGetErrors"));
+  if (UPKExpand && UPKInit && UPKExit && UPKInit3 && UPKInitGetErrors) {
+    m_bFailed = false;
+  } else {
+    AddErrorCode(5);
+  }
 }
 
 void CSetupApp::UnloadUpk2() {

@@ -36,6 +36,9 @@ class CSetupApp : public CWinApp {
 
   // Hand-off.
   void HandOff();
+  // The argument text for "qx.tmp": arguments that it cannot carry are left
+  // out, each noted in the error list.
+  plat::WString CarriedArguments();
   void CollectInitErrors();
   int32_t RunAndWait(plat::WStringView commandLine);
   static void EnterSystemTempDirectory();
@@ -44,6 +47,10 @@ class CSetupApp : public CWinApp {
   void AddErrorCode(int32_t code);
   void ShowError(uint32_t code, plat::WStringView text);
   void WriteErrorLog();
+  // The copied library cannot be loaded because the temporary directory's
+  // file system forbids executable mappings: says so in a message and in the
+  // log, removes the copy, and has the clean-up remove the whole directory.
+  void ReportNoExecTempDirectory(plat::WStringView libraryPath);
 
   // Clean-up and restart.
   void CleanUp();
@@ -60,6 +67,7 @@ class CSetupApp : public CWinApp {
   static constexpr uint32_t kCopyChunk = 6144;
 
   void LoadLibraries();
+  void LoadSecondStage();
   void UnloadUpk2();
   void ApplyCommandLine();
 
@@ -101,4 +109,7 @@ class CSetupApp : public CWinApp {
   // Set once a private temporary directory has been created; the system
   // temporary path itself is never removed.
   bool m_bTempDirCreated = false;
+  // Set when the directory is useless to any run (its file system cannot
+  // map the library): the clean-up then removes it with its contents.
+  bool m_bDiscardTempDir = false;
 };

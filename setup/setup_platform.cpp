@@ -11,6 +11,9 @@ bool SetupPlatform::PathFileExists(plat::WStringView path) { return plat::PathFi
 bool SetupPlatform::DeleteFile(plat::WStringView path) { return plat::DeleteFile(path); }
 bool SetupPlatform::DeleteTree(plat::WStringView path) { return plat::DeleteTree(path); }
 bool SetupPlatform::RemoveDirectory(plat::WStringView path) { return plat::RemoveDirectory(path); }
+bool SetupPlatform::IsRunDirectory(const plat::DirectoryLock& lock, plat::WStringView path) {
+  return lock.Names(path);
+}
 bool SetupPlatform::MoveFileDelayUntilReboot(plat::WStringView path) {
   return plat::MoveFileDelayUntilReboot(path);
 }

@@ -3,6 +3,7 @@
 // another process holds, so tests replace them with a subclass.
 #pragma once
 #include <cstdint>
+#include "platform/dir_tree.h"
 #include "platform/library.h"
 #include "platform/win_types.h"
 
@@ -15,6 +16,9 @@ class SetupPlatform {
   virtual bool DeleteFile(plat::WStringView path);
   virtual bool DeleteTree(plat::WStringView path);
   virtual bool RemoveDirectory(plat::WStringView path);
+  // Whether the path still names the run's own directory (see
+  // DirectoryLock::Names).
+  virtual bool IsRunDirectory(const plat::DirectoryLock& lock, plat::WStringView path);
   virtual bool MoveFileDelayUntilReboot(plat::WStringView path);
   virtual bool FreeLibrary(plat::LibraryHandle library);
   virtual int MessageBox(const char16_t* text, const char16_t* caption, uint32_t style);

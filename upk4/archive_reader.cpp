@@ -92,12 +92,16 @@ void ArchiveReader::EnableNameIndex(bool on) {
 
 void ArchiveReader::FreeRegisteredAllocations() { FreeRegisteredBlocks(allocations); }
 
-[[noreturn]] void ArchiveReader::RaiseError(int32_t code) const {
-  if (IsClosed() || storage.currentFile == nullptr) RaiseZipError(code);
-  RaiseZipError(code, storage.currentFile->GetFilePath());
+[[noreturn]] void ArchiveReader::RaiseError(int32_t code, std::string detail) const {
+  if (IsClosed() || storage.currentFile == nullptr) RaiseZipError(code, {}, std::move(detail));
+  RaiseZipError(code, storage.currentFile->GetFilePath(), std::move(detail));
 }
 
 void ArchiveReader::CheckInflateResult(int result) const {
   if (result == Z_OK || result == Z_NEED_DICT) return;
-  RaiseError(result);
+  RaiseError(result, EntryDetail("compressed data does not inflate"));
+}
+
+std::string ArchiveReader::EntryDetail(const std::string& problem) const {
+  return "entry " + std::to_string(centralDir.currentIndex) + ": " + problem;
 }

@@ -4,15 +4,24 @@
 #pragma once
 #include <cstdint>
 #include "framework/file.h"
+#include <string>
 #include "upk4/byte_block.h"
 #include "upk4/central_directory.h"
 #include "upk4/decode_state.h"
 #include "upk4/entry_record.h"
 #include "upk4/volume_set.h"
 
-// Called after each chunk written: (unused first value, bytes written so
-// far, user data); returning false stops the extraction.
-using ExtractProgressCallback = bool (*)(uint32_t unused, uint32_t written, void* userData);
+// Called after each chunk written: (the entry's size, bytes written so far,
+// user data); returning false stops the extraction.
+using ExtractProgressCallback = bool (*)(uint64_t entrySize, uint64_t written, void* userData);
+
+// How an extraction ended when it raised no error.
+enum class ExtractOutcome {
+  extracted,      // the file is complete and its CRC-32 checked
+  refused,        // an encrypted entry and no password: nothing was written
+  incomplete,     // the callback stopped it, or the data ended early
+  systemFailure,  // a system call failed: the thread's last error says which
+};
 
 class ArchiveReader {
  public:
@@ -32,8 +41,9 @@ class ArchiveReader {
   void EnableNameIndex(bool on);
   int32_t CloseEntry(const char16_t* path);
   // Drops the open entry without a verdict after an error broke off its
-  // extraction, so that the archive can extract further entries.
-  void AbandonEntry();
+  // extraction, so that the archive can extract further entries. True when
+  // an entry was open.
+  bool AbandonEntry();
   void FreeRegisteredAllocations();
 
   // Decoding of one entry.
@@ -47,21 +57,24 @@ class ArchiveReader {
   void RefillInput();
   // Positions the open deflated entry on its first byte again, with zlib as
   // its inflater, and decodes the given number of bytes into nowhere.
-  void RestartThroughZlib(uint32_t skip);
-  [[noreturn]] void RaiseError(int32_t code) const;
+  void RestartThroughZlib(uint64_t skip);
+  [[noreturn]] void RaiseError(int32_t code, std::string detail = {}) const;
   void CheckInflateResult(int result) const;
+  // "entry N: problem" for the entry being decoded.
+  std::string EntryDetail(const std::string& problem) const;
 
-  // Extraction.
+  // Extraction. True when the entry was extracted; *outcome, when given,
+  // says how it ended otherwise.
   bool ExtractEntry(uint16_t index, const char16_t* destDir, bool fullPath,
                     const char16_t* newName, ExtractProgressCallback callback,
-                    void* userData, uint32_t bufferSize);
+                    void* userData, uint32_t bufferSize, ExtractOutcome* outcome = nullptr);
   bool GetEntryInfo(EntryRecord& out, uint16_t index) const;
   // The copy loops of ExtractEntry: one chunk per read and write, or blocks
   // of chunksPerTransfer chunks with the same callbacks.
   void CopyInChunks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
-                    void* userData, const EntryRecord& info, uint32_t& written);
+                    void* userData, const EntryRecord& info, uint64_t& written);
   void CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
-                    void* userData, const EntryRecord& info, uint32_t& written);
+                    void* userData, const EntryRecord& info, uint64_t& written);
   bool IsDirectoryEntry(uint16_t index) const;
 
   size_t GetEntryCount() const { return centralDir.headers.size(); }

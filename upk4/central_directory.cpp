@@ -1,8 +1,8 @@
 #include "upk4/central_directory.h"
 #include <algorithm>
 #include <limits>
+#include <string>
 #include "platform/code_page.h"
-#include "upk4/little_endian.h"
 #include "upk4/volume_set.h"
 #include "upk4/zip_exception.h"
 
@@ -16,77 +16,139 @@ void CentralDirectory::Reset() {
   comment.Release();
 }
 
-uint32_t CentralDirectory::LocateEndRecord() {
+namespace {
+
+std::string Numbered(const char* what, size_t number, const char* problem) {
+  return std::string(what) + " " + std::to_string(number) + ": " + problem;
+}
+
+}  // namespace
+
+uint64_t CentralDirectory::LocateEndRecord() {
   CFile& file = *storage->currentFile;
   const uint64_t length = file.GetLength();
-  const uint32_t reach = static_cast<uint32_t>(std::min<uint64_t>(length, kEndRecordReach));
+  const uint32_t reach = static_cast<uint32_t>(std::min<uint64_t>(length, zip::kEndRecordReach));
   // Chunks overlap by three bytes, so a chunk must be longer than that.
   const uint32_t chunk = static_cast<uint32_t>(std::max<int32_t>(searchBufferSize, 4));
   ByteBlock buffer(chunk, false);
-  if (reach == 0) RaiseError(kZipNoEndRecord);
+  if (reach == 0) RaiseError(kZipNoEndRecord, "end record: the file is empty");
   uint32_t covered = 0;
   uint32_t upTo = 0;
   do {
     upTo = std::min(covered + chunk, reach);
     file.Seek(-static_cast<int64_t>(upTo), CFile::end);
     const uint32_t count = upTo - covered;
-    if (file.Read(buffer.data, count) != count) RaiseError(kZipBadArchive);
+    if (file.Read(buffer.data, count) != count)
+      RaiseError(kZipBadArchive, "end record: the file ends while it is searched");
     for (int64_t i = static_cast<int64_t>(count) - 4; i >= 0; --i) {
-      if (GetLe32(buffer.data + i) == kEndRecordSignature) {
-        const uint64_t position = length - upTo + static_cast<uint64_t>(i);
-        // Offsets in the records are 32-bit: an end record further into a
-        // file cannot describe its archive.
-        if (position > std::numeric_limits<uint32_t>::max()) RaiseError(kZipBadArchive);
-        return static_cast<uint32_t>(position);
-      }
+      if (GetLe32(buffer.data + i) == zip::kEndRecordSignature)
+        return length - upTo + static_cast<uint64_t>(i);
     }
     covered = upTo - 3;
   } while (upTo < reach);
-  RaiseError(kZipNoEndRecord);
+  RaiseError(kZipNoEndRecord, "end record: no signature in the last 65557 bytes");
 }
 
 void CentralDirectory::ReadDirectory() {
   endRecordOffset = LocateEndRecord();
   CFile& file = *storage->currentFile;
-  file.Seek(endRecordOffset, CFile::begin);
-  uint8_t e[kEndRecordSize];
-  if (file.Read(e, kEndRecordSize) != kEndRecordSize) RaiseError(kZipBadArchive);
-  endRecord.signature = GetLe32(e);
-  endRecord.thisVolume = GetLe16(e + 4);
-  endRecord.directoryVolume = GetLe16(e + 6);
-  endRecord.entriesOnVolume = GetLe16(e + 8);
-  endRecord.entriesTotal = GetLe16(e + 10);
-  endRecord.directorySize = GetLe32(e + 12);
-  endRecord.directoryOffset = GetLe32(e + 16);
-  const uint16_t commentLength = GetLe16(e + 20);
-
-  storage->SettleVolumeLayout(endRecord.thisVolume);
-  const bool single = storage->IsMultiVolume() == 0;
-  // Summed in 64 bits: a directory whose offset and size wrap around must
-  // not pass for one that ends before the end record.
-  const uint64_t directoryEnd =
-      static_cast<uint64_t>(endRecord.directoryOffset) + endRecord.directorySize;
-  if (single && endRecordOffset < directoryEnd) RaiseError(kZipBadArchive);
+  file.Seek(static_cast<int64_t>(endRecordOffset), CFile::begin);
+  uint8_t e[zip::kEndRecordSize];
+  if (file.Read(e, sizeof e) != sizeof e) RaiseError(kZipBadArchive, "end record: cut short");
+  ByteCursor c(e, sizeof e);
+  endRecord = EndRecord{};
+  endRecord.signature = c.U32();
+  endRecord.thisVolume = c.U16();
+  endRecord.directoryVolume = c.U16();
+  endRecord.entriesOnVolume = c.U16();
+  endRecord.entriesTotal = c.U16();
+  endRecord.directorySize = c.U32();
+  endRecord.directoryOffset = c.U32();
+  const uint16_t commentLength = c.U16();
   if (commentLength != 0) {
     comment.Allocate(commentLength, false);
-    if (file.Read(comment.data, commentLength) != commentLength) RaiseError(kZipBadArchive);
+    if (file.Read(comment.data, commentLength) != commentLength)
+      RaiseError(kZipBadArchive, "end record: comment runs past the end of the file");
   }
-  bytesBeforeArchive = single ? static_cast<uint32_t>(endRecordOffset - directoryEnd) : 0;
-  if ((endRecord.directorySize == 0) != (endRecord.entriesTotal == 0)) RaiseError(kZipBadArchive);
+  const uint64_t directoryEndsBefore = ReadZip64EndRecord();
+
+  if (endRecord.thisVolume > zip::kMaxVolume || endRecord.directoryVolume > zip::kMaxVolume)
+    RaiseError(kZipBadArchive, "end record: volume number beyond 65535");
+  storage->SettleVolumeLayout(static_cast<uint16_t>(endRecord.thisVolume));
+  const bool single = storage->IsMultiVolume() == 0;
+  // Offset and size together may pass 64 bits only in a damaged record.
+  const uint64_t directoryEnd = endRecord.directoryOffset + endRecord.directorySize;
+  if (directoryEnd < endRecord.directoryOffset ||
+      (single && directoryEndsBefore < directoryEnd))
+    RaiseError(kZipBadArchive, "end record: directory runs past the end record");
+  bytesBeforeArchive = single ? directoryEndsBefore - directoryEnd : 0;
+  if ((endRecord.directorySize == 0) != (endRecord.entriesTotal == 0))
+    RaiseError(kZipBadArchive, "end record: directory size and entry count disagree");
   readFromFile = true;
-  storage->ChangeVolume(endRecord.directoryVolume);
+  storage->ChangeVolume(static_cast<int32_t>(endRecord.directoryVolume));
   if (endRecord.directorySize != 0) LoadEntryRecords();
 }
 
+uint64_t CentralDirectory::ReadZip64EndRecord() {
+  CFile& file = *storage->currentFile;
+  if (endRecordOffset < zip::kZip64LocatorSize) return endRecordOffset;
+  const uint64_t locatorOffset = endRecordOffset - zip::kZip64LocatorSize;
+  uint8_t l[zip::kZip64LocatorSize];
+  file.Seek(static_cast<int64_t>(locatorOffset), CFile::begin);
+  if (file.Read(l, sizeof l) != sizeof l) return endRecordOffset;
+  ByteCursor locator(l, sizeof l);
+  if (locator.U32() != zip::kZip64LocatorSignature) return endRecordOffset;
+  locator.Skip(4);  // volume of the ZIP64 end record: the one in use
+  const uint64_t storedOffset = locator.U64();
+
+  // The record lies where the locator says, or, in a file with bytes in
+  // front of the archive, directly before the locator (when it carries no
+  // extensible data).
+  uint8_t r[zip::kZip64EndRecordSize];
+  auto recordAt = [&](uint64_t position) {
+    if (position > locatorOffset || locatorOffset - position < sizeof r) return false;
+    file.Seek(static_cast<int64_t>(position), CFile::begin);
+    if (file.Read(r, sizeof r) != sizeof r || GetLe32(r) != zip::kZip64EndRecordSignature)
+      return false;
+    return GetLe64(r + 4) + zip::kZip64EndRecordLead == locatorOffset - position;
+  };
+  uint64_t position = storedOffset;
+  if (!recordAt(position)) {
+    position = locatorOffset - sizeof r;
+    if (locatorOffset < sizeof r || !recordAt(position)) {
+      // Without saturated fields the plain record stands on its own.
+      const bool saturated =
+          endRecord.thisVolume == zip::kSaturated16 || endRecord.directoryVolume == zip::kSaturated16 ||
+          endRecord.entriesOnVolume == zip::kSaturated16 || endRecord.entriesTotal == zip::kSaturated16 ||
+          endRecord.directorySize == zip::kSaturated32 || endRecord.directoryOffset == zip::kSaturated32;
+      if (saturated) RaiseError(kZipBadArchive, "ZIP64 end record: not where its locator points");
+      return endRecordOffset;
+    }
+  }
+  ByteCursor record(r, sizeof r);
+  record.Skip(zip::kZip64EndRecordLead + 4);  // signature, size, versions
+  endRecord.thisVolume = record.U32();
+  endRecord.directoryVolume = record.U32();
+  endRecord.entriesOnVolume = record.U64();
+  endRecord.entriesTotal = record.U64();
+  endRecord.directorySize = record.U64();
+  endRecord.directoryOffset = record.U64();
+  endRecord.zip64 = true;
+  return position;
+}
+
 void CentralDirectory::LoadEntryRecords() {
-  storage->currentFile->Seek(static_cast<int64_t>(bytesBeforeArchive) + endRecord.directoryOffset,
+  storage->currentFile->Seek(static_cast<int64_t>(bytesBeforeArchive + endRecord.directoryOffset),
                              CFile::begin);
   DropEntryRecords();
-  headers.reserve(endRecord.entriesTotal);
-  for (uint32_t i = 0; i < endRecord.entriesTotal; ++i) {
+  // Entries are numbered in 16 bits: a larger archive reads its first 65535.
+  const size_t count = static_cast<size_t>(std::min<uint64_t>(endRecord.entriesTotal, zip::kMaxEntries));
+  headers.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
     headers.push_back(std::make_unique<EntryRecord>());
     EntryRecord& header = *headers.back();
-    if (!header.ReadCentralHeader(*storage)) RaiseError(kZipBadArchive);
+    if (const char* problem = header.ReadCentralHeader(*storage))
+      RaiseError(kZipBadArchive, Numbered("central header", i, problem));
     header.ConvertNameCodePage();
     header.ConvertSeparators();
   }
@@ -116,26 +178,24 @@ bool CentralDirectory::IsValidIndex(int32_t index) const {
 }
 
 void CentralDirectory::SeekEntry(uint16_t index) {
-  if (index >= headers.size()) RaiseError(kZipBadArchive);
+  if (index >= headers.size()) RaiseError(kZipBadArchive, Numbered("entry", index, "no such entry"));
   currentEntry = headers[index].get();
-  storage->ChangeVolume(currentEntry->diskNumberStart);
-  storage->currentFile->Seek(
-      static_cast<int64_t>(currentEntry->localHeaderOffset) + bytesBeforeArchive, CFile::begin);
-  uint16_t localExtraLength = 0;
-  if (!currentEntry->ReadLocalHeader(*storage, localExtraLength)) RaiseError(kZipBadArchive);
-  localExtraField.Release();
-  if (localExtraLength != 0) {
-    const int32_t volume = storage->GetCurrentVolume();
-    localExtraField.Allocate(localExtraLength, false);
-    storage->Read(localExtraField.data, localExtraLength, true);
-    if (storage->GetCurrentVolume() != volume) RaiseError(kZipBadArchive);
-  }
+  currentIndex = index;
+  currentZip64Local = false;
+  storage->ChangeVolume(static_cast<int32_t>(currentEntry->diskNumberStart));
+  storage->currentFile->Seek(static_cast<int64_t>(currentEntry->localHeaderOffset + bytesBeforeArchive),
+                             CFile::begin);
+  if (const char* problem = currentEntry->ReadLocalHeader(*storage, localExtraField))
+    RaiseError(kZipBadArchive, Numbered("entry", index, problem));
+  currentZip64Local =
+      zip::FindExtraBlock(localExtraField.data, localExtraField.size, zip::kExtraZip64).has_value();
 }
 
 void CentralDirectory::FinishEntry() {
   if (currentEntry == nullptr) return;
   localExtraField.Release();
-  if (!currentEntry->CheckDataDescriptor(*storage)) RaiseError(kZipBadDescriptor);
+  if (const char* problem = currentEntry->CheckDataDescriptor(*storage, currentZip64Local))
+    RaiseError(kZipBadDescriptor, Numbered("entry", currentIndex, problem));
   currentEntry = nullptr;
 }
 
@@ -267,8 +327,10 @@ void CentralDirectory::SetNameIndexEnabled(bool on) {
   }
 }
 
-[[noreturn]] void CentralDirectory::RaiseError(int32_t code) const {
-  RaiseZipError(code, storage != nullptr && storage->currentFile != nullptr
-                          ? storage->currentFile->GetFilePath()
-                          : plat::WString());
+[[noreturn]] void CentralDirectory::RaiseError(int32_t code, std::string detail) const {
+  RaiseZipError(code,
+                storage != nullptr && storage->currentFile != nullptr
+                    ? storage->currentFile->GetFilePath()
+                    : plat::WString(),
+                std::move(detail));
 }

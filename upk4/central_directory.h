@@ -3,23 +3,25 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 #include "upk4/byte_block.h"
 #include "upk4/entry_record.h"
 
 class VolumeSet;
 
+// The end record's values, widened to the ZIP64 end record's when the
+// archive has one (then zip64 is set).
 struct EndRecord {
   uint32_t signature = 0;
-  uint16_t thisVolume = 0;
-  uint16_t directoryVolume = 0;
-  uint16_t entriesOnVolume = 0;
-  uint16_t entriesTotal = 0;
-  uint32_t directorySize = 0;
-  uint32_t directoryOffset = 0;
+  uint32_t thisVolume = 0;
+  uint32_t directoryVolume = 0;
+  uint64_t entriesOnVolume = 0;
+  uint64_t entriesTotal = 0;
+  uint64_t directorySize = 0;
+  uint64_t directoryOffset = 0;
+  bool zip64 = false;
 };
-inline constexpr uint32_t kEndRecordSize = 22;
-inline constexpr uint32_t kEndRecordReach = 65535 + kEndRecordSize;  // 65557
 
 struct IndexEntry {
   EntryRecord* header = nullptr;  // not owned
@@ -35,7 +37,11 @@ class CentralDirectory {
 
   void Reset();
   void ReadDirectory();
-  uint32_t LocateEndRecord();
+  uint64_t LocateEndRecord();
+  // With the end record read: takes the ZIP64 end record's values when a
+  // locator stands right before the end record. Returns the position of the
+  // record that ends the directory (the ZIP64 end record or the end record).
+  uint64_t ReadZip64EndRecord();
   void LoadEntryRecords();
   void DropEntryRecords();
   void Clear(bool all = true);
@@ -54,11 +60,13 @@ class CentralDirectory {
   int CompareIndexEntry(plat::WStringView name, size_t position, bool caseSensitive) const;
   // Switches the name index on (built at once from all headers) or off.
   void SetNameIndexEnabled(bool on);
-  [[noreturn]] void RaiseError(int32_t code) const;
+  [[noreturn]] void RaiseError(int32_t code, std::string detail = {}) const;
 
   EndRecord endRecord;
   ByteBlock comment;
   EntryRecord* currentEntry = nullptr;  // not owned
+  uint16_t currentIndex = 0;            // its directory index, for error details
+  bool currentZip64Local = false;       // its local header carried ZIP64 sizes
   VolumeSet* storage = nullptr;         // not owned
   std::vector<std::unique_ptr<EntryRecord>> headers;
   ByteBlock localExtraField;
@@ -70,8 +78,8 @@ class CentralDirectory {
   // in directory order; empty until a lookup without regard to case misses
   // the index above.
   std::vector<uint32_t> noCaseIndex;
-  uint32_t endRecordOffset = 0;
-  uint32_t bytesBeforeArchive = 0;
+  uint64_t endRecordOffset = 0;
+  uint64_t bytesBeforeArchive = 0;
   int32_t searchBufferSize = 32768;
   bool nameIndexEnabled = false;
   bool readFromFile = false;

@@ -14,8 +14,8 @@ class DecodeState {
 
   uint32_t readBufferSize = 16384;
   Inflater inflater;
-  uint32_t uncompressedLeft = 0;
-  uint32_t compressedLeft = 0;
+  uint64_t uncompressedLeft = 0;
+  uint64_t compressedLeft = 0;
   uint32_t runningCrc = 0;
   ByteBlock readBuffer;
   uint16_t entryIndex = 0;  // of the open entry, to start it again

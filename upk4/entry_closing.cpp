@@ -1,10 +1,12 @@
 // Finishing the entry that is open for extraction: CRC-32 verdict, the
 // extracted file's times and attributes, the data descriptor test.
+#include <cstdio>
 #include "framework/file.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "upk4/archive_reader.h"
 #include "upk4/zip_exception.h"
+#include "upk4/zip_format.h"
 
 int32_t ArchiveReader::CloseEntry(const char16_t* path) {
   if (entryState != -1) return 0;
@@ -12,11 +14,16 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
 
   int32_t result = 1;
   if (decode.uncompressedLeft == 0) {
-    if (decode.runningCrc != entry.crc32) RaiseError(kZipBadCrc);
+    if (decode.runningCrc != entry.crc32) {
+      char text[64];
+      std::snprintf(text, sizeof text, "data gives CRC-32 %08X, the header %08X",
+                    static_cast<unsigned>(decode.runningCrc), static_cast<unsigned>(entry.crc32));
+      RaiseError(kZipBadCrc, EntryDetail(text));
+    }
   } else {
     result = -1;  // not read to its end: no verdict on the CRC
   }
-  if (entry.method == 8) decode.inflater.End();
+  if (entry.method == zip::kMethodDeflated) decode.inflater.End();
 
   if (path != nullptr) {
     try {
@@ -36,12 +43,13 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
   return result;
 }
 
-void ArchiveReader::AbandonEntry() {
-  if (entryState != -1) return;
+bool ArchiveReader::AbandonEntry() {
+  if (entryState != -1) return false;
   decode.inflater.End();
   centralDir.localExtraField.Release();
   centralDir.currentEntry = nullptr;
   entryState = 0;
   decode.readBuffer.Release();
   FreeRegisteredAllocations();
+  return true;
 }

@@ -6,10 +6,7 @@
 #include <zlib.h>
 #include "upk4/archive_reader.h"
 #include "upk4/zip_exception.h"
-
-namespace {
-constexpr uint32_t kEncryptionHeaderSize = 12;
-}
+#include "upk4/zip_format.h"
 
 bool ArchiveReader::OpenEntry(uint16_t index) {
   if (index >= centralDir.headers.size() || entryState != 0) return false;
@@ -26,11 +23,14 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
     }
     // The sizes include the encryption header; fewer bytes than that cannot
     // be a real entry, and the subtraction below would wrap.
-    if (entry.compressedSize < kEncryptionHeaderSize) RaiseError(kZipBadArchive);
+    if (entry.compressedSize < zip::kEncryptionHeaderSize)
+      RaiseError(kZipBadArchive, EntryDetail("encrypted data shorter than its 12-byte header"));
     InitKeys();
-    if (!CheckEncryptionHeader()) RaiseError(kZipBadPassword);
+    if (!CheckEncryptionHeader())
+      RaiseError(kZipBadPassword, EntryDetail("encryption header does not fit the password"));
   }
-  if (entry.method != 0 && entry.method != 8) RaiseError(kZipBadArchive);
+  if (entry.method != zip::kMethodStored && entry.method != zip::kMethodDeflated)
+    RaiseError(kZipBadArchive, EntryDetail("method is neither stored nor deflated"));
   StartDecoding();
   entryState = -1;
   return true;
@@ -39,10 +39,10 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
 void ArchiveReader::StartDecoding() {
   const EntryRecord& entry = *centralDir.currentEntry;
   Inflater& inflater = decode.inflater;
-  if (entry.method == 8)
+  if (entry.method == zip::kMethodDeflated)
     CheckInflateResult(inflater.Init(useAllocationRegister ? &allocations : nullptr));
   decode.compressedLeft =
-      entry.compressedSize - (entry.IsEncrypted() ? kEncryptionHeaderSize : 0);
+      entry.compressedSize - (entry.IsEncrypted() ? zip::kEncryptionHeaderSize : 0);
   decode.uncompressedLeft = entry.uncompressedSize;
   decode.runningCrc = 0;
   inflater.availIn = 0;
@@ -61,7 +61,8 @@ void ArchiveReader::RestartEntry(uint32_t readSize) {
 
 void ArchiveReader::RefillInput() {
   Inflater& io = decode.inflater;
-  const uint32_t n = std::min(decode.compressedLeft, decode.readBuffer.size);
+  const uint32_t n =
+      static_cast<uint32_t>(std::min<uint64_t>(decode.compressedLeft, decode.readBuffer.size));
   storage.Read(decode.readBuffer.data, n, false);
   DecryptBuffer(n);
   decode.compressedLeft -= n;
@@ -69,7 +70,7 @@ void ArchiveReader::RefillInput() {
   io.availIn = n;
 }
 
-void ArchiveReader::RestartThroughZlib(uint32_t skip) {
+void ArchiveReader::RestartThroughZlib(uint64_t skip) {
   // The same steps as opening: local header, encryption header, sizes.
   centralDir.SeekEntry(decode.entryIndex);
   const EntryRecord& entry = *centralDir.currentEntry;
@@ -78,7 +79,7 @@ void ArchiveReader::RestartThroughZlib(uint32_t skip) {
     CheckEncryptionHeader();
   }
   decode.compressedLeft =
-      entry.compressedSize - (entry.IsEncrypted() ? kEncryptionHeaderSize : 0);
+      entry.compressedSize - (entry.IsEncrypted() ? zip::kEncryptionHeaderSize : 0);
   Inflater& io = decode.inflater;
   CheckInflateResult(io.FallBackToZlib());
   // What was delivered before is delivered again, into nowhere.
@@ -86,12 +87,12 @@ void ArchiveReader::RestartThroughZlib(uint32_t skip) {
   while (skip > 0) {
     if (io.availIn == 0 && decode.compressedLeft > 0) RefillInput();
     io.nextOut = scratch;
-    io.availOut = std::min<uint32_t>(skip, sizeof scratch);
+    io.availOut = static_cast<uint32_t>(std::min<uint64_t>(skip, sizeof scratch));
     const int result = io.Inflate();
-    skip -= static_cast<uint32_t>(io.nextOut - scratch);
+    skip -= static_cast<uint64_t>(io.nextOut - scratch);
     if (result == Z_STREAM_END) break;
     if (result == Z_BUF_ERROR && io.availIn == 0 && decode.compressedLeft == 0)
-      RaiseError(kZipBadArchive);
+      RaiseError(kZipBadArchive, EntryDetail("compressed data ends early"));
     CheckInflateResult(result);
   }
 }
@@ -99,7 +100,7 @@ void ArchiveReader::RestartThroughZlib(uint32_t skip) {
 uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
   if (entryState != -1 || buffer == nullptr || count == 0) return 0;
 
-  const bool stored = centralDir.currentEntry->method == 0;
+  const bool stored = centralDir.currentEntry->method == zip::kMethodStored;
   Inflater& io = decode.inflater;
   // All output delivered but compressed bytes left: read them through, so
   // the inflater can see the end of its stream. It gets one byte of room
@@ -108,14 +109,15 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
   // Bytes already read count as much as bytes still in the archive, so that
   // the outcome does not depend on the size of the reads.
   const auto inputLeft = [&] { return decode.compressedLeft > 0 || io.availIn > 0; };
-  const bool drain = std::min(count, decode.uncompressedLeft) == 0 && inputLeft();
+  const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(count, decode.uncompressedLeft));
+  const bool drain = wanted == 0 && inputLeft();
   uint8_t surplus = 0;
-  const uint32_t leftAtStart = decode.uncompressedLeft;
+  const uint64_t leftAtStart = decode.uncompressedLeft;
   const uint32_t crcAtStart = decode.runningCrc;
   uint32_t delivered = 0;
   const auto startCall = [&] {
     io.nextOut = static_cast<uint8_t*>(buffer);
-    io.availOut = std::min(count, decode.uncompressedLeft);
+    io.availOut = wanted;
     if (drain && !stored) {
       io.nextOut = &surplus;
       io.availOut = 1;
@@ -136,7 +138,8 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
     if (stored && io.availIn == 0 && io.availOut > 0 && decode.compressedLeft > 0) {
       // Stored data needs no staging: it is read straight into the caller's
       // buffer (and decrypted there), in one read per call.
-      const uint32_t k = std::min(io.availOut, decode.compressedLeft);
+      const uint32_t k =
+          static_cast<uint32_t>(std::min<uint64_t>(io.availOut, decode.compressedLeft));
       storage.Read(io.nextOut, k, false);
       DecryptBytes(io.nextOut, k);
       decode.compressedLeft -= k;
@@ -159,7 +162,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
       }
       const uint32_t k = std::min(io.availOut, io.availIn);
       // More output claimed than there is input: nothing can ever come.
-      if (k == 0) RaiseError(kZipBadArchive);
+      if (k == 0) RaiseError(kZipBadArchive, EntryDetail("stored data shorter than its size"));
       std::memcpy(io.nextOut, io.nextIn, k);
       decode.runningCrc = UpdateCrc32(decode.runningCrc, io.nextOut, k);
       decode.uncompressedLeft -= k;
@@ -186,7 +189,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
     if (result == Z_STREAM_END) break;
     // Input exhausted before the stream ended: the entry is truncated.
     if (result == Z_BUF_ERROR && io.availIn == 0 && decode.compressedLeft == 0)
-      RaiseError(kZipBadArchive);
+      RaiseError(kZipBadArchive, EntryDetail("compressed data ends early"));
     CheckInflateResult(result);
     // Drained to the last byte without seeing the end: ISA-L may still be
     // waiting for the rest of a block header in which zlib finds damage.

@@ -9,6 +9,7 @@
 #include "upk4/extraction_target.h"
 #include "upk4/path_functions.h"
 #include "upk4/zip_exception.h"
+#include "upk4/zip_format.h"
 
 bool ArchiveReader::GetEntryInfo(EntryRecord& out, uint16_t index) const {
   if (IsClosed() || index >= centralDir.headers.size()) return false;
@@ -23,7 +24,10 @@ bool ArchiveReader::IsDirectoryEntry(uint16_t index) const {
 
 bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool fullPath,
                                  const char16_t* newName, ExtractProgressCallback callback,
-                                 void* userData, uint32_t bufferSize) {
+                                 void* userData, uint32_t bufferSize, ExtractOutcome* outcome) {
+  ExtractOutcome ignored;
+  ExtractOutcome& result = outcome ? *outcome : ignored;
+  result = ExtractOutcome::systemFailure;
   // A zero-sized transfer buffer could never deliver a byte, and the copy
   // loop below would never end.
   if (bufferSize == 0) {
@@ -44,11 +48,12 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
   if (IsDirectoryEntry(index)) {
     CreateDirectoryTree(*target);
     plat::SetFileAttributes(*target, info.externalAttributes);
+    result = ExtractOutcome::extracted;
     return true;
   }
 
   if (!OpenEntry(index)) {
-    plat::SetLastError(plat::ERROR_SUCCESS);  // a refusal, not a system failure
+    result = ExtractOutcome::refused;
     return false;
   }
   CreateDirectoryTree(GetDirectoryPart(*target));
@@ -59,7 +64,7 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
                    &error))
     throw error;
 
-  uint32_t written = 0;
+  uint64_t written = 0;
   if (chunksPerTransfer > 1)
     CopyInBlocks(output, bufferSize, callback, userData, info, written);
   else
@@ -67,8 +72,11 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
 
   const plat::WString path = output.GetFilePath();
   output.Close();
+  // 1 done; -1 stopped or ended early; -2 the attributes, 0 the times could
+  // not be set (a system failure either way).
   const int32_t closed = CloseEntry(path.c_str());
-  if (closed == -1) plat::SetLastError(plat::ERROR_SUCCESS);  // stopped or ended early
+  if (closed == 1) result = ExtractOutcome::extracted;
+  if (closed == -1) result = ExtractOutcome::incomplete;
   return closed == 1;
 }
 
@@ -77,14 +85,14 @@ namespace {
 // The callback after one chunk; the first value is not read by any
 // receiver, it carries the size of the whole entry.
 bool Report(ExtractProgressCallback callback, void* userData, const EntryRecord& info,
-            uint32_t written) {
+            uint64_t written) {
   return callback == nullptr || callback(info.uncompressedSize, written, userData);
 }
 
 }  // namespace
 
 void ArchiveReader::CopyInChunks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
-                                 void* userData, const EntryRecord& info, uint32_t& written) {
+                                 void* userData, const EntryRecord& info, uint64_t& written) {
   ByteBlock transfer(chunk, false);
   uint32_t n = 0;
   do {
@@ -104,32 +112,34 @@ void ArchiveReader::CopyInChunks(CFile& output, uint32_t chunk, ExtractProgressC
 // again the chunk-by-chunk way, so that failures, too, leave the same file
 // behind and the same callbacks made.
 void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
-                                 void* userData, const EntryRecord& info, uint32_t& written) {
+                                 void* userData, const EntryRecord& info, uint64_t& written) {
   // No more chunks than the entry claims to fill (any number gives the same
   // result, so a wrong size only costs speed): small entries take small
   // blocks.
   const EntryRecord& entry = *centralDir.currentEntry;
-  const uint32_t claimed = entry.uncompressedSize / chunk + 1;
-  const uint32_t chunks = std::max<uint32_t>(
-      1, std::min({chunksPerTransfer, claimed, UINT32_MAX / chunk}));
+  const uint64_t claimed = entry.uncompressedSize / chunk + 1;
+  const uint32_t chunks = static_cast<uint32_t>(std::max<uint64_t>(
+      1, std::min<uint64_t>({chunksPerTransfer, claimed, UINT32_MAX / chunk})));
   ByteBlock block(chunk * chunks, false);
   // Compressed input in larger reads too; the chunk-by-chunk repetition
   // goes back to the configured size.
   const uint32_t configuredRead = decode.readBuffer.size;
-  if (entry.method == 8 && entry.compressedSize > configuredRead && largeReadSize > configuredRead)
-    decode.readBuffer.Allocate(std::min(largeReadSize, entry.compressedSize), false);
+  if (entry.method == zip::kMethodDeflated && entry.compressedSize > configuredRead &&
+      largeReadSize > configuredRead)
+    decode.readBuffer.Allocate(
+        static_cast<uint32_t>(std::min<uint64_t>(largeReadSize, entry.compressedSize)), false);
   uint32_t n = 0;
   do {
-    const uint32_t start = written;
+    const uint64_t start = written;
     try {
       n = ReadEntry(block.data, block.size);
     } catch (const CException&) {
       // Damage inside this block: from the entry's start again, through the
       // stretch already written, then on chunk by chunk to the failure.
       RestartEntry(configuredRead);
-      for (uint32_t skipped = 0; skipped < start;) {
+      for (uint64_t skipped = 0; skipped < start;) {
         const uint32_t k = ReadEntry(block.data, chunk);
-        if (k == 0) RaiseError(kZipBadArchive);
+        if (k == 0) RaiseError(kZipBadArchive, EntryDetail("compressed data ends early"));
         skipped += k;
       }
       CopyInChunks(output, chunk, callback, userData, info, written);

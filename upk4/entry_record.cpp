@@ -2,7 +2,6 @@
 #include <string_view>
 #include "platform/code_page.h"
 #include "platform/local_time.h"
-#include "upk4/little_endian.h"
 #include "upk4/path_functions.h"
 #include "upk4/volume_set.h"
 
@@ -16,76 +15,135 @@ bool ReadField(VolumeSet& storage, ByteBlock& field, uint16_t length) {
   return storage.currentFile->Read(field.data, length) == length;
 }
 
+// The ZIP64 values of the fields that hold all ones, taken in the fixed
+// order of the ZIP64 extra block (uncompressed size, compressed size,
+// local header offset, starting volume); only saturated fields have a value
+// there. False when the block is missing or too short.
+bool ApplyZip64Extra(const ByteBlock& extra, uint64_t* uncompressed, uint64_t* compressed,
+                     uint64_t* offset, uint32_t* disk) {
+  const bool needU = uncompressed && *uncompressed == zip::kSaturated32;
+  const bool needC = compressed && *compressed == zip::kSaturated32;
+  const bool needO = offset && *offset == zip::kSaturated32;
+  const bool needD = disk && *disk == zip::kSaturated16;
+  if (!needU && !needC && !needO && !needD) return true;
+  std::optional<ByteCursor> block = zip::FindExtraBlock(extra.data, extra.size, zip::kExtraZip64);
+  if (!block) return false;
+  if (needU) *uncompressed = block->U64();
+  if (needC) *compressed = block->U64();
+  if (needO) *offset = block->U64();
+  if (needD) *disk = block->U32();
+  return block->Ok();
+}
+
+bool IsValidUtf8(const uint8_t* p, size_t n) {
+  return plat::Utf16ToUtf8(plat::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(p), n))) ==
+         std::string_view(reinterpret_cast<const char*>(p), n);
+}
+
 }  // namespace
 
-bool EntryRecord::ReadCentralHeader(VolumeSet& storage) {
-  uint8_t h[kCentralHeaderSize];
-  storage.Read(h, kCentralHeaderSize, true);
-  signature = GetLe32(h);
-  versionMadeBy = GetLe16(h + 4);
-  versionNeeded = GetLe16(h + 6);
-  flags = GetLe16(h + 8);
-  method = GetLe16(h + 10);
-  modificationTime = GetLe16(h + 12);
-  modificationDate = GetLe16(h + 14);
-  crc32 = GetLe32(h + 16);
-  compressedSize = GetLe32(h + 20);
-  uncompressedSize = GetLe32(h + 24);
-  const uint16_t nameLength = GetLe16(h + 28);
-  const uint16_t extraLength = GetLe16(h + 30);
-  const uint16_t commentLength = GetLe16(h + 32);
-  diskNumberStart = GetLe16(h + 34);
-  internalAttributes = GetLe16(h + 36);
-  externalAttributes = GetLe32(h + 38);
-  localHeaderOffset = GetLe32(h + 42);
-  if (signature != kCentralHeaderSignature) return false;
-  return ReadField(storage, name, nameLength) && ReadField(storage, extraField, extraLength) &&
-         ReadField(storage, comment, commentLength);
+const char* EntryRecord::ReadCentralHeader(VolumeSet& storage) {
+  uint8_t h[zip::kCentralHeaderSize];
+  storage.Read(h, sizeof h, true);
+  ByteCursor c(h, sizeof h);
+  signature = c.U32();
+  versionMadeBy = c.U16();
+  versionNeeded = c.U16();
+  flags = c.U16();
+  method = c.U16();
+  modificationTime = c.U16();
+  modificationDate = c.U16();
+  crc32 = c.U32();
+  compressedSize = c.U32();
+  uncompressedSize = c.U32();
+  const uint16_t nameLength = c.U16();
+  const uint16_t extraLength = c.U16();
+  const uint16_t commentLength = c.U16();
+  diskNumberStart = c.U16();
+  internalAttributes = c.U16();
+  externalAttributes = c.U32();
+  localHeaderOffset = c.U32();
+  if (signature != zip::kCentralHeaderSignature) return "signature missing";
+  if (!ReadField(storage, name, nameLength)) return "name runs past the end of the file";
+  if (!ReadField(storage, extraField, extraLength))
+    return "extra field runs past the end of the file";
+  if (!ReadField(storage, comment, commentLength)) return "comment runs past the end of the file";
+  if (!ApplyZip64Extra(extraField, &uncompressedSize, &compressedSize, &localHeaderOffset,
+                       &diskNumberStart))
+    return "ZIP64 extra field missing or too short";
+  return nullptr;
 }
 
-bool EntryRecord::ReadLocalHeader(VolumeSet& storage, uint16_t& localExtraLength) {
-  uint8_t h[kLocalHeaderSize];
-  storage.Read(h, kLocalHeaderSize, true);
-  const uint16_t localFlags = GetLe16(h + 6);
-  const uint16_t localMethod = GetLe16(h + 8);
-  const uint16_t localNameLength = GetLe16(h + 26);
-  if (GetLe32(h) != kLocalHeaderSignature) return false;
-  if (localFlags != flags) return false;
-  if (localMethod != method) return false;
-  if (method != 0 && method != 8) return false;
-  if (localNameLength != name.size) return false;
+const char* EntryRecord::ReadLocalHeader(VolumeSet& storage, ByteBlock& localExtra) {
+  uint8_t h[zip::kLocalHeaderSize];
+  storage.Read(h, sizeof h, true);
+  ByteCursor c(h, sizeof h);
+  const uint32_t localSignature = c.U32();
+  c.Skip(2);  // version needed: not compared
+  const uint16_t localFlags = c.U16();
+  const uint16_t localMethod = c.U16();
+  c.Skip(4);  // time and date: not compared
+  const uint32_t localCrc = c.U32();
+  uint64_t localCompressed = c.U32();
+  uint64_t localUncompressed = c.U32();
+  const uint16_t localNameLength = c.U16();
+  const uint16_t localExtraLength = c.U16();
+  if (localSignature != zip::kLocalHeaderSignature) return "local header signature missing";
+  if (localFlags != flags) return "local header flags differ from the central header";
+  if (localMethod != method) return "local header method differs from the central header";
+  if (method != zip::kMethodStored && method != zip::kMethodDeflated)
+    return "method is neither stored nor deflated";
+  if (localNameLength != name.size) return "local header name length differs from the central header";
+
+  // The name is never compared; the extra field must lie on this volume.
+  storage.currentFile->Seek(localNameLength, CFile::current);
+  localExtra.Release();
+  if (localExtraLength != 0) {
+    const int32_t volume = storage.GetCurrentVolume();
+    localExtra.Allocate(localExtraLength, false);
+    storage.Read(localExtra.data, localExtraLength, true);
+    if (storage.GetCurrentVolume() != volume) return "local extra field runs into the next volume";
+  }
   // With a data descriptor the local values may be zeros; the descriptor
   // is checked when the entry is closed.
-  if ((localFlags & 8) == 0 && !SameCrcAndSizes(GetLe32(h + 14), GetLe32(h + 18), GetLe32(h + 22)))
-    return false;
-  localExtraLength = GetLe16(h + 28);
-  storage.currentFile->Seek(localNameLength, CFile::current);
-  return true;
+  if ((localFlags & zip::kFlagDataDescriptor) == 0) {
+    if (!ApplyZip64Extra(localExtra, &localUncompressed, &localCompressed, nullptr, nullptr))
+      return "local ZIP64 extra field missing or too short";
+    if (!SameCrcAndSizes(localCrc, localCompressed, localUncompressed))
+      return "local header CRC-32 or sizes differ from the central header";
+  }
+  return nullptr;
 }
 
-bool EntryRecord::CheckDataDescriptor(VolumeSet& storage) const {
-  if (!HasDataDescriptor()) return true;
-  uint8_t d[16];
-  storage.Read(d, 12, false);
-  if (d[0] != 0x50) {
+const char* EntryRecord::CheckDataDescriptor(VolumeSet& storage, bool zip64Sizes) const {
+  if (!HasDataDescriptor()) return nullptr;
+  const uint32_t size = zip64Sizes ? zip::kZip64DataDescriptorSize : zip::kDataDescriptorSize;
+  uint8_t d[zip::kSignatureSize + zip::kZip64DataDescriptorSize];
+  storage.Read(d, size, false);
+  if (d[0] != zip::kSignatureByte0) {
     // Some writers leave a few bytes between the data and the descriptor.
-    for (int i = 1; i <= 3; ++i) {
-      if (d[i] == 0x50 && d[i + 1] == 0x4B) {
-        storage.currentFile->Seek(-(12 - i), CFile::current);
-        storage.Read(d, 12, false);
+    for (uint32_t i = 1; i <= 3; ++i) {
+      if (d[i] == zip::kSignatureByte0 && d[i + 1] == zip::kSignatureByte1) {
+        storage.currentFile->Seek(-static_cast<int64_t>(size - i), CFile::current);
+        storage.Read(d, size, false);
         break;
       }
     }
   }
-  const uint8_t* fields = d;
-  if (GetLe32(d) == kDataDescriptorSignature) {
-    storage.Read(d + 12, 4, false);
-    fields = d + 4;
+  ByteCursor fields(d, sizeof d);
+  if (GetLe32(d) == zip::kDataDescriptorSignature) {
+    storage.Read(d + size, zip::kSignatureSize, false);
+    fields.Skip(zip::kSignatureSize);
   }
-  return SameCrcAndSizes(GetLe32(fields), GetLe32(fields + 4), GetLe32(fields + 8));
+  const uint32_t crc = fields.U32();
+  const uint64_t compressed = zip64Sizes ? fields.U64() : fields.U32();
+  const uint64_t uncompressed = zip64Sizes ? fields.U64() : fields.U32();
+  if (!SameCrcAndSizes(crc, compressed, uncompressed))
+    return "data descriptor differs from the central header";
+  return nullptr;
 }
 
-bool EntryRecord::SameCrcAndSizes(uint32_t crc, uint32_t compressed, uint32_t uncompressed) const {
+bool EntryRecord::SameCrcAndSizes(uint32_t crc, uint64_t compressed, uint64_t uncompressed) const {
   return crc == crc32 && compressed == compressedSize && uncompressed == uncompressedSize;
 }
 
@@ -95,11 +153,16 @@ plat::CalendarTime EntryRecord::GetModificationTime() const {
 
 plat::WString EntryRecord::GetNameWide() const {
   if (name.size == 0) return {};
-  return ToWide(std::string_view(reinterpret_cast<const char*>(name.data), name.size));
+  const std::string_view bytes(reinterpret_cast<const char*>(name.data), name.size);
+  if (utf8Name) return plat::Utf8ToUtf16(bytes);
+  return ToWide(bytes);
 }
 
 void EntryRecord::ConvertNameCodePage() {
-  if (name.size != 0) plat::OemToAnsiInPlace(name.data, name.size);
+  // A flagged name that is not UTF-8 after all is read as the code page,
+  // like every unflagged name, so that its bytes still give a usable name.
+  utf8Name = (flags & zip::kFlagUtf8Name) != 0 && IsValidUtf8(name.data, name.size);
+  if (name.size != 0 && !utf8Name) plat::OemToAnsiInPlace(name.data, name.size);
 }
 
 void EntryRecord::ConvertSeparators() {

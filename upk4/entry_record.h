@@ -1,18 +1,20 @@
 // The in-memory record of one archive entry, read from its central header,
 // checked against its local header and data descriptor.
+//
+// Names. The 8-bit name holds the archive's bytes with "\" for "/": for an
+// entry without the UTF-8 flag those bytes are converted from the OEM to the
+// ANSI code page in place (same length); for an entry with the flag (bit 11)
+// they stay UTF-8, so the local header's name length still matches and no
+// character is lost to the code page. GetNameWide decodes by the flag, and
+// everything that looks names up or creates files (the name index,
+// extraction) works on that wide name.
 #pragma once
 #include <cstdint>
 #include "platform/win_types.h"
 #include "upk4/byte_block.h"
+#include "upk4/zip_format.h"
 
 class VolumeSet;
-
-inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;  // "PK\1\2"
-inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;    // "PK\3\4"
-inline constexpr uint32_t kDataDescriptorSignature = 0x08074B50; // "PK\7\8"
-inline constexpr uint32_t kEndRecordSignature = 0x06054B50;      // "PK\5\6"
-inline constexpr uint32_t kCentralHeaderSize = 46;
-inline constexpr uint32_t kLocalHeaderSize = 30;
 
 class EntryRecord {
  public:
@@ -21,18 +23,27 @@ class EntryRecord {
   EntryRecord(const EntryRecord&) = default;
   EntryRecord& operator=(const EntryRecord&) = default;
 
-  // Reads the 46 fixed bytes (whole) and the variable part; false when the
-  // signature is wrong or the variable part cannot be read whole.
-  bool ReadCentralHeader(VolumeSet& storage);
-  bool ReadLocalHeader(VolumeSet& storage, uint16_t& localExtraLength);
-  bool CheckDataDescriptor(VolumeSet& storage) const;
-  bool SameCrcAndSizes(uint32_t crc, uint32_t compressed, uint32_t uncompressed) const;
+  // Each reader returns null when the record is sound, else a few words on
+  // what is wrong with it; the caller raises the bad-archive error with them.
+  //
+  // The 46 fixed bytes (whole), the variable part from the current volume,
+  // and the ZIP64 values of saturated fields from the extra field.
+  const char* ReadCentralHeader(VolumeSet& storage);
+  // With the storage at the local header: the 30 fixed bytes, the name
+  // (skipped) and the local extra field into localExtra (whole, one volume),
+  // compared with this record. Leaves the storage at the entry's data.
+  const char* ReadLocalHeader(VolumeSet& storage, ByteBlock& localExtra);
+  // With the storage just after the entry's data. zip64Sizes: the local
+  // header carried ZIP64 sizes, so the descriptor's sizes are 8 bytes wide.
+  const char* CheckDataDescriptor(VolumeSet& storage, bool zip64Sizes) const;
+  bool SameCrcAndSizes(uint32_t crc, uint64_t compressed, uint64_t uncompressed) const;
 
-  bool IsEncrypted() const { return (flags & 1) != 0; }
-  bool HasDataDescriptor() const { return (flags & 8) != 0; }
-  bool IsDirectory() const { return (externalAttributes & 0x10) != 0; }
+  bool IsEncrypted() const { return (flags & zip::kFlagEncrypted) != 0; }
+  bool HasDataDescriptor() const { return (flags & zip::kFlagDataDescriptor) != 0; }
+  bool IsDirectory() const { return (externalAttributes & zip::kDosDirectory) != 0; }
   plat::CalendarTime GetModificationTime() const;
   plat::WString GetNameWide() const;
+  // OEM to ANSI in place, unless the name is flagged as UTF-8 and is so.
   void ConvertNameCodePage();
   void ConvertSeparators();
 
@@ -40,17 +51,21 @@ class EntryRecord {
   uint16_t versionMadeBy = 0;
   uint16_t versionNeeded = 0;
   uint16_t flags = 0;
-  uint16_t method = 8;
+  uint16_t method = zip::kMethodDeflated;
   uint16_t modificationTime = 0;
   uint16_t modificationDate = 0;
   uint32_t crc32 = 0;
-  uint32_t compressedSize = 0;
-  uint32_t uncompressedSize = 0;
-  uint16_t diskNumberStart = 0;
+  // Sizes and offsets are 64-bit: the ZIP64 extra field carries values that
+  // do not fit the headers' 32-bit fields.
+  uint64_t compressedSize = 0;
+  uint64_t uncompressedSize = 0;
+  uint32_t diskNumberStart = 0;
   uint16_t internalAttributes = 0;
-  uint32_t externalAttributes = 0x20;
-  uint32_t localHeaderOffset = 0;
+  uint32_t externalAttributes = zip::kDosArchive;
+  uint64_t localHeaderOffset = 0;
   ByteBlock extraField;
   ByteBlock name;
   ByteBlock comment;
+  // The name's bytes are UTF-8: flag bit 11 was set and they decode as such.
+  bool utf8Name = false;
 };

@@ -2,6 +2,7 @@
 // applied in place to each chunk of entry data before it is inflated.
 #include <zlib.h>
 #include "upk4/archive_reader.h"
+#include "upk4/zip_format.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ inline uint32_t Crc32Step(const z_crc_t* table, uint32_t c, uint8_t b) {
 
 inline void Update(const z_crc_t* table, uint32_t& k0, uint32_t& k1, uint32_t& k2, uint8_t b) {
   k0 = Crc32Step(table, k0, b);
-  k1 = (k1 + (k0 & 0xFF)) * 0x08088405u + 1;
+  k1 = (k1 + (k0 & 0xFF)) * zip::kKeyMultiplier + 1;
   k2 = Crc32Step(table, k2, static_cast<uint8_t>(k1 >> 24));
 }
 
@@ -28,9 +29,9 @@ inline uint8_t KeyStreamByte(uint32_t k2) {
 }  // namespace
 
 void ArchiveReader::InitKeys() {
-  keys[0] = 0x12345678;
-  keys[1] = 0x23456789;
-  keys[2] = 0x34567890;
+  keys[0] = zip::kInitialKeys[0];
+  keys[1] = zip::kInitialKeys[1];
+  keys[2] = zip::kInitialKeys[2];
   for (uint32_t i = 0; i < password.size; ++i) UpdateKeys(password.data[i]);
 }
 
@@ -39,7 +40,7 @@ void ArchiveReader::UpdateKeys(uint8_t b) { Update(CrcTable(), keys[0], keys[1],
 uint8_t ArchiveReader::DecryptByte() const { return KeyStreamByte(keys[2]); }
 
 bool ArchiveReader::CheckEncryptionHeader() {
-  uint8_t header[12];
+  uint8_t header[zip::kEncryptionHeaderSize];
   storage.Read(header, sizeof header, false);
   for (uint8_t& c : header) {
     c ^= DecryptByte();

@@ -2,6 +2,7 @@
 // reads that move on to the next volume of a split archive.
 #pragma once
 #include <cstdint>
+#include <string>
 #include "upk4/byte_block.h"
 #include "upk4/zip_file64.h"
 
@@ -26,7 +27,7 @@ class VolumeSet {
   // Reads exactly count bytes or throws; see the whole-record rule.
   uint32_t Read(void* buffer, uint32_t count, bool wholeOnly);
   void Close(bool afterError);
-  [[noreturn]] void RaiseError(int32_t code) const;
+  [[noreturn]] void RaiseError(int32_t code, std::string detail = {}) const;
 
   // Opens name in file read-only; throws the filled CFileException when
   // throwOnFailure is set, else returns whether it opened.

@@ -18,8 +18,8 @@ int32_t MapErrorCode(int32_t code) {
   return CZipException::generic;
 }
 
-[[noreturn]] void RaiseZipError(int32_t code, plat::WStringView fileName) {
-  throw CZipException(MapErrorCode(code), fileName);
+[[noreturn]] void RaiseZipError(int32_t code, plat::WStringView fileName, std::string detail) {
+  throw CZipException(MapErrorCode(code), fileName, std::move(detail));
 }
 
 plat::WString CZipException::GetErrorMessage() const {
@@ -42,5 +42,6 @@ plat::WString CZipException::GetErrorMessage() const {
       if (m_iCause >= 13 && m_iCause <= 16) text = "unexpected archive error";
       break;
   }
-  return plat::W(text);
+  if (m_strDetail.empty()) return plat::W(text);
+  return plat::W(std::string(text) + " (" + m_strDetail + ")");
 }

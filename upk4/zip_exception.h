@@ -1,6 +1,7 @@
 // The library's own exception: a cause and the path of the volume in use.
 #pragma once
 #include <cstdint>
+#include <string>
 #include "framework/exception.h"
 
 // Internal codes raised by the reader (the zlib codes -1 to -6 travel as
@@ -36,15 +37,20 @@ class CZipException : public CException {
 
   static constexpr const char* kRuntimeClassName = "CZipException";
 
-  explicit CZipException(int32_t cause = generic, plat::WStringView fileName = {})
-      : m_szFileName(fileName), m_iCause(cause) {}
+  explicit CZipException(int32_t cause = generic, plat::WStringView fileName = {},
+                         std::string detail = {})
+      : m_szFileName(fileName), m_iCause(cause), m_strDetail(std::move(detail)) {}
   plat::WString GetErrorMessage() const override;
 
   plat::WString m_szFileName;  // volume in use; empty when the archive was closed
   int32_t m_iCause;
+  // Where the fault lies, in a few words ("central header 12: name runs
+  // past the end of the file"); empty when nothing more is known.
+  std::string m_strDetail;
 };
 
 // The cause for an internal code; every value not listed gives 1.
 int32_t MapErrorCode(int32_t code);
 // Throws a CZipException for the internal code.
-[[noreturn]] void RaiseZipError(int32_t code, plat::WStringView fileName = {});
+[[noreturn]] void RaiseZipError(int32_t code, plat::WStringView fileName = {},
+                                std::string detail = {});

@@ -1,3 +1,4 @@
+// POSIX system calls: whether a standard stream is a terminal.
 #include "platform/console.h"
 
 #include <unistd.h>

@@ -1,6 +1,6 @@
-// Removal of the bootstrapper's temporary directory trees, never following
-// links, and the advisory in-use lock that keeps one run from sweeping away
-// the directory of another that is still alive.
+// POSIX system calls: removal of the bootstrapper's temporary directory
+// trees, never following links, and the advisory in-use lock that keeps one
+// run from sweeping away the directory of another that is still alive.
 #include "platform/dir_tree.h"
 
 #include <dirent.h>
@@ -77,7 +77,10 @@ bool UnlinkEntry(int dirFd, const std::string& name, int flags) {
 int OpenSubdirectory(int dirFd, const std::string& name) {
   const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   int fd = ::openat(dirFd, name.c_str(), flags);
-  if (fd < 0 && errno == EACCES && ::fchmodat(dirFd, name.c_str(), 0700, 0) == 0) {
+  // The mode is granted to what stands under the name without following a
+  // link there: one swapped in since the listing is never changed.
+  if (fd < 0 && errno == EACCES &&
+      ::fchmodat(dirFd, name.c_str(), 0700, AT_SYMLINK_NOFOLLOW) == 0) {
     fd = ::openat(dirFd, name.c_str(), flags);
   }
   return fd;
@@ -161,31 +164,134 @@ bool IsOwnedByCurrentUser(WStringView path) {
   return st.st_uid == ::geteuid();
 }
 
+bool IsPrivateDirectory(WStringView path) {
+  std::string native = ResolveNativePath(path);
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  struct stat st{};
+  if (native.empty() || ::lstat(native.c_str(), &st) != 0) return false;
+  return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+struct DirectoryLock::State {
+  State(int dirFd, int lockFd) : fd(lockFd) {
+    struct stat st{};
+    if (::fstat(dirFd, &st) == 0) {
+      device = st.st_dev;
+      inode = st.st_ino;
+    }
+  }
+  int fd;  // the lock file, open while this process holds the lock
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+
+DirectoryLock::DirectoryLock() = default;
 DirectoryLock::~DirectoryLock() { Release(); }
 
-bool DirectoryLock::Acquire(WStringView directory) {
-  Release();
-  std::string native = posix::NativeJoin(ResolveNativePath(directory), LockFileName());
-  int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+namespace {
+
+// Opens (creating when asked) the lock file in the directory and locks it.
+// Not close-on-exec: the programs the run starts inherit the lock.
+int LockInside(int dirFd, bool create) {
+  const int flags = O_RDWR | O_NOFOLLOW | (create ? O_CREAT | O_EXCL : O_CREAT);
+  int fd = ::openat(dirFd, LockFileName().c_str(), flags, 0600);
   if (fd < 0) {
-    posix::SetLastErrorForPath(errno, native);
-    return false;
+    SetLastErrorFromErrno(errno);
+    return -1;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int err = errno;
     ::close(fd);
     SetLastError(err == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ErrnoToWin32(err));
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool DirectoryLock::CreateLocked(WStringView directory) {
+  Release();
+  std::string native = ResolveNativePath(directory);
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  if (native.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
-  m_fd = fd;
+  // Made and locked under a fresh name of its own, then renamed into place
+  // without replacing anything: the name appears only with the lock held.
+  std::string staging = posix::NativeJoin(posix::NativeParent(native), ".SetupTemp-XXXXXX");
+  if (::mkdtemp(staging.data()) == nullptr) {
+    posix::SetLastErrorForPath(errno, staging);
+    return false;
+  }
+  Fd dir(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  int fd = dir.get() < 0 ? -1 : LockInside(dir.get(), true);
+  int err = 0;
+  if (fd >= 0 && ::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, native.c_str(),
+                             RENAME_NOREPLACE) != 0) {
+    err = errno;
+    // A file system without the no-replace form: a plain rename replaces
+    // at most an empty directory of our own (a directory of a live run holds
+    // its lock file, another user's is protected by the sticky bit).
+    if ((err == EINVAL || err == ENOSYS) &&
+        ::rename(staging.c_str(), native.c_str()) == 0) {
+      err = 0;
+    }
+  }
+  if (fd < 0 || err != 0) {
+    const uint32_t error = fd < 0 ? GetLastError()
+                           : (err == EEXIST || err == ENOTEMPTY || err == ENOTDIR || err == EPERM)
+                               ? ERROR_ALREADY_EXISTS
+                               : ErrnoToWin32(err);
+    if (fd >= 0) ::close(fd);
+    if (dir.get() >= 0) ::unlinkat(dir.get(), LockFileName().c_str(), 0);
+    ::rmdir(staging.c_str());
+    SetLastError(error);
+    return false;
+  }
+  posix::NoteFileCreated(native);
+  m_state = std::make_unique<State>(dir.get(), fd);
   return true;
 }
 
+bool DirectoryLock::Acquire(WStringView directory) {
+  Release();
+  std::string native = ResolveNativePath(directory);
+  if (native.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  Fd dir(::open(native.c_str(),
+                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (dir.get() < 0) {
+    posix::SetLastErrorForPath(errno, native);
+    return false;
+  }
+  const int fd = LockInside(dir.get(), false);
+  if (fd < 0) return false;
+  m_state = std::make_unique<State>(dir.get(), fd);
+  return true;
+}
+
+bool DirectoryLock::IsHeld() const { return m_state && m_state->fd >= 0; }
+
+bool DirectoryLock::Names(WStringView path) const {
+  if (!m_state || m_state->inode == 0) return false;
+  std::string native = ResolveNativePath(path);
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  struct stat st{};
+  return !native.empty() && ::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         st.st_dev == m_state->device && st.st_ino == m_state->inode;
+}
+
 void DirectoryLock::Release() {
-  if (m_fd < 0) return;
-  ::flock(m_fd, LOCK_UN);
-  ::close(m_fd);
-  m_fd = -1;
+  if (!m_state || m_state->fd < 0) return;
+  // Closed, not unlocked: an unlock would also take the lock from a setup
+  // program that inherited it and still runs in the directory. The identity
+  // stays for Names.
+  ::close(m_state->fd);
+  m_state->fd = -1;
 }
 
 }  // namespace plat

@@ -1,6 +1,6 @@
-// File handles over open(2). Sharing modes are not enforced on POSIX; the
-// read-only attribute is, as Windows does, so a write open of a file without
-// write bits fails even for root.
+// POSIX system calls: file handles over open(2). Sharing modes are not
+// enforced on POSIX; the read-only attribute is, as Windows does, so a write
+// open of a file without write bits fails even for root.
 #include "platform/file_handle.h"
 
 #include <fcntl.h>
@@ -35,8 +35,10 @@ FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share
     case FileCreate::CreateNew: flags |= O_CREAT | O_EXCL; break;
   }
 
+  // Creating looks at the name itself: a link there is never followed.
+  const bool creates = create == FileCreate::CreateAlways || create == FileCreate::CreateNew;
   struct stat before{};
-  bool existed = ::stat(native.c_str(), &before) == 0;
+  bool existed = (creates ? ::lstat(native.c_str(), &before) : ::stat(native.c_str(), &before)) == 0;
   if (existed) {
     if (create == FileCreate::CreateNew) {
       SetLastError(ERROR_FILE_EXISTS);
@@ -52,6 +54,26 @@ FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share
       return kInvalidFile;
     }
   }
+  if (creates) flags |= O_NOFOLLOW;
+  if (create == FileCreate::CreateAlways) {
+    // A file or link at the name is replaced by a new file, never rewritten:
+    // a library mapped from the old file keeps its image, a link's target
+    // stays untouched, and new files need no truncation (which makes ext4
+    // flush the whole file at close). Only where the directory refuses the
+    // removal is a file truncated in place; a device is opened as it is.
+    if (existed && (S_ISREG(before.st_mode) || S_ISLNK(before.st_mode))) {
+      if (::unlink(native.c_str()) == 0) {
+        flags |= O_EXCL;
+      } else if (S_ISREG(before.st_mode) && (errno == EACCES || errno == EPERM)) {
+        flags |= O_TRUNC;
+      } else {
+        posix::SetLastErrorForPath(errno, native);
+        return kInvalidFile;
+      }
+    } else if (!existed) {
+      flags |= O_EXCL;
+    }
+  }
 
   int fd;
   do {
@@ -61,6 +83,8 @@ FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share
     int err = errno;
     if (err == EEXIST) {
       SetLastError(ERROR_FILE_EXISTS);
+    } else if (err == ELOOP && creates) {
+      SetLastError(ERROR_ACCESS_DENIED);  // a link appeared under the name
     } else {
       posix::SetLastErrorForPath(err, native);
     }
@@ -70,15 +94,6 @@ FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     SetLastError(ERROR_ACCESS_DENIED);
-    return kInvalidFile;
-  }
-  // Only a file that holds data is truncated: truncating an empty file to 0
-  // makes ext4 flush the whole file at close, as for a replaced file.
-  if (create == FileCreate::CreateAlways && S_ISREG(st.st_mode) && st.st_size > 0 &&
-      ::ftruncate(fd, 0) != 0) {
-    int err = errno;
-    ::close(fd);
-    SetLastErrorFromErrno(err);
     return kInvalidFile;
   }
   // CreateFile reports ERROR_ALREADY_EXISTS with success when CREATE_ALWAYS

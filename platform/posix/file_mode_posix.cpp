@@ -1,3 +1,4 @@
+// POSIX system calls: the execute bits of a file.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -5,6 +6,8 @@
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
+#include "platform/posix/errno_map.h"
+#include "platform/posix/resolve_path.h"
 
 namespace plat {
 

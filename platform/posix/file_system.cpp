@@ -1,4 +1,4 @@
-// File-system services with Win32 semantics over POSIX calls.
+// POSIX system calls: file-system services with Win32 semantics.
 #include "platform/file_system.h"
 
 #include <dlfcn.h>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/code_page.h"
+#include "platform/file_handle.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "platform/posix/posix_support.h"
@@ -81,7 +82,13 @@ std::string CurrentNativeDirectory() {
 bool PathFileExists(WStringView path) {
   std::string native;
   struct stat st{};
-  return StatPath(path, &native, &st);
+  if (StatPath(path, &native, &st)) return true;
+  // A link whose target is missing is still a name that exists, as on
+  // Windows: it must be removed before the name is used.
+  const uint32_t error = GetLastError();
+  if (!native.empty() && ::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return true;
+  SetLastError(error);
+  return false;
 }
 
 uint32_t GetFileAttributes(WStringView path) {
@@ -94,16 +101,26 @@ uint32_t GetFileAttributes(WStringView path) {
 }
 
 bool SetFileAttributes(WStringView path, uint32_t attributes) {
-  std::string native;
+  const std::string native = ResolveNativePath(path);
   struct stat st{};
-  if (!StatPath(path, &native, &st)) return false;
-  // A read-only directory on Windows still takes new entries; on POSIX it
-  // would not, so READONLY is left off directories.
-  if (S_ISDIR(st.st_mode)) return true;
+  if (native.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  if (::lstat(native.c_str(), &st) != 0) {
+    posix::SetLastErrorForPath(errno, native);
+    return false;
+  }
+  // A link has no attributes of its own here, and what it points to is not
+  // the file that was named: nothing changes. A read-only directory on
+  // Windows still takes new entries; on POSIX it would not, so READONLY is
+  // left off directories.
+  if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode)) return true;
   mode_t mode = st.st_mode & 07777;
   mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
-  if (wanted != mode && ::chmod(native.c_str(), wanted) != 0) {
-    SetLastErrorFromErrno(errno);
+  // Without following: a link swapped in since the look is refused.
+  if (wanted != mode && ::fchmodat(AT_FDCWD, native.c_str(), wanted, AT_SYMLINK_NOFOLLOW) != 0) {
+    SetLastErrorFromErrno(errno == EOPNOTSUPP ? EACCES : errno);
     return false;
   }
   return true;
@@ -202,28 +219,19 @@ bool CopyFile(WStringView from, WStringView to, bool failIfExists) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  struct stat existing{};
-  if (::stat(target.c_str(), &existing) == 0) {
-    if (failIfExists) {
-      ::close(in);
-      SetLastError(ERROR_FILE_EXISTS);
-      return false;
-    }
-    if (S_ISDIR(existing.st_mode) || posix::IsReadOnlyMode(existing.st_mode)) {
-      ::close(in);
-      SetLastError(ERROR_ACCESS_DENIED);
-      return false;
-    }
-  }
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-  int out = ::open(target.c_str(), flags, st.st_mode & 0777);
-  if (out < 0) {
-    int err = errno;
+  // The target is created new, never written through a link or in place:
+  // a link or file under its name is replaced, a read-only file or a
+  // directory refuses, a device is written as it is.
+  const FileHandle created =
+      OpenFileHandle(to, FileAccess::Write, FileShare::Exclusive,
+                     failIfExists ? FileCreate::CreateNew : FileCreate::CreateAlways);
+  if (created == kInvalidFile) {
+    const uint32_t error = GetLastError();
     ::close(in);
-    if (err == EEXIST) SetLastError(ERROR_FILE_EXISTS);
-    else posix::SetLastErrorForPath(err, target);
+    SetLastError(error);
     return false;
   }
+  const int out = static_cast<int>(created);
   std::vector<char> buffer(1 << 16);
   for (;;) {
     ssize_t n = ::read(in, buffer.data(), buffer.size());
@@ -279,7 +287,8 @@ bool SetFileTimes(WStringView path, const CalendarTime* /*creation*/,
   times[0].tv_nsec = lastAccess ? 0 : UTIME_OMIT;
   times[1].tv_sec = lastWrite ? static_cast<time_t>(*lastWrite) : 0;
   times[1].tv_nsec = lastWrite ? 0 : UTIME_OMIT;
-  if (::utimensat(AT_FDCWD, native.c_str(), times, 0) != 0) {
+  // On the file under the name, never on what a link there points to.
+  if (::utimensat(AT_FDCWD, native.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
     posix::SetLastErrorForPath(errno, native);
     return false;
   }
@@ -309,6 +318,7 @@ std::optional<FoundFile> FindFile(WStringView path) {
 std::vector<WString> ListDirectoryNames(WStringView directory) {
   std::vector<WString> names;
   const std::string native = ResolveNativePath(directory);
+  if (native.empty() && !directory.empty()) return names;  // refused (a NUL)
   DIR* dir = ::opendir(native.empty() ? "." : native.c_str());
   if (!dir) {
     posix::SetLastErrorForPath(errno, native);
@@ -320,6 +330,10 @@ std::vector<WString> ListDirectoryNames(WStringView directory) {
   }
   ::closedir(dir);
   return names;
+}
+
+WString GetFullPathName(WStringView name) {
+  return FoldFullPath(name, GetCurrentDirectory());
 }
 
 std::optional<WString> GetCurrentDirectory() {
@@ -376,6 +390,12 @@ bool IsOnRemovableMedia(WStringView path) {
 WString GetTempPath() {
   const char* tmp = std::getenv("TMPDIR");
   std::string native = (tmp && *tmp) ? tmp : "/tmp";
+  // A path that UTF-16 cannot carry unchanged would become another
+  // directory, perhaps another user's: there is no temporary path then.
+  if (Utf16ToUtf8(Utf8ToUtf16(native)) != native || native.find('\\') != std::string::npos) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return {};
+  }
   if (native[0] != '/') {
     std::string cwd = CurrentNativeDirectory();
     if (!cwd.empty()) native = posix::NativeJoin(cwd, native);

@@ -1,11 +1,13 @@
-// Shared libraries by full path through dlopen.
+// POSIX system calls: shared libraries by full path through dlopen.
 #include "platform/library.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include "platform/last_error.h"
 #include "platform/native_path.h"
+#include "platform/posix/resolve_path.h"
 
 namespace plat {
 
@@ -20,10 +22,17 @@ LibraryHandle LoadLibrary(WStringView path) {
   if (native.find('/') == std::string::npos) native = "./" + native;
   void* handle = ::dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
-    SetLastError(S_ISREG(st.st_mode) ? ERROR_BAD_EXE_FORMAT : ERROR_ACCESS_DENIED);
+    const bool loadable = S_ISREG(st.st_mode) && !IsOnNoExecFileSystem(path);
+    SetLastError(loadable ? ERROR_BAD_EXE_FORMAT : ERROR_ACCESS_DENIED);
     return nullptr;
   }
   return handle;
+}
+
+bool IsOnNoExecFileSystem(WStringView path) {
+  const std::string native = ResolveNativePath(path);
+  struct statvfs fs{};
+  return !native.empty() && ::statvfs(native.c_str(), &fs) == 0 && (fs.f_flag & ST_NOEXEC) != 0;
 }
 
 void* GetProcAddress(LibraryHandle library, const char* name) {

@@ -1,9 +1,12 @@
-// Windows-form paths at the core, UTF-8 "/" paths at the system, and the
-// case-insensitive lookup that makes "Upk2.dll" find "upk2.dll".
+// POSIX system calls: Windows-form paths at the core, UTF-8 "/" paths at the
+// system, and the case-insensitive lookup that makes "Upk2.dll" find "upk2.dll".
 #include "platform/native_path.h"
+#include "platform/posix/errno_map.h"
+#include "platform/posix/resolve_path.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,7 +16,9 @@
 #include <string>
 
 #include "platform/code_page.h"
+#include "platform/last_error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/posix/thread_slot.h"
 
 namespace plat {
 namespace {
@@ -52,15 +57,19 @@ struct DirectoryListing {
 constexpr std::chrono::milliseconds kListingLifetime{1000};
 // A parent and the new directories below it, with a few to spare.
 constexpr size_t kListingsKept = 8;
-thread_local std::vector<DirectoryListing> t_listings;
-thread_local uint64_t t_namesRead = 0;
+// One set per thread, without a thread_local destructor (thread_slot.h).
+std::vector<DirectoryListing>& ThreadListings() {
+  static posix::ThreadSlot<std::vector<DirectoryListing>> slot;
+  return slot.Get();
+}
+thread_local uint64_t t_namesRead = 0;  // trivially destroyed: pins nothing
 
 bool SameDirectory(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 DirectoryListing* KeptListing(const struct stat& directory) {
-  for (DirectoryListing& listing : t_listings)
+  for (DirectoryListing& listing : ThreadListings())
     if (SameDirectory(listing.stamp, directory)) return &listing;
   return nullptr;
 }
@@ -92,6 +101,7 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   const std::string dirPath = directory.empty() ? "." : directory;
   struct stat before {};
   if (::stat(dirPath.c_str(), &before) != 0) return false;
+  std::vector<DirectoryListing>& kept = ThreadListings();
   const auto now = std::chrono::steady_clock::now();
   DirectoryListing* listing = KeptListing(before);
   DirectoryListing fresh;
@@ -104,11 +114,11 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
     // Changed while it was read: usable for this answer, not kept.
     const bool keep = ::stat(dirPath.c_str(), &after) == 0 && SameStamp(before, after);
     if (listing == nullptr && keep) {
-      if (t_listings.size() < kListingsKept) {
-        listing = &t_listings.emplace_back();
+      if (kept.size() < kListingsKept) {
+        listing = &kept.emplace_back();
       } else {
         listing = &*std::min_element(
-            t_listings.begin(), t_listings.end(),
+            kept.begin(), kept.end(),
             [](const DirectoryListing& a, const DirectoryListing& b) { return a.usedAt < b.usedAt; });
       }
     }
@@ -124,6 +134,13 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   if (Utf16ToUtf8(wanted) != name) return false;
   const auto it = listing->byFoldedName.find(FoldedName(wanted));
   if (it == listing->byFoldedName.end()) return false;
+  // Only to an object of the user's own: a look-alike name that another user
+  // planted in a shared directory (a "setuptemp0" link once our
+  // "SetupTemp0" is gone) is never taken for the name that was asked for.
+  struct stat candidate {};
+  if (::lstat(posix::NativeJoin(dirPath, it->second).c_str(), &candidate) != 0 ||
+      candidate.st_uid != ::geteuid())
+    return false;
   *found = it->second;
   return true;
 }
@@ -147,6 +164,12 @@ WString FromNativePath(std::string_view native) {
 }
 
 std::string ResolveNativePath(WStringView path) {
+  // The system would end the name at the NUL and act on a shorter name than
+  // every check before it saw ("upk4.dll\0.txt" is "upk4.dll" there).
+  if (path.find(u'\0') != WStringView::npos) {
+    SetLastError(ERROR_INVALID_NAME);
+    return {};
+  }
   std::string native = ToNativePath(path);
   if (native.empty() || ExistsExactly(native)) return native;
 
@@ -195,7 +218,7 @@ std::string ResolveNativePath(WStringView path) {
 namespace posix {
 
 void NoteFileCreated(const std::string& nativePath) {
-  if (t_listings.empty()) return;
+  if (ThreadListings().empty()) return;
   struct stat now {};
   if (::stat(NativeParent(nativePath).c_str(), &now) != 0) return;
   DirectoryListing* listing = KeptListing(now);

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <string>
 #include <vector>
+#include "platform/posix/errno_map.h"
+#include "platform/posix/resolve_path.h"
 #include "platform/win_types.h"
 
 namespace plat::posix {

@@ -1,6 +1,6 @@
-// The restart on POSIX: the privilege is root or CAP_SYS_BOOT; the restart
-// itself is the command in UPK_RESTART_COMMAND when that is set (tests always
-// set it), else the system's reboot command.
+// POSIX system calls: the restart. On POSIX the privilege is root or
+// CAP_SYS_BOOT; the restart itself is the command in UPK_RESTART_COMMAND when
+// that is set (tests always set it), else the system's reboot command.
 #include "platform/restart.h"
 
 #include <sys/stat.h>

@@ -1,30 +1,44 @@
-// The small window/message model: a record with a message procedure and a
-// per-thread queue of posted messages.
+// POSIX system calls: none; the small window/message model: a record with a
+// message procedure and a per-thread queue of posted messages.
 #include "platform/window.h"
+#include "platform/posix/window_record.h"
 
 #include <cstdio>
 #include <deque>
 #include <string>
 
 #include "platform/code_page.h"
+#include "platform/posix/thread_slot.h"
 
 namespace plat {
 namespace {
-thread_local MessageQueue t_ownQueue;
-thread_local MessageQueue* t_joinedQueue = nullptr;
+// This module's queue of the thread and the queue it joined, if any; kept
+// without a thread_local destructor (thread_slot.h).
+struct ThreadQueues {
+  MessageQueue own;
+  MessageQueue* joined = nullptr;
+};
+ThreadQueues& Queues() {
+  static posix::ThreadSlot<ThreadQueues> slot;
+  return slot.Get();
+}
 
 // A window made by another module of this thread carries that module's
 // queue: from then on this module posts to and drains that one, taking along
 // whatever it had queued itself.
 void JoinQueueOf(WindowHandle window) {
-  if (t_joinedQueue || !window || !window->queue || window->queue == &t_ownQueue) return;
-  t_joinedQueue = window->queue;
-  for (const Message& msg : t_ownQueue.messages) t_joinedQueue->messages.push_back(msg);
-  t_ownQueue.messages.clear();
+  ThreadQueues& queues = Queues();
+  if (queues.joined || !window || !window->queue || window->queue == &queues.own) return;
+  queues.joined = window->queue;
+  for (const Message& msg : queues.own.messages) queues.joined->messages.push_back(msg);
+  queues.own.messages.clear();
 }
 }  // namespace
 
-MessageQueue* ThreadMessageQueue() { return t_joinedQueue ? t_joinedQueue : &t_ownQueue; }
+MessageQueue* ThreadMessageQueue() {
+  ThreadQueues& queues = Queues();
+  return queues.joined ? queues.joined : &queues.own;
+}
 
 LRESULT SendMessage(WindowHandle window, uint32_t message, WPARAM w, LPARAM l) {
   JoinQueueOf(window);
@@ -61,20 +75,19 @@ bool RedrawWindow(WindowHandle window, uint32_t /*flags*/) {
   return true;
 }
 
-int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
-  if (c == 0) return -1;
-  int64_t product = static_cast<int64_t>(a) * b;
-  int64_t divisor = c;
-  if (divisor < 0) {
-    product = -product;
-    divisor = -divisor;
-  }
-  // Round half away from zero.
-  int64_t half = divisor / 2;
-  int64_t result = product >= 0 ? (product + half) / divisor : (product - half) / divisor;
-  if (result > INT32_MAX || result < INT32_MIN) return -1;
-  return static_cast<int32_t>(result);
+struct MessageWindow::State {
+  Window record;
+};
+
+MessageWindow::MessageWindow() : m_state(std::make_unique<State>()) {
+  m_state->record.proc = [this](WindowHandle window, uint32_t message, WPARAM w,
+                                LPARAM l) -> LRESULT {
+    return proc ? proc(window, message, w, l) : 0;
+  };
 }
+MessageWindow::~MessageWindow() = default;
+WindowHandle MessageWindow::Handle() const { return &m_state->record; }
+uint32_t MessageWindow::RedrawCount() const { return m_state->record.redrawCount; }
 
 int MessageBox(const char16_t* text, const char16_t* caption, uint32_t /*style*/) {
   std::string line = Utf16ToUtf8(caption ? WStringView(caption) : WStringView(u"Error"));

@@ -1,4 +1,5 @@
-#include <windows.h>
+// Win32 system calls: whether a standard stream is a console.
+#include "platform/win32/windows_api.h"
 
 #include "platform/console.h"
 

@@ -49,9 +49,11 @@ SetupRun Harness::Run(const std::string& arguments, const std::string& env,
   const std::string errFile = dir_.Path("stderr.txt");
   // The restart command is set on the command itself, whatever the test
   // runner's environment holds.
-  const std::string cmd = "cd " + ShellQuote(pkg_) + " && env TMPDIR=" + ShellQuote(sysTmp_) +
+  const std::string cmd = std::string(launcher_.empty() ? "" : "trap '' XFSZ; ") + "cd " +
+                          ShellQuote(pkg_) + " && env TMPDIR=" + ShellQuote(sysTmp_) +
                           " UPK_RESTART_COMMAND=" + ShellQuote(restartCommand) + " " + env +
-                          " ./Setup " + arguments + " >/dev/null 2>" + ShellQuote(errFile);
+                          " " + launcher_ + " ./Setup " + arguments + " >/dev/null 2>" +
+                          ShellQuote(errFile);
   SetupRun run;
   run.exitCode = upktest::RunCommand(cmd);
   run.errors = upktest::FileExists(errFile) ? upktest::ReadFile(errFile) : "";

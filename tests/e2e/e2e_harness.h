@@ -22,6 +22,9 @@ class Harness {
   std::string SysTmp(const std::string& name = "") const;
   void SetSysTmp(const std::string& path) { sysTmp_ = path; }
   std::string Root(const std::string& name) const { return dir_.Path(name); }
+  // A command that starts Setup for the runs that follow ("prlimit ...");
+  // a file-size limit then fails writes instead of ending the process.
+  void SetLauncher(const std::string& launcher) { launcher_ = launcher; }
 
   // Builds pkg/Setup with the independent builder. The default payload is
   // the reference second stage as "A11" and the sample setup program.
@@ -46,6 +49,7 @@ class Harness {
   upktest::TempDir dir_;
   std::string pkg_;
   std::string sysTmp_;
+  std::string launcher_;
 };
 
 }  // namespace e2e

@@ -79,8 +79,14 @@ def main():
     args = ap.parse_args()
 
     entries = []
+    # A "\\0" in a name stands for a NUL byte, which neither a command line
+    # nor zipfile can carry: written as DEL, patched to NUL afterwards.
+    nul_names = []
     for spec in args.entry:
         name, _, source = spec.partition("=")
+        if "\\0" in name:
+            nul_names.append(name.replace("\\0", "\x7f"))
+            name = nul_names[-1]
         with open(source, "rb") as f:
             entries.append((name, f.read()))
 
@@ -121,6 +127,9 @@ def main():
             with open(tmp, "rb") as f:
                 archive_bytes = f.read()
             os.remove(tmp)
+            for name in nul_names:
+                placeholder = name.encode("cp437")
+                archive_bytes = archive_bytes.replace(placeholder, placeholder.replace(b"\x7f", b"\0"))
 
     config = (args.config or "").encode("cp1252")
     library_start = len(image) if args.library_start is None else args.library_start

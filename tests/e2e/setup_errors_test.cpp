@@ -74,8 +74,8 @@ TEST_F(SetupErrorTest, Upk4NotLoadable) {
   ExpectLog(R"(4 \(193\), 1168 \(2\), )");
   // "UPK4.dll" is there, so the missing program is announced.
   EXPECT_NE(run.errors.find(kNotFoundText), std::string::npos) << run.errors;
-  // A failed preparation leaves its directory to the next run's sweep.
-  EXPECT_TRUE(fs::exists(h.SysTmp("SetupTemp0/upk4.dll")));
+  // A failed preparation removes its directory as well.
+  EXPECT_FALSE(fs::exists(h.SysTmp("SetupTemp0")));
   h.Build("");
   EXPECT_EQ(h.Run("/exitcode=4").exitCode, 4);
   EXPECT_FALSE(fs::exists(h.SysTmp("SetupTemp0")));

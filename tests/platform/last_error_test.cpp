@@ -5,6 +5,7 @@
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
+#include "platform/posix/errno_map.h"
 #include "platform_test_util.h"
 
 using namespace plat;

@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/native_path.h"
 #include "platform/posix/posix_support.h"
+#include "platform/posix/resolve_path.h"
 #include "platform_test_util.h"
 
 using namespace plat;

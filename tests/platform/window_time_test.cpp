@@ -35,16 +35,16 @@ TEST(MulDiv, UsesAWideProductAndReportsWhatDoesNotFit) {
 
 TEST(Window, SendCallsAtOncePostQueuesInOrder) {
   std::vector<uint32_t> seen;
-  Window window;
+  MessageWindow window;
   window.proc = [&seen](WindowHandle, uint32_t msg, WPARAM w, LPARAM) -> LRESULT {
     seen.push_back(msg);
     return static_cast<LRESULT>(w * 2);
   };
-  EXPECT_EQ(SendMessage(&window, PBM_SETPOS, 21, 0), 42);
+  EXPECT_EQ(SendMessage(window.Handle(), PBM_SETPOS, 21, 0), 42);
   EXPECT_EQ(seen, std::vector<uint32_t>{PBM_SETPOS});
 
-  EXPECT_TRUE(PostMessage(&window, 2224, 1, 2));
-  EXPECT_TRUE(PostMessage(&window, 2225, 3, 4));
+  EXPECT_TRUE(PostMessage(window.Handle(), 2224, 1, 2));
+  EXPECT_TRUE(PostMessage(window.Handle(), 2225, 3, 4));
   EXPECT_FALSE(PostMessage(nullptr, 1, 0, 0));
   EXPECT_EQ(seen.size(), 1u);  // nothing dispatched yet
 
@@ -61,11 +61,11 @@ TEST(Window, SendCallsAtOncePostQueuesInOrder) {
   EXPECT_EQ(seen, (std::vector<uint32_t>{PBM_SETPOS, 2224, 2225}));
 
   EXPECT_EQ(SendMessage(nullptr, 1, 0, 0), 0);
-  Window silent;  // no procedure
-  EXPECT_EQ(SendMessage(&silent, 1, 0, 0), 0);
-  EXPECT_TRUE(RedrawWindow(&silent, RDW_UPDATENOW));
-  EXPECT_TRUE(RedrawWindow(&silent, RDW_VALIDATE));
-  EXPECT_EQ(silent.redrawCount, 2u);
+  MessageWindow silent;  // no procedure
+  EXPECT_EQ(SendMessage(silent.Handle(), 1, 0, 0), 0);
+  EXPECT_TRUE(RedrawWindow(silent.Handle(), RDW_UPDATENOW));
+  EXPECT_TRUE(RedrawWindow(silent.Handle(), RDW_VALIDATE));
+  EXPECT_EQ(silent.RedrawCount(), 2u);
 }
 
 TEST(LocalTime, DosDateAndTimeFields) {

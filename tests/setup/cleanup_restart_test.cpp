@@ -166,3 +166,20 @@ TEST_F(RestartTest, NtBeforeVersion4CountsAsTheOlderFamily) {
 }
 
 }  // namespace
+
+namespace {
+
+// Once another run's sweep has taken our directory, a new run's directory
+// may stand under the same name: its files are never deleted by our retries.
+TEST_F(CleanUpTest, RetriesEndOnceTheNameNoLongerStandsForOurDirectory) {
+  fake.treeSucceedsAt = 0;
+  fake.runDirectory = false;
+  TestApp app(&fake);
+  app.AsAfterHandOff();
+  app.CleanUp();
+  EXPECT_TRUE(fake.deletedFiles.empty());
+  EXPECT_EQ(Pauses(25), 1u);
+  EXPECT_EQ(fake.treeCalls, 1);
+}
+
+}  // namespace

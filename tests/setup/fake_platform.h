@@ -50,6 +50,10 @@ class FakeSetupPlatform : public SetupPlatform {
     return treeRemoved_;
   }
   bool RemoveDirectory(plat::WStringView) override { return false; }
+  bool runDirectory = true;
+  bool IsRunDirectory(const plat::DirectoryLock&, plat::WStringView) override {
+    return runDirectory;
+  }
   bool MoveFileDelayUntilReboot(plat::WStringView path) override {
     delayedDeletes.emplace_back(path);
     return true;

@@ -10,6 +10,7 @@
 #include "framework/file.h"
 #include "platform/code_page.h"
 #include "platform/dir_tree.h"
+#include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "setup/setup_app.h"
@@ -127,6 +128,34 @@ TEST_F(SetupDirTest, ForeignDirectoryIsSkipped) {
   TestApp app(&platform_);
   EXPECT_EQ(Choose(app), Temp(1) + "/");
   EXPECT_TRUE(fs::exists(Temp(0) + "/planted"));
+}
+
+// Another user's "setuptemp0" link is not our "SetupTemp0" without regard
+// to case: nothing is created, removed or deleted through it.
+TEST_F(SetupDirTest, ForeignLookAlikeNameIsNeverResolvedToOurs) {
+  const std::string victim = dir_.Path("victim");
+  upktest::WriteFile(victim + "/upk2.dll", "theirs");
+  fs::create_directory_symlink(victim, sysTmp_ + "/setuptemp0");
+  if (upktest::RunCommand("chown -h 65534 " + upktest::ShellQuote(sysTmp_ + "/setuptemp0") +
+                          " 2>/dev/null") != 0) {
+    GTEST_SKIP() << "cannot give a link to another user here";
+  }
+  const plat::WString ours = plat::FromNativePath(Temp(0));
+  EXPECT_FALSE(plat::DeleteFile(ours + u"\\upk2.dll"));
+  EXPECT_TRUE(plat::DeleteTree(ours));
+  TestApp app(&platform_);
+  EXPECT_EQ(Choose(app), Temp(0) + "/");
+  EXPECT_TRUE(fs::is_directory(Temp(0)) && !fs::is_symlink(Temp(0)));
+  EXPECT_EQ(upktest::ReadFile(victim + "/upk2.dll"), "theirs");
+}
+
+// A system temporary path that cannot be had: no directory at the root.
+TEST_F(SetupDirTest, NoTemporaryPathGivesCode8AndNothingAtTheRoot) {
+  TestApp app(&platform_);
+  app.SetTempBase("");
+  EXPECT_TRUE(app.ChooseTempDirectory());
+  EXPECT_EQ(app.ErrorCodes().substr(0, 3), u"8 (");
+  EXPECT_FALSE(fs::exists("/SetupTemp0"));
 }
 
 TEST_F(SetupDirTest, NoFreeNameGivesCode8AndLeavesTheSystemPath) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include "upk4/zip_format.h"
 
 namespace upktest {
 
@@ -18,8 +19,8 @@ struct CraftedEntry {
   uint16_t dosTime = 0x6000;  // 12:00:00
   uint16_t dosDate = 0x5021;  // 2020-01-01
   uint32_t crc = 0;
-  uint32_t compressedSize = 0;
-  uint32_t uncompressedSize = 0;
+  uint64_t compressedSize = 0;
+  uint64_t uncompressedSize = 0;
   uint16_t diskNumberStart = 0;
   uint32_t externalAttributes = 0x20;
   std::string extra;    // central extra field
@@ -27,10 +28,14 @@ struct CraftedEntry {
   std::string localExtra;
   // Local header values that differ from the central ones.
   std::optional<uint16_t> localFlags, localMethod, localNameLength;
-  std::optional<uint32_t> localCrc, localCompressed, localUncompressed;
+  std::optional<uint32_t> localCrc;
+  std::optional<uint64_t> localCompressed, localUncompressed;
   std::optional<std::string> localName;
   // Bytes written after the data (a data descriptor, stray bytes ...).
   std::string afterData;
+  // In a ZIP64 archive: the ZIP64 extra blocks written in place of the true
+  // ones (central, local), to damage them.
+  std::optional<std::string> zip64Extra, localZip64Extra;
 };
 
 // A stored entry with its CRC and sizes filled in.
@@ -40,6 +45,11 @@ CraftedEntry DeflatedEntry(const std::string& name, const std::string& data);
 // The 16-byte signed or 12-byte unsigned data descriptor of an entry.
 std::string DataDescriptor(uint32_t crc, uint32_t compressed, uint32_t uncompressed,
                            bool withSignature);
+// The ZIP64 form: sizes of 8 bytes.
+std::string Zip64DataDescriptor(uint32_t crc, uint64_t compressed, uint64_t uncompressed,
+                                bool withSignature);
+// A ZIP64 extra block (tag 1) holding the given values, 8 bytes each.
+std::string Zip64ExtraBlock(const std::vector<uint64_t>& values);
 
 std::string RawDeflate(const std::string& data);
 
@@ -54,16 +64,34 @@ class CraftedZip {
       commentLength;
   std::optional<uint32_t> directorySize, directoryOffset;
 
+  // ZIP64: every entry's sizes and local header offset held in a ZIP64
+  // extra block (the header fields all ones), and a ZIP64 end record with
+  // its locator in front of an end record whose fields are all ones.
+  bool zip64 = false;
+  bool zip64Locator = true;
+  std::optional<uint64_t> zip64RecordOffset;  // as the locator gives it
+  std::optional<uint64_t> zip64EntriesTotal, zip64DirectoryOffset;
+  // Zero bytes that stand between the last entry's data and the central
+  // directory without being part of the built string: WriteWithGap puts
+  // them into the file as a hole. Entries whose sizes are larger than their
+  // data have the rest of it there.
+  uint64_t gapBeforeDirectory = 0;
+
   // The archive, prefix and trailer included.
   std::string Build() const;
   // Builds as Build and records the positions below.
   std::string BuildAndLayout();
   // Positions within the archive (not counting the prefix): of each local
   // header, of the central directory, of the end record.
-  std::vector<uint32_t> localOffsets;
-  uint32_t centralOffset = 0;
-  uint32_t endOffset = 0;
+  std::vector<uint64_t> localOffsets;
+  uint64_t centralOffset = 0;  // where the gap goes in the built string, too
+  uint64_t endOffset = 0;
 };
+
+// Writes the archive built with a gap: the bytes before the central
+// directory, a hole of the gap's size (which the file system need not
+// store), and the rest.
+void WriteWithGap(const std::string& path, const CraftedZip& zip);
 
 void PutLe16(std::string& out, uint16_t v);
 void PutLe32(std::string& out, uint32_t v);

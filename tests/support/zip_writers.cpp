@@ -47,6 +47,19 @@ with zipfile.ZipFile(out, "w", compression=m) as z:
         z.comment = open(commentfile, "rb").read()
 )";
 
+const char kPythonZip64Writer[] = R"(
+import sys, zipfile, os
+root, archive, comp = sys.argv[1:4]
+m = zipfile.ZIP_STORED if comp == "stored" else zipfile.ZIP_DEFLATED
+with zipfile.ZipFile(archive, "w", compression=m, allowZip64=True) as z:
+    for n in sys.argv[4:]:
+        if n.endswith("/"):
+            z.write(os.path.join(root, n), n)
+            continue
+        with open(os.path.join(root, n), "rb") as f, z.open(n, "w", force_zip64=True) as out:
+            out.write(f.read())
+)";
+
 const char kPythonLister[] = R"(
 import sys, zipfile
 for i in zipfile.ZipFile(sys.argv[1]).infolist():
@@ -104,6 +117,29 @@ std::string MakeZipPython(const TempDir& dir, const std::string& archiveName,
   return archive;
 }
 
+std::string MakeZipPythonZip64(const TempDir& dir, const std::string& archiveName,
+                               const std::vector<ZipInput>& inputs, ZipMethod method) {
+  std::string root = Stage(dir, archiveName, inputs);
+  std::string archive = dir.Path(archiveName);
+  Run("python3 -c " + ShellQuote(kPythonZip64Writer) + " " + ShellQuote(root) + " " +
+      ShellQuote(archive) + " " + (method == ZipMethod::stored ? "stored" : "deflated") +
+      QuotedNames(inputs));
+  return archive;
+}
+
+std::string MakeZipInfoZipFromPipe(const TempDir& dir, const std::string& archiveName,
+                                   const std::string& data, ZipMethod method,
+                                   bool streamedOutput) {
+  const std::string input = dir.Path("pipe-input-" + archiveName);
+  WriteFile(input, data);
+  std::string archive = dir.Path(archiveName);
+  std::string cmd = "cat " + ShellQuote(input) + " | zip -q " +
+                    (method == ZipMethod::stored ? "-0" : "-6");
+  cmd += streamedOutput ? " - - | cat > " + ShellQuote(archive) : " " + ShellQuote(archive) + " -";
+  Run(cmd);
+  return archive;
+}
+
 std::string MakeZip7z(const TempDir& dir, const std::string& archiveName,
                       const std::vector<ZipInput>& inputs, ZipMethod method,
                       const std::string& password) {
@@ -111,7 +147,7 @@ std::string MakeZip7z(const TempDir& dir, const std::string& archiveName,
   std::string archive = dir.Path(archiveName);
   std::string opts = method == ZipMethod::stored ? " -mx=0" : " -mm=Deflate -mx=5";
   if (!password.empty()) opts += " -mem=ZipCrypto -p" + ShellQuote(password);
-  Run("cd " + ShellQuote(root) + " && 7z a -tzip -bd -y" + opts + " " + ShellQuote(archive) +
+  Run("cd " + ShellQuote(root) + " && 7z a -tzip -bd -y -mcu=on" + opts + " " + ShellQuote(archive) +
       QuotedNames(inputs) + " > /dev/null");
   return archive;
 }

@@ -36,7 +36,19 @@ std::string MakeZipInfoZipStreamed(const TempDir& dir, const std::string& archiv
 std::string MakeZipPython(const TempDir& dir, const std::string& archiveName,
                           const std::vector<ZipInput>& inputs, ZipMethod method,
                           bool streamed = false, const std::string& comment = "");
-// 7-Zip (-tzip). password non-empty: ZipCrypto with that password.
+// Python's zipfile with ZIP64 records forced on every file entry (as it
+// writes entries over 4 GiB): ZIP64 extra fields in local and central
+// headers.
+std::string MakeZipPythonZip64(const TempDir& dir, const std::string& archiveName,
+                               const std::vector<ZipInput>& inputs, ZipMethod method);
+// Info-ZIP zip reading its one entry "-" from a pipe, so that it cannot know
+// the size and writes ZIP64 local fields. streamedOutput: the archive goes
+// to a pipe as well, so the entry ends in a ZIP64 data descriptor.
+std::string MakeZipInfoZipFromPipe(const TempDir& dir, const std::string& archiveName,
+                                   const std::string& data, ZipMethod method,
+                                   bool streamedOutput);
+// 7-Zip (-tzip), names that are not ASCII in UTF-8 (flag bit 11).
+// password non-empty: ZipCrypto with that password.
 std::string MakeZip7z(const TempDir& dir, const std::string& archiveName,
                       const std::vector<ZipInput>& inputs, ZipMethod method,
                       const std::string& password = "");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "framework/safe_format.h"
 #include "pack_error.h"
@@ -12,6 +13,7 @@
 #include "tools_test_util.h"
 #include "upk4/archive_reader.h"
 #include "upk4/path_functions.h"
+#include "upk4/zip_format.h"
 #include "volume_splitter.h"
 #include "zip_writer.h"
 
@@ -37,7 +39,8 @@ std::vector<Source> SampleSources() {
 }
 
 std::string WriteSampleZip(const upktest::TempDir& dir, const std::vector<Source>& sources,
-                           bool store, const std::string& password) {
+                           bool store, const std::string& password,
+                           std::optional<int64_t> fixedTime = std::nullopt, bool zip64 = false) {
   std::vector<upkpack::ZipSource> entries;
   for (const Source& s : sources) {
     upkpack::ZipSource e;
@@ -53,6 +56,8 @@ std::string WriteSampleZip(const upktest::TempDir& dir, const std::vector<Source
   upkpack::ZipWriteOptions options;
   options.store = store;
   options.password = password;
+  options.zip64 = zip64;
+  options.fixedTime = fixedTime;
   const std::string out = dir.Path("archive.zip");
   upkpack::WriteZip(out, entries, options);
   return out;
@@ -100,10 +105,65 @@ TEST(ZipWriter, DeflatedStoredAndEncryptedArchivesReadInRealReaders) {
   }
 }
 
+uint16_t Get16(const std::string& b, size_t at);
+uint32_t Get32(const std::string& b, size_t at);
+
+// With a fixed time, the same entries give the same bytes whatever the
+// files' own times, encrypted entries included, and every entry carries the
+// fixed time as UTC MS-DOS fields.
+TEST(ZipWriter, FixedTimeGivesTheSameBytes) {
+  const auto sources = SampleSources();
+  constexpr int64_t kEpoch = 1700000000;  // 2023-11-14 22:13:20 UTC
+  constexpr uint16_t kDosDate = (2023 - 1980) << 9 | 11 << 5 | 14;
+  constexpr uint16_t kDosTime = 22 << 11 | 13 << 5 | 20 / 2;
+  for (const std::string password : {"", "se cret"}) {
+    SCOPED_TRACE("password=" + password);
+    upktest::TempDir one, two;
+    const std::string first = ReadFile(WriteSampleZip(one, sources, false, password, kEpoch));
+    // The same sources in another place, 400 days older.
+    const std::string plain = ReadFile(WriteSampleZip(two, sources, false, password));
+    std::vector<upkpack::ZipSource> entries;
+    for (const Source& s : sources) {
+      upkpack::ZipSource e;
+      e.name = s.name;
+      e.directory = s.name.back() == '/';
+      if (!e.directory) {
+        e.source = two.Path("src/" + s.name);
+        e.size = s.data.size();
+        fs::last_write_time(e.source, fs::last_write_time(e.source) - std::chrono::hours(24 * 400));
+      }
+      entries.push_back(e);
+    }
+    upkpack::ZipWriteOptions options;
+    options.password = password;
+    options.fixedTime = kEpoch;
+    upkpack::WriteZip(two.Path("again.zip"), entries, options);
+    EXPECT_EQ(ReadFile(two.Path("again.zip")), first);
+    // Without the fixed time the files' own times show.
+    options.fixedTime.reset();
+    upkpack::WriteZip(two.Path("own-times.zip"), entries, options);
+    EXPECT_NE(ReadFile(two.Path("own-times.zip")), first);
+    EXPECT_NE(plain, first);
+
+    const size_t end = first.rfind(std::string("PK\x05\x06", 4));
+    ASSERT_NE(end, std::string::npos);
+    size_t at = Get32(first, end + 16);
+    for (size_t i = 0; i < sources.size(); ++i) {
+      ASSERT_EQ(Get32(first, at), 0x02014B50u);
+      EXPECT_EQ(Get16(first, at + 12), kDosTime) << sources[i].name;
+      EXPECT_EQ(Get16(first, at + 14), kDosDate) << sources[i].name;
+      at += 46 + Get16(first, at + 28) + Get16(first, at + 30) + Get16(first, at + 32);
+    }
+    // The derived encryption headers still decrypt.
+    ExpectPythonReads(WriteSampleZip(one, sources, false, password, kEpoch), sources, password, one);
+  }
+}
+
 // Reads the whole split archive through the upk4 reader as a package would
 // open it: the pattern's volume 1 first.
 void ExpectReaderReads(const std::string& directory, const std::string& pattern,
-                       const std::vector<Source>& sources, const std::string& password) {
+                       const std::vector<Source>& sources, const std::string& password,
+                       bool zip64 = false) {
   upk2::PackageArchive archive;
   archive.archivePath = plat::FromNativePath(directory + "/" + pattern);
   archive.openName = upk2::OpenNameForFlags(archive.archivePath, 1);
@@ -115,6 +175,11 @@ void ExpectReaderReads(const std::string& directory, const std::string& pattern,
   std::filesystem::create_directories(out);
   const plat::WString dest = plat::FromNativePath(out);
   for (size_t i = 0; i < sources.size(); ++i) {
+    if (sources[i].name.back() != '/') {
+      // Whether the local header carries its sizes in a ZIP64 extra field.
+      reader.centralDir.SeekEntry(static_cast<uint16_t>(i));
+      EXPECT_EQ(reader.centralDir.currentZip64Local, zip64) << sources[i].name;
+    }
     ASSERT_TRUE(reader.ExtractEntry(static_cast<uint16_t>(i), dest.c_str(), true, nullptr,
                                     nullptr, nullptr, 65535))
         << sources[i].name;
@@ -127,9 +192,11 @@ void ExpectReaderReads(const std::string& directory, const std::string& pattern,
 }
 
 uint16_t Get16(const std::string& b, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
+  return GetLe16(reinterpret_cast<const uint8_t*>(b.data()) + at);
 }
-uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | uint32_t{Get16(b, at + 2)} << 16; }
+uint32_t Get32(const std::string& b, size_t at) {
+  return GetLe32(reinterpret_cast<const uint8_t*>(b.data()) + at);
+}
 
 // The records of a real split archive, checked byte by byte.
 void ExpectSplitRecords(const std::vector<fs::path>& volumes, uint64_t size) {
@@ -139,9 +206,9 @@ void ExpectSplitRecords(const std::vector<fs::path>& volumes, uint64_t size) {
     EXPECT_LE(bytes.back().size(), size) << v;
   }
   const std::string& last = bytes.back();
-  ASSERT_GE(last.size(), 22u);
-  const size_t end = last.size() - 22;
-  ASSERT_EQ(Get32(last, end), 0x06054B50u);
+  ASSERT_GE(last.size(), zip::kEndRecordSize);
+  const size_t end = last.size() - zip::kEndRecordSize;
+  ASSERT_EQ(Get32(last, end), zip::kEndRecordSignature);
   EXPECT_EQ(Get16(last, end + 4), volumes.size() - 1);  // this volume = the last
   const uint16_t cdVolume = Get16(last, end + 6);
   const uint16_t total = Get16(last, end + 10);
@@ -154,15 +221,17 @@ void ExpectSplitRecords(const std::vector<fs::path>& volumes, uint64_t size) {
       at = 0;
     }
     const std::string& v = bytes[volume];
-    ASSERT_EQ(Get32(v, at), 0x02014B50u) << "central header " << i;
-    const size_t length = 46 + Get16(v, at + 28) + Get16(v, at + 30) + Get16(v, at + 32);
+    ASSERT_EQ(Get32(v, at), zip::kCentralHeaderSignature) << "central header " << i;
+    const size_t length =
+        zip::kCentralHeaderSize + Get16(v, at + 28) + Get16(v, at + 30) + Get16(v, at + 32);
     EXPECT_LE(at + length, v.size()) << "central header " << i << " straddles";
     if (volume == volumes.size() - 1) ++onLast;
     // Its local header lies whole at the volume and offset it names.
     const std::string& lv = bytes.at(Get16(v, at + 34));
     const size_t local = Get32(v, at + 42);
-    ASSERT_EQ(Get32(lv, local), 0x04034B50u) << "local header " << i;
-    EXPECT_LE(local + 30 + Get16(lv, local + 26) + Get16(lv, local + 28), lv.size());
+    ASSERT_EQ(Get32(lv, local), zip::kLocalHeaderSignature) << "local header " << i;
+    EXPECT_LE(local + zip::kLocalHeaderSize + Get16(lv, local + 26) + Get16(lv, local + 28),
+              lv.size());
     at += length;
   }
   EXPECT_EQ(Get16(last, end + 8), onLast);
@@ -201,6 +270,26 @@ TEST(VolumeSplitter, VolumesFollowTheNamingAndRecordRules) {
                            ShellQuote(password) + " -t joined.zip >/dev/null"),
                 0);
     }
+  }
+}
+
+TEST(ZipWriter, Zip64ArchivesReadInRealReadersWholeAndSplit) {
+  const auto sources = SampleSources();
+  for (const std::string password : {"", "pw"}) {
+    SCOPED_TRACE("password=" + password);
+    upktest::TempDir dir;
+    const std::string zip = WriteSampleZip(dir, sources, false, password, std::nullopt, true);
+    ExpectPythonReads(zip, sources, password, dir);
+    EXPECT_EQ(RunCommand("unzip -qq -P " + ShellQuote(password) + " -t " + ShellQuote(zip) +
+                         " >/dev/null"),
+              0);
+    ExpectReaderReads(dir.path(), "archive.zip", sources, password, true);
+    fs::create_directories(dir.Path("vol"));
+    const auto volumes = upkpack::SplitArchive(zip, 7001, dir.Path("vol"), [](uint32_t n) {
+      return "data" + std::to_string(n) + ".zip";
+    });
+    ExpectSplitRecords(volumes, 7001);
+    ExpectReaderReads(dir.Path("vol"), "data%d.zip", sources, password, true);
   }
 }
 

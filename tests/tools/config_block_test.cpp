@@ -28,7 +28,8 @@ ReadBack ThroughSetup(const upkpack::ArchivePlacement& placement, const std::str
   ReadBack back;
   back.config = setup::PackageConfig::FromTokens(setup::SplitConfigTokens(text));
   const plat::WString path = back.config.ArchivePath(u"\\pkg\\Setup", u"\\pkg\\");
-  back.openName = upk2::OpenNameForFlags(path, upkpack::kPackageFlags);
+  back.openName = upk2::OpenNameForFlags(
+      path, placement.split ? upkpack::kPackageFlagsPattern : upkpack::kPackageFlagsPlain);
   return back;
 }
 
@@ -59,6 +60,10 @@ TEST(ConfigBlock, EveryPlacementReadsBackAsMeant) {
 TEST(ConfigBlock, PercentSignsSurviveTheFormatting) {
   ReadBack back = ThroughSetup(PlaceArchive("100% %d %s.zip", "50%d", false), "");
   EXPECT_EQ(back.openName, u"\\pkg\\50%d\\100% %d %s.zip");
+  // Only a split archive's file name is a pattern; its directories never.
+  const plat::WString path = u"\\dl%20x\\50%d\\v%d.zip";
+  EXPECT_EQ(upk2::OpenNameForFlags(path, upkpack::kPackageFlagsPattern), u"\\dl%20x\\50%d\\v1.zip");
+  EXPECT_EQ(upk2::OpenNameForFlags(path, upkpack::kPackageFlagsPlain), path);
 
   // Split: the one %d numbers the volumes; other percent signs stay literal.
   const upkpack::ArchivePlacement split = PlaceArchive("v%%%d.zip", "", true);

@@ -4,6 +4,7 @@
 #include "pack_options.h"
 #include "payload_list.h"
 #include "test_support.h"
+#include "windows_target.h"
 
 namespace {
 
@@ -59,6 +60,71 @@ TEST(PackOptions, DefaultsFollowTheInstallLayout) {
   EXPECT_EQ(o.upk4.lexically_normal(), "/opt/upk/lib/libupk4.so");
   EXPECT_EQ(o.upk2, "mine.so");
   EXPECT_EQ(o.qxsetup.lexically_normal(), "/opt/upk/lib/upk/QXSetup.exe");
+}
+
+TEST(PackOptions, WindowsTargetTakesTheWindowsSet) {
+  PackOptions o;
+  ASSERT_EQ(ParseCommandLine({"-o", "out", "--target", "windows-i686"}, o),
+            upkpack::ParseOutcome::Run);
+  upkpack::ApplyDefaultInputs(o, "/opt/upk/bin");
+  EXPECT_EQ(o.setup.lexically_normal(), "/opt/upk/windows-i686/bin/Setup.exe");
+  EXPECT_EQ(o.upk4.lexically_normal(), "/opt/upk/windows-i686/bin/upk4.dll");
+  EXPECT_EQ(o.upk2.lexically_normal(), "/opt/upk/windows-i686/lib/upk/upk2.dll");
+  EXPECT_EQ(o.qxsetup.lexically_normal(), "/opt/upk/windows-i686/lib/upk/QXSetup.exe");
+
+  PackOptions w;
+  ASSERT_EQ(ParseCommandLine({"-o", "out", "--target=windows-x86_64", "--windows-set", "/w64"}, w),
+            upkpack::ParseOutcome::Run);
+  upkpack::ApplyDefaultInputs(w, "/opt/upk/bin");
+  EXPECT_EQ(w.upk4, "/w64/bin/upk4.dll");
+
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"-o", "out", "--target", "windows-arm64"},
+        std::vector<std::string>{"-o", "out", "--windows-set", "/w64"}}) {
+    PackOptions p;
+    EXPECT_THROW(ParseCommandLine(bad, p), PackError) << bad[2];
+  }
+}
+
+// A package for one Windows target is never made of another's binaries.
+TEST(PackOptions, WindowsImagesAreCheckedForTheTargetsMachine) {
+  auto image = [](uint16_t machine) {
+    std::string b(0x100, '\0');
+    b[0] = 'M';
+    b[1] = 'Z';
+    b[0x3C] = static_cast<char>(0x80);
+    b.replace(0x80, 4, std::string("PE\0\0", 4));
+    b[0x84] = static_cast<char>(machine & 0xFF);
+    b[0x85] = static_cast<char>(machine >> 8);
+    return b;
+  };
+  EXPECT_EQ(upkpack::PeMachine(image(upkpack::kMachineI386)), upkpack::kMachineI386);
+  EXPECT_EQ(upkpack::PeMachine(image(upkpack::kMachineAmd64)), upkpack::kMachineAmd64);
+  EXPECT_FALSE(upkpack::PeMachine("\x7f" "ELF and more bytes than a header needs"));
+  std::string truncated = image(upkpack::kMachineI386);
+  truncated[0x3C] = static_cast<char>(0xF0);  // PE header beyond the bytes
+  EXPECT_FALSE(upkpack::PeMachine(truncated));
+
+  upktest::TempDir dir;
+  upktest::WriteFile(dir.Path("i386.exe"), image(upkpack::kMachineI386));
+  upktest::WriteFile(dir.Path("amd64.exe"), image(upkpack::kMachineAmd64));
+  PackOptions o;
+  o.target = "windows-i686";
+  o.setup = o.upk4 = o.upk2 = o.qxsetup = dir.Path("i386.exe");
+  EXPECT_NO_THROW(upkpack::CheckWindowsInputs(o));
+  o.upk4 = dir.Path("amd64.exe");
+  EXPECT_THROW(upkpack::CheckWindowsInputs(o), PackError);
+  o.target.clear();  // this system's own set is not checked
+  EXPECT_NO_THROW(upkpack::CheckWindowsInputs(o));
+}
+
+TEST(PackOptions, SourceDateEpochIsPlainSecondsOrRefused) {
+  EXPECT_FALSE(upkpack::ParseSourceDateEpoch(nullptr));
+  EXPECT_EQ(upkpack::ParseSourceDateEpoch("0").value_or(-1), 0);
+  EXPECT_EQ(upkpack::ParseSourceDateEpoch("1700000000").value_or(-1), 1700000000);
+  for (const char* bad : {"", "-1", "12x", " 5", "1e9", "0x10", "99999999999999999999"}) {
+    EXPECT_THROW(upkpack::ParseSourceDateEpoch(bad), PackError) << '"' << bad << '"';
+  }
 }
 
 TEST(PayloadList, NamesTreesRelativelyAndRefusesCaseCollisions) {

@@ -19,7 +19,7 @@ struct LoggedWindow {
       return 0;
     };
   }
-  plat::Window window;
+  plat::MessageWindow window;
   std::vector<uint32_t> messages;
   std::vector<int64_t> params;  // position for 1026, lParam otherwise
 };
@@ -36,12 +36,12 @@ TEST(ExportsProgress, PositionsAndNotificationsReachTheCallersWindows) {
 
   LoggedWindow bar, notify;
   // 7 thousand bytes done before, 307 in all: this entry ends the work.
-  Upk4().SetProgress(&bar.window, &notify.window, 7, 307);
+  Upk4().SetProgress(bar.window.Handle(), notify.window.Handle(), 7, 307);
   ASSERT_EQ(Upk4().Unpack(h, u"big.txt", out.c_str(), nullptr, 0), 0);
   ASSERT_EQ(bar.messages, std::vector<uint32_t>(5, plat::PBM_SETPOS));  // one per 65535 bytes
   EXPECT_TRUE(std::is_sorted(bar.params.begin(), bar.params.end()));
   EXPECT_EQ(bar.params.back(), 65535);
-  EXPECT_EQ(bar.window.redrawCount, 5u);
+  EXPECT_EQ(bar.window.RedrawCount(), 5u);
 
   // The library pumps the thread's one queue after each chunk; the last
   // notification is still queued when the extraction returns, in the
@@ -55,8 +55,8 @@ TEST(ExportsProgress, PositionsAndNotificationsReachTheCallersWindows) {
   // A message the caller posted itself is dispatched by the library's pump
   // during the next extraction, as on a thread with one queue.
   LoggedWindow own;
-  plat::PostMessage(&own.window, 0x400, 1, 2);
-  Upk4().SetProgress(&bar.window, nullptr, 0, 307);
+  plat::PostMessage(own.window.Handle(), 0x400, 1, 2);
+  Upk4().SetProgress(bar.window.Handle(), nullptr, 0, 307);
   ASSERT_EQ(Upk4().Unpack(h, u"small.txt", out.c_str(), nullptr, 0), 0);
   EXPECT_EQ(own.messages, std::vector<uint32_t>{0x400u});
 

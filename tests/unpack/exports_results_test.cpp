@@ -130,7 +130,37 @@ TEST(Results, DamagedEntriesGiveMinusTwoAndTheHandleGoesOn) {
   EXPECT_EQ(ReadFile(dir.Path("out/crc.bin")), data);
   EXPECT_EQ(Upk4().Unpack(h, u"good.txt", out.c_str(), nullptr, 0), 0);
   EXPECT_EQ(ReadFile(dir.Path("out/good.txt")), "good");
+  // The close still reports that an entry of this handle failed its check.
+  EXPECT_EQ(Upk4().Close(h), 1);
+  h = OpenPlain(zip);
+  EXPECT_EQ(Upk4().Unpack(h, u"good.txt", out.c_str(), nullptr, 0), 0);
   EXPECT_EQ(Upk4().Close(h), 0);
+}
+
+// A link at the target (planted, or left dangling) is removed itself: its
+// target keeps its contents and attributes, and no file appears outside the
+// destination.
+TEST(Results, LinkAtTheTargetIsRemovedNeverFollowed) {
+  TempDir dir;
+  const std::string zip =
+      CraftedArchive(dir, {StoredEntry("a.txt", "new a"), StoredEntry("b.txt", "new b")});
+  WriteFile(dir.Path("outside/kept"), "keep");
+  fs::permissions(dir.Path("outside/kept"), fs::perms::owner_read);
+  fs::create_directories(dir.Path("out"));
+  fs::create_symlink(dir.Path("outside/kept"), dir.Path("out/a.txt"));
+  fs::create_symlink(dir.Path("outside/created"), dir.Path("out/b.txt"));
+  ArchiveHandle* h = OpenPlain(zip);
+  ASSERT_NE(h, nullptr);
+  const plat::WString out = Win(dir.Path("out"));
+  EXPECT_EQ(Upk4().Unpack(h, u"a.txt", out.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(Upk4().Unpack(h, u"b.txt", out.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(Upk4().Close(h), 0);
+  EXPECT_EQ(ReadFile(dir.Path("out/a.txt")), "new a");
+  EXPECT_EQ(ReadFile(dir.Path("out/b.txt")), "new b");
+  EXPECT_FALSE(fs::is_symlink(dir.Path("out/a.txt")));
+  EXPECT_EQ(ReadFile(dir.Path("outside/kept")), "keep");
+  EXPECT_EQ(fs::status(dir.Path("outside/kept")).permissions(), fs::perms::owner_read);
+  EXPECT_FALSE(fs::exists(dir.Path("outside/created")));
 }
 
 TEST(Results, NamesThatWouldLeaveTheDestinationStayInsideOrAreRefused) {

@@ -21,8 +21,8 @@ class Progress : public ::testing::Test {
         return 0;
       };
     }
-    settings.progressWindow = &bar.window;
-    settings.notifyWindow = &notify.window;
+    settings.progressWindow = bar.window.Handle();
+    settings.notifyWindow = notify.window.Handle();
   }
   ~Progress() override { Drain(); }
   // Dispatches what the callback posted, as the next report would.
@@ -42,7 +42,7 @@ class Progress : public ::testing::Test {
   }
 
   struct WindowAndLog {
-    plat::Window window;
+    plat::MessageWindow window;
     std::vector<Seen> seen;
   } bar, notify;
   ProgressSettings settings;
@@ -55,7 +55,7 @@ TEST_F(Progress, NothingWithoutSettingsOrProgressWindow) {
   Report(5000);
   EXPECT_TRUE(bar.seen.empty());
   EXPECT_TRUE(notify.seen.empty());
-  EXPECT_EQ(bar.window.redrawCount, 0u);
+  EXPECT_EQ(bar.window.RedrawCount(), 0u);
 }
 
 TEST_F(Progress, PositionSpans65535WithBaseAndRedraws) {
@@ -65,7 +65,7 @@ TEST_F(Progress, PositionSpans65535WithBaseAndRedraws) {
   Report(50000);
   Report(200000);
   EXPECT_EQ(Positions(), (std::vector<int32_t>{32768, 32768, 65535}));
-  EXPECT_EQ(bar.window.redrawCount, 3u);
+  EXPECT_EQ(bar.window.RedrawCount(), 3u);
 }
 
 TEST_F(Progress, ZeroTotalSendsMinusOneAndNoNotification) {
@@ -79,7 +79,7 @@ TEST_F(Progress, TopBitTotalUsesTheScaledForm) {
   settings.progressBase = 2000000000;
   Report(0);  // nothing at all for a report of nothing done
   EXPECT_TRUE(bar.seen.empty());
-  EXPECT_EQ(bar.window.redrawCount, 0u);
+  EXPECT_EQ(bar.window.RedrawCount(), 0u);
   Report(1000);  // count 2000000001: 2000000 of 2147483 thousands
   EXPECT_EQ(Positions(), std::vector<int32_t>{61034});
   ASSERT_EQ(notify.seen.size(), 1u);  // 93 percent, announced
@@ -106,7 +106,7 @@ TEST_F(Progress, PendingMessagesOfOtherWindowsAreDispatched) {
     other.seen.push_back({m, 0, 0});
     return 0;
   };
-  plat::PostMessage(&other.window, 0x400, 0, 0);
+  plat::PostMessage(other.window.Handle(), 0x400, 0, 0);
   settings.progressTotal = 10;
   EXPECT_TRUE(UnpackProgressCallback(0, 1000, &settings));
   ASSERT_EQ(other.seen.size(), 1u);

@@ -101,9 +101,9 @@ TEST_F(Extraction, DirectoryEntryCreatesItsChainWithoutOpening) {
 
 // Records each written count; stops after stopAfter calls.
 struct Recorder {
-  std::vector<uint32_t> written;
+  std::vector<uint64_t> written;
   size_t stopAfter = SIZE_MAX;
-  static bool Callback(uint32_t, uint32_t done, void* user) {
+  static bool Callback(uint64_t, uint64_t done, void* user) {
     auto* self = static_cast<Recorder*>(user);
     self->written.push_back(done);
     return self->written.size() < self->stopAfter;
@@ -115,7 +115,7 @@ TEST_F(Extraction, ChunksReportProgressAndACancelKeepsOneChunk) {
   OpenWith({DeflatedEntry("big.bin", data), StoredEntry("small.bin", "tiny")});
   Recorder all;
   ASSERT_TRUE(Extract(0, false, nullptr, Recorder::Callback, &all, 1024));
-  EXPECT_EQ(all.written, (std::vector<uint32_t>{1024, 2048, 3000}));
+  EXPECT_EQ(all.written, (std::vector<uint64_t>{1024, 2048, 3000}));
   EXPECT_EQ(ReadFile(out + "/big.bin"), data);
 
   Recorder cancel;
@@ -129,6 +129,48 @@ TEST_F(Extraction, ChunksReportProgressAndACancelKeepsOneChunk) {
   late.stopAfter = 1;
   EXPECT_TRUE(Extract(1, false, nullptr, Recorder::Callback, &late, 1024));
   EXPECT_EQ(ReadFile(out + "/small.bin"), "tiny");
+}
+
+// Stops after the first chunk.
+bool StopAtOnce(uint64_t, uint64_t, void*) { return false; }
+
+TEST_F(Extraction, EveryEndWithoutAnErrorNamesItsOutcome) {
+  CraftedEntry encrypted = StoredEntry("locked", std::string(20, 'x'));
+  encrypted.flags = zip::kFlagEncrypted;
+  CraftedEntry directory = StoredEntry("dir/", "");
+  directory.externalAttributes = zip::kDosDirectory;
+  OpenWith({StoredEntry("good", "content"), encrypted, StoredEntry("long", std::string(5000, 'y')),
+            directory});
+  struct Case {
+    const char* what;
+    uint16_t index;
+    ExtractProgressCallback callback;
+    uint32_t bufferSize;
+    ExtractOutcome outcome;
+    uint32_t lastError;  // checked for system failures only
+  };
+  const Case cases[] = {
+      {"complete", 0, nullptr, 65535, ExtractOutcome::extracted, 0},
+      {"encrypted without a password", 1, nullptr, 65535, ExtractOutcome::refused, 0},
+      {"stopped by its callback", 2, StopAtOnce, 1024, ExtractOutcome::incomplete, 0},
+      {"no transfer buffer", 0, nullptr, 0, ExtractOutcome::systemFailure,
+       plat::ERROR_INVALID_PARAMETER},
+      {"directory", 3, nullptr, 65535, ExtractOutcome::extracted, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // A stale system error must not turn a refusal into a system failure.
+    plat::SetLastError(plat::ERROR_ACCESS_DENIED);
+    ExtractOutcome outcome = ExtractOutcome::systemFailure;
+    const bool ok = reader.ExtractEntry(c.index, destW.c_str(), true, nullptr, c.callback,
+                                        nullptr, c.bufferSize, &outcome);
+    EXPECT_EQ(ok, c.outcome == ExtractOutcome::extracted);
+    EXPECT_EQ(outcome, c.outcome);
+    if (c.outcome == ExtractOutcome::systemFailure) {
+      EXPECT_EQ(plat::GetLastError(), c.lastError);
+    }
+    reader.AbandonEntry();
+  }
 }
 
 TEST_F(Extraction, ZeroBufferSizeIsRefused) {

@@ -66,8 +66,8 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-bool Record(uint32_t, uint32_t written, void* user) {
-  static_cast<std::vector<uint32_t>*>(user)->push_back(written);
+bool Record(uint64_t, uint64_t written, void* user) {
+  static_cast<std::vector<uint32_t>*>(user)->push_back(static_cast<uint32_t>(written));
   return true;
 }
 

@@ -59,8 +59,8 @@ inline std::vector<std::string> WalkEntries(ArchiveReader& reader) {
     // In pieces: a damaged header may claim gigabytes.
     std::string data;
     char piece[65536];
-    for (uint32_t left = reader.GetEntry(i)->compressedSize; left != 0;) {
-      const uint32_t n = std::min<uint32_t>(left, sizeof piece);
+    for (uint64_t left = reader.GetEntry(i)->compressedSize; left != 0;) {
+      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(left, sizeof piece));
       reader.storage.Read(piece, n, false);
       data.append(piece, n);
       left -= n;

@@ -7,6 +7,7 @@
 
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "platform/local_time.h"
 #include "platform/native_path.h"
 #include "platform/process.h"
 #include "platform/profile.h"
@@ -53,6 +54,7 @@ Options ParseArguments(const std::vector<plat::WString>& arguments) {
   static constexpr plat::WStringView kExitCode = u"/exitcode=";
   static constexpr plat::WStringView kReport = u"/report=";
   static constexpr plat::WStringView kWriteStvar = u"/writestvar=";
+  static constexpr plat::WStringView kSleep = u"/sleep=";
   Options options;
   options.arguments = arguments;
   for (const plat::WString& arg : arguments) {
@@ -65,6 +67,11 @@ Options ParseArguments(const std::vector<plat::WString>& arguments) {
     } else if (StartsWithNoCase(view, kReport)) {
       options.reportPath = plat::WString(view.substr(kReport.size()));
       continue;
+    } else if (StartsWithNoCase(view, kSleep)) {
+      if (const auto ms = ParseInteger(view.substr(kSleep.size())); ms && *ms >= 0) {
+        options.sleepMs = *ms;
+        continue;
+      }
     } else if (StartsWithNoCase(view, kWriteStvar)) {
       options.stvarText = plat::WString(view.substr(kWriteStvar.size()));
       continue;
@@ -119,6 +126,7 @@ int Run() {
     WriteWholeFile(plat::ToNativePath(*options.reportPath),
                    FormatReport(options, seen, exitCode));
   }
+  if (options.sleepMs) plat::Sleep(static_cast<uint32_t>(*options.sleepMs));
   return static_cast<int>(exitCode);
 }
 

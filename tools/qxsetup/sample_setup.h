@@ -1,11 +1,13 @@
 // The sample setup program. Setup starts it without arguments; the user's
 // arguments reach it through "qx.tmp" beside it (section "PARA", key
-// "CommandString"). It understands three switches and passes everything else
+// "CommandString"). It understands four switches and passes everything else
 // to its "real work", which only prints what it would install:
 //
 //   /exitcode=N      exit with N (default 0)
 //   /report=PATH     write a UTF-8 report of what it saw (see WriteReport)
 //   /writestvar=TEXT write "stvar.ini" beside itself holding TEXT
+//   /sleep=MS        wait that long after the report before exiting (a
+//                    setup program that outlives its Setup)
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -21,6 +23,7 @@ struct Options {
   std::optional<int64_t> exitCode;
   std::optional<plat::WString> reportPath;
   std::optional<plat::WString> stvarText;
+  std::optional<int64_t> sleepMs;
 };
 
 // Switch names compare without regard to case; a later switch of the same

@@ -21,8 +21,8 @@ plat::WString ModuleDirectoryOf(plat::WStringView path) {
 }
 
 plat::WString OpenNameForFlags(plat::WStringView path, int32_t packageFlags) {
-  if (packageFlags & 1) return FormatIntegers(path, {1});
-  if (packageFlags & 2) return FormatIntegers(path, {1, 1});
+  if (packageFlags & 1) return FormatFileNamePart(path, {1});
+  if (packageFlags & 2) return FormatFileNamePart(path, {1, 1});
   if (packageFlags & 4) return plat::WString(path);
   return {};
 }

@@ -22,7 +22,7 @@ namespace {
 
 struct Listed {
   plat::WString name;  // "\" separators
-  uint32_t size = 0;
+  uint64_t size = 0;
 };
 
 // The entries in directory order, read the way the library reads them.

@@ -13,12 +13,12 @@ class ProgressBar {
   ProgressBar& operator=(const ProgressBar&) = delete;
 
   // The handle to pass to UPK4_SetProgress.
-  void* Handle() { return &m_window; }
+  void* Handle() { return m_window.Handle(); }
   // Draws the bar for a position; only changes that show are written.
   void Draw(int32_t position);
 
  private:
-  plat::Window m_window;
+  plat::MessageWindow m_window;
   std::string m_label;
   int m_lastCells = -1;
   int m_lastPercent = -1;

@@ -31,15 +31,21 @@ std::string DisplayName(const EntryRecord& entry) {
   return name;
 }
 
-std::string ZipReason(const CZipException& e) {
+std::string ZipCause(const CZipException& e) {
   switch (e.m_iCause) {
     case CZipException::badCrc: return "CRC-32 mismatch";
     case CZipException::badPassword: return "wrong password";
     case CZipException::badZipFile: return "damaged or truncated data";
     case CZipException::dataError: return "corrupt compressed data";
     case CZipException::generic: return "data descriptor mismatch or other damage";
-    default: return plat::Utf16ToUtf8(e.GetErrorMessage());
+    default: return plat::Utf16ToUtf8(CZipException(e.m_iCause).GetErrorMessage());
   }
+}
+
+// The cause, and where the reader found it.
+std::string ZipReason(const CZipException& e) {
+  if (e.m_strDetail.empty()) return ZipCause(e);
+  return ZipCause(e) + " (" + e.m_strDetail + ")";
 }
 
 // Decodes one entry; empty on success, else the reason.

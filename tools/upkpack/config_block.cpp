@@ -50,8 +50,9 @@ ArchivePlacement PlaceArchive(const std::optional<std::string>& archiveName,
     }
     placement.nameToken =
         EscapePercent(name.substr(0, at)) + u"%d" + EscapePercent(name.substr(at + 2));
+    placement.split = true;
   } else {
-    placement.nameToken = EscapePercent(name);
+    placement.nameToken = name;
   }
 
   plat::WString token;
@@ -65,7 +66,7 @@ ArchivePlacement PlaceArchive(const std::optional<std::string>& archiveName,
     if (stop == plat::WString::npos) stop = dir.size();
     const plat::WString part = dir.substr(start, stop - start);
     if (part == u"..") throw PackError("subdirectory must stay below the package: \"" + subdir + "\"");
-    if (!part.empty() && part != u".") token += EscapePercent(part) + u'\\';
+    if (!part.empty() && part != u".") token += part + u'\\';
     start = stop + 1;
   }
   if (!token.empty()) placement.subdirToken = token;

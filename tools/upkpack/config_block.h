@@ -9,10 +9,12 @@
 // SUB is "-" (one character: no subdirectory) or the subdirectory with its
 // own trailing backslash, e.g. "data\". Beside an archive without a password
 // PW is the placeholder "-": the archive's entries are not encrypted, so the
-// password the unpacker then holds is never used. The package flags are 1,
-// so Setup's archive path (its directory + SUB + NAME) is a pattern
-// formatted with the number 1: a literal "%" in SUB or NAME is written "%%",
-// and the one "%d" of a split archive's NAME names its volumes.
+// password the unpacker then holds is never used. The package flags are 4
+// (a plain path) unless the archive is split: then they are 1, and the file
+// name part of Setup's archive path (NAME) is a pattern formatted with the
+// number 1, a literal "%" in it written "%%", its one "%d" naming the
+// volumes. Setup's directory and SUB are never formatted, so a package runs
+// from any folder ("dl%20x" included).
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -21,14 +23,16 @@
 
 namespace upkpack {
 
-inline constexpr int32_t kPackageFlags = 1;
+inline constexpr int32_t kPackageFlagsPlain = 4;
+inline constexpr int32_t kPackageFlagsPattern = 1;
 inline constexpr char kNoSubdir[] = "-";
 inline constexpr char kNoPassword[] = "-";
 
 struct ArchivePlacement {
   bool beside = false;
-  plat::WString subdirToken;  // "-" or "dir\" with "%" doubled
-  plat::WString nameToken;    // the archive's file name as a pattern
+  plat::WString subdirToken;  // "-" or "dir\"
+  plat::WString nameToken;    // the archive's file name; a pattern when split
+  bool split = false;
 };
 
 // Checks and turns the command line's archive name and subdirectory into

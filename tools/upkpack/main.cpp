@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/native_path.h"
 #include "progress_line.h"
+#include "windows_target.h"
 
 int main(int argc, char** argv) {
   using namespace upkpack;
@@ -20,6 +22,7 @@ int main(int argc, char** argv) {
       std::fputs(UsageText(), stdout);
       return 0;
     }
+    options.sourceDateEpoch = ParseSourceDateEpoch(std::getenv("SOURCE_DATE_EPOCH"));
   } catch (const PackError& e) {
     std::fprintf(stderr, "upkpack: %s\n", e.what());
     return 2;
@@ -28,6 +31,7 @@ int main(int argc, char** argv) {
   try {
     const std::filesystem::path self = plat::ToNativePath(plat::GetModuleFileName());
     ApplyDefaultInputs(options, self.parent_path());
+    CheckWindowsInputs(options);
     ProgressLine progress(!options.quiet);
     const BuildResult result = BuildPackage(options, progress);
     if (!options.quiet) {

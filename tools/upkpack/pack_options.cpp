@@ -46,12 +46,37 @@ std::optional<uint64_t> ParseSize(const std::string& text) {
   return value * unit;
 }
 
+std::optional<int64_t> ParseSourceDateEpoch(const char* text) {
+  if (text == nullptr) return std::nullopt;
+  const std::string value(text);
+  int64_t seconds = 0;
+  const char* end = value.data() + value.size();
+  const auto [ptr, ec] = std::from_chars(value.data(), end, seconds);
+  if (value.empty() || value[0] == '-' || ec != std::errc() || ptr != end) {
+    throw PackError("SOURCE_DATE_EPOCH is not a number of seconds: \"" + value + "\"");
+  }
+  return seconds;
+}
+
 void ApplyDefaultInputs(PackOptions& options, const fs::path& toolDirectory) {
   const fs::path root = toolDirectory / "..";
+  if (!options.target.empty()) {
+    const fs::path set = options.windowsSet.empty() ? root / options.target : options.windowsSet;
+    if (options.setup.empty()) options.setup = set / "bin" / "Setup.exe";
+    if (options.upk4.empty()) options.upk4 = set / "bin" / "upk4.dll";
+    if (options.upk2.empty()) options.upk2 = set / "lib" / "upk" / "upk2.dll";
+    if (options.qxsetup.empty()) options.qxsetup = set / "lib" / "upk" / "QXSetup.exe";
+    return;
+  }
+  // Installed, the libraries are in the configured library directory (such
+  // as lib/x86_64-linux-gnu); in the build tree, and by default, in lib.
+  fs::path lib = root / UPK_INSTALL_LIBDIR;
+  std::error_code ec;
+  if (!fs::is_regular_file(lib / "libupk4.so", ec)) lib = root / "lib";
   if (options.setup.empty()) options.setup = root / "bin" / "Setup";
-  if (options.upk4.empty()) options.upk4 = root / "lib" / "libupk4.so";
-  if (options.upk2.empty()) options.upk2 = root / "lib" / "upk" / "upk2.so";
-  if (options.qxsetup.empty()) options.qxsetup = root / "lib" / "upk" / "QXSetup.exe";
+  if (options.upk4.empty()) options.upk4 = lib / "libupk4.so";
+  if (options.upk2.empty()) options.upk2 = lib / "upk" / "upk2.so";
+  if (options.qxsetup.empty()) options.qxsetup = lib / "upk" / "QXSetup.exe";
 }
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOptions& options) {
@@ -98,12 +123,23 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOpt
       options.upk2 = value();
     } else if (arg == "--qxsetup") {
       options.qxsetup = value();
+    } else if (arg == "--target") {
+      options.target = value();
+      if (options.target != "windows-i686" && options.target != "windows-x86_64") {
+        throw PackError("unknown target \"" + options.target +
+                        "\" (windows-i686 or windows-x86_64)");
+      }
+    } else if (arg == "--windows-set") {
+      options.windowsSet = value();
     } else if (arg == "--password") {
       options.password = value();
       if (options.password.empty()) throw PackError("the password must not be empty");
     } else if (arg == "--store") {
       noValue();
       options.store = true;
+    } else if (arg == "--zip64") {
+      noValue();
+      options.zip64 = true;
     } else if (arg == "--archive") {
       options.archiveName = value();
     } else if (arg == "--subdir") {
@@ -131,6 +167,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOpt
   if (options.output.empty()) throw PackError("no output given (-o OUT)");
   if (subdirGiven && !options.archiveName) throw PackError("--subdir needs --archive");
   if (splitGiven && !options.archiveName) throw PackError("--split needs --archive");
+  if (!options.windowsSet.empty() && options.target.empty()) {
+    throw PackError("--windows-set needs --target");
+  }
   return ParseOutcome::Run;
 }
 
@@ -153,9 +192,18 @@ Options:
   --upk2 PATH          the second stage, "A11"  (default ../lib/upk/upk2.so)
   --qxsetup PATH       the setup program        (default ../lib/upk/QXSetup.exe)
                        (defaults are relative to the directory of upkpack)
+  --target T           a package for Windows: T is windows-i686 (the
+                       release target) or windows-x86_64; the inputs default
+                       to the Windows set in --windows-set DIR (a Windows
+                       build tree or install prefix, default ../T):
+                       bin/Setup.exe, bin/upk4.dll, lib/upk/upk2.dll and
+                       lib/upk/QXSetup.exe, each checked to be a Windows
+                       image for T
   --password PW        encrypt the entries (traditional PKWARE encryption);
                        printable ASCII, no "|"
   --store              store the entries instead of deflating them
+  --zip64              ZIP64 fields for every entry (entries and archives
+                       past 4 GiB get them anyway)
   --archive NAME       write the archive beside the package as NAME instead
                        of inside it; a "%" in NAME is taken literally
   --subdir DIR         ... in the subdirectory DIR of the package's directory
@@ -167,6 +215,10 @@ Options:
   --init-value N       trailer value handed to UPKInit (default 10796611)
   -q, --quiet          no summary and no progress line
   -h, --help           this text
+
+Environment: SOURCE_DATE_EPOCH (seconds since 1970) gives every entry that
+time, in UTC, instead of its file's, and makes the encryption headers depend
+on the password and the entry only: the same inputs then give the same bytes.
 
 Exit status: 0 when the package was written and tested, 1 on any failure
 (nothing is left behind then), 2 for a malformed command line.

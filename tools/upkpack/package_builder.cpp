@@ -110,7 +110,7 @@ fs::path NativeSubdir(const plat::WString& token) {
   if (token.size() <= 1) return {};
   fs::path dir;
   plat::WString part;
-  for (char16_t c : FormatIntegers(token, {1})) {
+  for (char16_t c : token) {
     if (c == u'\\') {
       dir /= plat::Utf16ToUtf8(part);
       part.clear();
@@ -187,13 +187,12 @@ BuildResult BuildPackage(const PackOptions& options, ProgressLine& progress) {
   ZipWriteOptions zipOptions;
   zipOptions.store = options.store;
   zipOptions.password = options.password;
+  zipOptions.zip64 = options.zip64;
+  zipOptions.fixedTime = options.sourceDateEpoch;
   zipOptions.progress = [&progress](uint64_t done, uint64_t total) {
     progress.Update("packing", done, total);
   };
   WriteZip(zipPath, plan.sources, zipOptions);
-  if (options.splitSize == 0 && FileSize(zipPath) > 0xFFFFFFFFu) {
-    throw PackError("the archive is larger than 4 GiB; split it with --split");
-  }
 
   // Stage the archive where Setup will look for it, relative to the package.
   const fs::path subdir = NativeSubdir(placement.subdirToken);
@@ -204,7 +203,8 @@ BuildResult BuildPackage(const PackOptions& options, ProgressLine& progress) {
     fs::create_directories(archiveDir, ec);
     if (ec) throw PackError("cannot create " + archiveDir.string() + ": " + ec.message());
     const auto volumeName = [&placement](uint32_t number) {
-      return plat::Utf16ToUtf8(FormatIntegers(placement.nameToken, {number}));
+      return plat::Utf16ToUtf8(placement.split ? FormatIntegers(placement.nameToken, {number})
+                                               : placement.nameToken);
     };
     if (options.splitSize != 0) {
       stagedArchives = SplitArchive(zipPath, options.splitSize, archiveDir, volumeName);
@@ -222,7 +222,7 @@ BuildResult BuildPackage(const PackOptions& options, ProgressLine& progress) {
   parts.upk4 = options.upk4;
   if (!placement.beside) parts.archive = zipPath;
   parts.configText = BuildConfigText(placement, options.password);
-  parts.packageFlags = kPackageFlags;
+  parts.packageFlags = placement.split ? kPackageFlagsPattern : kPackageFlagsPlain;
   parts.openValue = options.openValue;
   parts.initValue = options.initValue;
   const fs::path stagedPackage = staging.path() / output.filename();

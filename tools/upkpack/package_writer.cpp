@@ -43,10 +43,6 @@ setup::PackageTrailer WritePackage(const fs::path& output, const PackageParts& p
     throw PackError("Setup and upk4 together are too large for the package trailer");
   }
   const uint64_t archiveSize = parts.archive ? SizeOf(*parts.archive) : 0;
-  if (parts.archive && libraryEnd + archiveSize > std::numeric_limits<uint32_t>::max()) {
-    throw PackError("the package is too large to carry its archive inside (4 GiB at most); "
-                    "use --archive");
-  }
   if (parts.configText.size() >= static_cast<size_t>(setup::kConfigLimit)) {
     throw PackError("the config block is too long");
   }

@@ -35,6 +35,7 @@ void AddTree(const fs::path& root, const plat::WString& prefix, std::vector<Payl
     const fs::path relative = entry.path().lexically_relative(root);
     PayloadItem item;
     item.name = prefix + ToName(relative);
+    item.source = entry.path();
     if (entry.is_symlink() && entry.is_directory()) {
       throw PackError("a link to a directory is not followed: " + Show(entry.path()));
     }
@@ -42,7 +43,6 @@ void AddTree(const fs::path& root, const plat::WString& prefix, std::vector<Payl
       item.directory = true;
       item.name += u'/';
     } else if (entry.is_regular_file()) {
-      item.source = entry.path();
       item.size = entry.file_size();
     } else {
       throw PackError("not a regular file or directory: " + Show(entry.path()));
@@ -77,6 +77,7 @@ std::vector<PayloadItem> CollectPayload(const std::vector<fs::path>& arguments) 
         PayloadItem self;
         self.name = prefix;
         self.directory = true;
+        self.source = argument;
         items.push_back(std::move(self));
       }
       AddTree(argument, prefix, items);

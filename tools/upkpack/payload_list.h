@@ -9,7 +9,7 @@
 namespace upkpack {
 
 struct PayloadItem {
-  std::filesystem::path source;  // empty for a directory entry
+  std::filesystem::path source;  // a directory's own path too (for its time), "" for "DIR/."
   plat::WString name;            // relative, "/" separators, "/" at the end of a directory
   bool directory = false;
   uint64_t size = 0;

@@ -3,6 +3,9 @@
 #include <zlib.h>
 
 #include <random>
+#include <string>
+
+#include "upk4/zip_format.h"
 
 namespace upkpack {
 
@@ -16,13 +19,13 @@ uint32_t CrcStep(uint32_t crc, uint8_t b) {
 }  // namespace
 
 PkwareEncryptor::PkwareEncryptor(std::string_view password)
-    : m_keys{0x12345678u, 0x23456789u, 0x34567890u} {
+    : m_keys{zip::kInitialKeys[0], zip::kInitialKeys[1], zip::kInitialKeys[2]} {
   for (char c : password) UpdateKeys(static_cast<uint8_t>(c));
 }
 
 void PkwareEncryptor::UpdateKeys(uint8_t plain) {
   m_keys[0] = CrcStep(m_keys[0], plain);
-  m_keys[1] = (m_keys[1] + (m_keys[0] & 0xFF)) * 134775813u + 1;
+  m_keys[1] = (m_keys[1] + (m_keys[0] & 0xFF)) * zip::kKeyMultiplier + 1;
   m_keys[2] = CrcStep(m_keys[2], static_cast<uint8_t>(m_keys[1] >> 24));
 }
 
@@ -46,6 +49,21 @@ std::array<uint8_t, PkwareEncryptor::kHeaderSize> PkwareEncryptor::MakeHeader(
   header[11] = static_cast<uint8_t>(crc >> 24);
   Encrypt(header.data(), header.size());
   return header;
+}
+
+std::array<uint8_t, 11> PkwareEncryptor::DerivedFiller(std::string_view password,
+                                                       std::string_view entryName, uint32_t crc) {
+  PkwareEncryptor derive(password);
+  std::string input = "upkpack header filler";
+  input += '\0';
+  input += entryName;
+  for (int shift = 0; shift < 32; shift += 8) input += static_cast<char>(crc >> shift);
+  derive.Encrypt(reinterpret_cast<uint8_t*>(input.data()), input.size());
+  // The filler is the key stream that follows (zeros encrypted), which
+  // depends on every byte before it.
+  std::array<uint8_t, 11> filler{};
+  derive.Encrypt(filler.data(), filler.size());
+  return filler;
 }
 
 std::array<uint8_t, PkwareEncryptor::kHeaderSize> PkwareEncryptor::MakeHeader(uint32_t crc) {

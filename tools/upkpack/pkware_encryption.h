@@ -23,6 +23,14 @@ class PkwareEncryptor {
   std::array<uint8_t, kHeaderSize> MakeHeader(uint32_t crc,
                                               const std::array<uint8_t, 11>& filler);
 
+  // 11 filler bytes that depend only on the password and the entry, for
+  // packages that must come out the same byte for byte. The cipher itself,
+  // keyed by the password and a fixed prefix that no entry's own header
+  // starts from, runs over the entry's name and CRC-32: without the
+  // password the bytes are as unpredictable as the cipher allows.
+  static std::array<uint8_t, 11> DerivedFiller(std::string_view password,
+                                               std::string_view entryName, uint32_t crc);
+
   void Encrypt(uint8_t* data, size_t count);
 
  private:

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <fstream>
 #include <numeric>
+#include <optional>
 
 #include "pack_error.h"
+#include "upk4/zip_format.h"
 
 namespace upkpack {
 
@@ -12,26 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint32_t kLocalSignature = 0x04034B50;
-constexpr uint32_t kCentralSignature = 0x02014B50;
-constexpr uint32_t kEndSignature = 0x06054B50;
-constexpr size_t kLocalSize = 30;
-constexpr size_t kCentralSize = 46;
-constexpr size_t kEndSize = 22;
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
 
 class SourceArchive {
  public:
@@ -148,42 +130,104 @@ class VolumeWriter {
 
 struct CentralHeader {
   std::vector<uint8_t> bytes;
-  uint32_t localOffset = 0;
+  uint64_t localOffset = 0;
+  // Where the offset is written: the header's own field, and the ZIP64
+  // extra field's when the header's holds all ones.
+  size_t zip64OffsetAt = 0;  // 0: none
 };
+
+// The directory's place and size from the end record, or from the ZIP64 end
+// record before it when the archive needed one.
+struct DirectoryPlace {
+  uint64_t entries = 0;
+  uint64_t size = 0;
+  uint64_t offset = 0;
+};
+
+DirectoryPlace ReadDirectoryPlace(SourceArchive& source, uint64_t size, const fs::path& archive) {
+  // The archive was written here, without a comment: the end record ends it.
+  const std::vector<uint8_t> end = source.Read(size - zip::kEndRecordSize, zip::kEndRecordSize);
+  ByteCursor e(end.data(), end.size());
+  if (e.U32() != zip::kEndRecordSignature || GetLe16(end.data() + 20) != 0) {
+    throw PackError("archive to split has no plain end record: " + archive.string());
+  }
+  e.Skip(4);  // volume numbers: 0 in a one-file archive
+  e.Skip(2);
+  DirectoryPlace place;
+  place.entries = e.U16();
+  place.size = e.U32();
+  place.offset = e.U32();
+  const uint64_t locatorAt = size - zip::kEndRecordSize - zip::kZip64LocatorSize;
+  if (size < zip::kEndRecordSize + zip::kZip64LocatorSize + zip::kZip64EndRecordSize) return place;
+  const std::vector<uint8_t> locator = source.Read(locatorAt, zip::kZip64LocatorSize);
+  if (GetLe32(locator.data()) != zip::kZip64LocatorSignature) return place;
+  const std::vector<uint8_t> record =
+      source.Read(GetLe64(locator.data() + 8), zip::kZip64EndRecordSize);
+  ByteCursor r(record.data(), record.size());
+  if (r.U32() != zip::kZip64EndRecordSignature) {
+    throw PackError("archive to split has a damaged ZIP64 end record: " + archive.string());
+  }
+  r.Skip(8 + 2 + 2 + 4 + 4 + 8);  // size, versions, volumes, entries on this volume
+  place.entries = r.U64();
+  place.size = r.U64();
+  place.offset = r.U64();
+  return place;
+}
+
+// The central header at the cursor, whole, with its local header offset.
+CentralHeader ReadCentralHeader(ByteCursor& directory, const fs::path& archive) {
+  const uint8_t* start = directory.Here();
+  ByteCursor fixed = directory.Sub(zip::kCentralHeaderSize);
+  if (!directory.Ok() || fixed.U32() != zip::kCentralHeaderSignature) {
+    throw PackError("archive to split has a damaged directory: " + archive.string());
+  }
+  fixed.Skip(16);
+  const uint32_t compressed = fixed.U32();
+  const uint32_t uncompressed = fixed.U32();
+  const uint16_t nameLength = fixed.U16();
+  const uint16_t extraLength = fixed.U16();
+  const uint16_t commentLength = fixed.U16();
+  fixed.Skip(8);
+  CentralHeader header;
+  header.localOffset = fixed.U32();
+  directory.Skip(nameLength);
+  const uint8_t* extra = directory.Here();
+  directory.Skip(extraLength);
+  directory.Skip(commentLength);
+  if (!directory.Ok()) throw PackError("archive to split has a damaged directory: " + archive.string());
+  header.bytes.assign(start, directory.Here());
+  if (header.localOffset == zip::kSaturated32) {
+    std::optional<ByteCursor> block = zip::FindExtraBlock(extra, extraLength, zip::kExtraZip64);
+    if (block) {
+      if (uncompressed == zip::kSaturated32) block->Skip(8);
+      if (compressed == zip::kSaturated32) block->Skip(8);
+      header.zip64OffsetAt = static_cast<size_t>(block->Here() - start);
+      header.localOffset = block->U64();
+    }
+    if (!block || !block->Ok()) {
+      throw PackError("archive to split has a damaged ZIP64 extra field: " + archive.string());
+    }
+  }
+  return header;
+}
 
 }  // namespace
 
 std::vector<fs::path> SplitArchive(const fs::path& archive, uint64_t volumeSize,
                                    const fs::path& directory, const VolumeNamer& volumeName) {
-  if (volumeSize > 0xFFFFFFFFu) throw PackError("volume size is too large (4 GiB at most)");
+  if (volumeSize > zip::kSaturated32) throw PackError("volume size is too large (4 GiB at most)");
   SourceArchive source(archive);
   const uint64_t size = source.Size();
-  if (size < kEndSize) throw PackError("archive to split is damaged: " + archive.string());
-
-  // The archive was written here, without a comment: the end record ends it.
-  const std::vector<uint8_t> end = source.Read(size - kEndSize, kEndSize);
-  if (Get32(end.data()) != kEndSignature || Get16(end.data() + 20) != 0) {
-    throw PackError("archive to split has no plain end record: " + archive.string());
+  if (size < zip::kEndRecordSize) throw PackError("archive to split is damaged: " + archive.string());
+  const DirectoryPlace place = ReadDirectoryPlace(source, size, archive);
+  if (place.entries > zip::kMaxEntries || place.size > size) {
+    throw PackError("archive to split has a damaged directory: " + archive.string());
   }
-  const uint16_t total = Get16(end.data() + 10);
-  const uint32_t cdSize = Get32(end.data() + 12);
-  const uint32_t cdOffset = Get32(end.data() + 16);
-  const std::vector<uint8_t> directoryBytes = source.Read(cdOffset, cdSize);
+  const std::vector<uint8_t> directoryBytes = source.Read(place.offset, static_cast<size_t>(place.size));
 
   std::vector<CentralHeader> headers;
-  for (size_t at = 0, i = 0; i < total; ++i) {
-    if (at + kCentralSize > directoryBytes.size() ||
-        Get32(directoryBytes.data() + at) != kCentralSignature) {
-      throw PackError("archive to split has a damaged directory: " + archive.string());
-    }
-    const uint8_t* h = directoryBytes.data() + at;
-    const size_t length = kCentralSize + Get16(h + 28) + Get16(h + 30) + Get16(h + 32);
-    if (at + length > directoryBytes.size()) {
-      throw PackError("archive to split has a damaged directory: " + archive.string());
-    }
-    headers.push_back({std::vector<uint8_t>(h, h + length), Get32(h + 42)});
-    at += length;
-  }
+  ByteCursor cursor(directoryBytes.data(), directoryBytes.size());
+  for (uint64_t i = 0; i < place.entries; ++i) headers.push_back(ReadCentralHeader(cursor, archive));
 
   // Entries in file order; each runs from its local header to the next one
   // (or to the central directory).
@@ -196,13 +240,14 @@ std::vector<fs::path> SplitArchive(const fs::path& archive, uint64_t volumeSize,
   std::vector<Position> placed(headers.size());
   for (size_t k = 0; k < order.size(); ++k) {
     const size_t i = order[k];
-    const uint32_t offset = headers[i].localOffset;
-    const uint64_t next = k + 1 < order.size() ? headers[order[k + 1]].localOffset : cdOffset;
-    const std::vector<uint8_t> fixed = source.Read(offset, kLocalSize);
-    if (Get32(fixed.data()) != kLocalSignature) {
+    const uint64_t offset = headers[i].localOffset;
+    const uint64_t next = k + 1 < order.size() ? headers[order[k + 1]].localOffset : place.offset;
+    const std::vector<uint8_t> fixed = source.Read(offset, zip::kLocalHeaderSize);
+    if (GetLe32(fixed.data()) != zip::kLocalHeaderSignature) {
       throw PackError("archive to split has a damaged entry: " + archive.string());
     }
-    const size_t recordLength = kLocalSize + Get16(fixed.data() + 26) + Get16(fixed.data() + 28);
+    const size_t recordLength =
+        zip::kLocalHeaderSize + GetLe16(fixed.data() + 26) + GetLe16(fixed.data() + 28);
     if (offset + recordLength > next) {
       throw PackError("archive to split has a damaged entry: " + archive.string());
     }
@@ -213,28 +258,32 @@ std::vector<fs::path> SplitArchive(const fs::path& archive, uint64_t volumeSize,
   }
 
   Position directoryStart;
+  uint64_t directorySize = 0;
   std::vector<uint32_t> headerVolume(headers.size());
   for (size_t i = 0; i < headers.size(); ++i) {
     std::vector<uint8_t>& h = headers[i].bytes;
-    Put16(h.data() + 34, placed[i].volume);
-    Put32(h.data() + 42, placed[i].offset);
+    // Offsets within a volume fit 32 bits; a ZIP64 field gets the same value.
+    PutLe16(h.data() + 34, static_cast<uint16_t>(placed[i].volume));
+    PutLe32(h.data() + 42, placed[i].offset);
+    if (headers[i].zip64OffsetAt != 0) PutLe64(h.data() + headers[i].zip64OffsetAt, placed[i].offset);
     const Position at = writer.WriteRecord(h, "a central header");
     if (i == 0) directoryStart = at;
     headerVolume[i] = at.volume;
+    directorySize += h.size();
   }
 
-  const Position endAt = writer.Place(kEndSize, "the end record");
+  const Position endAt = writer.Place(zip::kEndRecordSize, "the end record");
   if (headers.empty()) directoryStart = endAt;
   const auto onLast = static_cast<uint32_t>(
       std::count(headerVolume.begin(), headerVolume.end(), endAt.volume));
-  std::vector<uint8_t> record(kEndSize, 0);
-  Put32(record.data(), kEndSignature);
-  Put16(record.data() + 4, endAt.volume);
-  Put16(record.data() + 6, directoryStart.volume);
-  Put16(record.data() + 8, onLast);
-  Put16(record.data() + 10, total);
-  Put32(record.data() + 12, cdSize);
-  Put32(record.data() + 16, directoryStart.offset);
+  std::vector<uint8_t> record(zip::kEndRecordSize, 0);
+  PutLe32(record.data(), zip::kEndRecordSignature);
+  PutLe16(record.data() + 4, static_cast<uint16_t>(endAt.volume));
+  PutLe16(record.data() + 6, static_cast<uint16_t>(directoryStart.volume));
+  PutLe16(record.data() + 8, static_cast<uint16_t>(onLast));
+  PutLe16(record.data() + 10, static_cast<uint16_t>(headers.size()));
+  PutLe32(record.data() + 12, static_cast<uint32_t>(directorySize));
+  PutLe32(record.data() + 16, directoryStart.offset);
   writer.WriteRecord(record, "the end record");
   return writer.Finish(volumeName);
 }

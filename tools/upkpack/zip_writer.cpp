@@ -10,6 +10,7 @@
 
 #include "pack_error.h"
 #include "pkware_encryption.h"
+#include "upk4/zip_format.h"
 
 namespace upkpack {
 
@@ -18,30 +19,44 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kChunk = 1 << 20;
-constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFu;  // without ZIP64
 
 struct ZipCloser {
   void operator()(void* zip) const { zipClose(zip, nullptr); }
 };
 using ZipHandle = std::unique_ptr<void, ZipCloser>;
 
-// The file's modification time as local MS-DOS date fields (1980 at the
-// earliest, which is where MS-DOS dates begin).
-tm_zip ModificationTime(const fs::path& path) {
+// The entry's time as MS-DOS date fields (1980 at the earliest, which is
+// where MS-DOS dates begin): the fixed time in UTC when one is given, else
+// the file's modification time in local time.
+tm_zip ModificationTime(const fs::path& path, const std::optional<int64_t>& fixedTime) {
   std::time_t when = std::time(nullptr);
-  std::error_code ec;
-  if (!path.empty()) {
-    const fs::file_time_type ft = fs::last_write_time(path, ec);
-    if (!ec) {
-      when = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(ft));
-    }
-  }
   std::tm local{};
-  if (std::tm* got = std::localtime(&when)) local = *got;
+  if (fixedTime) {
+    when = static_cast<std::time_t>(*fixedTime);
+    if (std::tm* got = std::gmtime(&when)) local = *got;
+  } else {
+    std::error_code ec;
+    if (!path.empty()) {
+      const fs::file_time_type ft = fs::last_write_time(path, ec);
+      if (!ec) {
+        when = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(ft));
+      }
+    }
+    if (std::tm* got = std::localtime(&when)) local = *got;
+  }
   tm_zip out{};
   if (local.tm_year < 80) {
     out.tm_year = 1980;
     out.tm_mday = 1;
+    return out;
+  }
+  if (local.tm_year > 207) {  // the last MS-DOS date: 2107-12-31 23:59:58
+    out.tm_year = 2107;
+    out.tm_mon = 11;
+    out.tm_mday = 31;
+    out.tm_hour = 23;
+    out.tm_min = 59;
+    out.tm_sec = 58;
     return out;
   }
   out.tm_sec = static_cast<uInt>(local.tm_sec);
@@ -118,7 +133,10 @@ class RawDeflater {
 void WriteEncryptedData(zipFile zip, const ZipSource& entry, const ZipWriteOptions& options,
                         uint32_t crc, std::vector<char>& buffer, uint64_t& done, uint64_t total) {
   PkwareEncryptor encryptor(options.password);
-  auto header = encryptor.MakeHeader(crc);
+  auto header = options.fixedTime
+                    ? encryptor.MakeHeader(crc, PkwareEncryptor::DerivedFiller(
+                                                    options.password, entry.name, crc))
+                    : encryptor.MakeHeader(crc);
   Check(zipWriteInFileInZip(zip, header.data(), static_cast<unsigned>(header.size())),
         "cannot write " + entry.name);
   auto sink = [&](Bytef* bytes, size_t count) {
@@ -148,7 +166,7 @@ void WriteEncryptedData(zipFile zip, const ZipSource& entry, const ZipWriteOptio
   }
   if (in.bad()) throw PackError("cannot read " + entry.source.string());
   if (written != entry.size) throw PackError("file changed while packing: " + entry.source.string());
-  Check(zipCloseFileInZipRaw(zip, static_cast<uLong>(entry.size), crc),
+  Check(zipCloseFileInZipRaw64(zip, entry.size, crc),
         "cannot finish " + entry.name);
 }
 
@@ -156,14 +174,9 @@ void WriteEncryptedData(zipFile zip, const ZipSource& entry, const ZipWriteOptio
 
 void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
               const ZipWriteOptions& options) {
-  if (entries.size() > 0xFFFF) throw PackError("too many entries for one archive (65535 at most)");
+  if (entries.size() > zip::kMaxEntries) throw PackError("too many entries for one archive (65535 at most)");
   uint64_t total = 0;
-  for (const ZipSource& entry : entries) {
-    if (entry.size > kMaxEntrySize) {
-      throw PackError(entry.source.string() + " is too large for the archive (4 GiB at most)");
-    }
-    total += entry.size;
-  }
+  for (const ZipSource& entry : entries) total += entry.size;
 
   const std::string outputName = output.string();
   ZipHandle zip(zipOpen64(outputName.c_str(), APPEND_STATUS_CREATE));
@@ -173,26 +186,30 @@ void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
   uint64_t done = 0;
   for (const ZipSource& entry : entries) {
     zip_fileinfo info{};
-    info.tmz_date = ModificationTime(entry.directory ? fs::path() : entry.source);
-    info.external_fa = entry.directory ? 0x10 : 0x20;  // MS-DOS directory / archive bit
+    info.tmz_date = ModificationTime(entry.source, options.fixedTime);
+    info.external_fa = entry.directory ? zip::kDosDirectory : zip::kDosArchive;
 
     const bool encrypt = !entry.directory && !options.password.empty();
     const bool deflate = !entry.directory && !options.store;
+    // Deflate can grow incompressible data a little, so the limit leaves
+    // room; offsets past 4 GiB get their ZIP64 fields from minizip anyway.
+    const int zip64 =
+        !entry.directory && (options.zip64 || entry.size >= zip::kSaturated32 - (1u << 20)) ? 1 : 0;
     if (encrypt) {
       const uint32_t crc = FileCrc(entry, buffer);
       // Raw, flagged as encrypted (flag base 1); made by MS-DOS (0) as usual.
-      Check(zipOpenNewFileInZip4(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
-                                 nullptr, deflate ? Z_DEFLATED : 0,
-                                 deflate ? Z_DEFAULT_COMPRESSION : 0, 1, -MAX_WBITS, 8,
-                                 Z_DEFAULT_STRATEGY, nullptr, 0, 0, 1),
+      Check(zipOpenNewFileInZip4_64(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
+                                    nullptr, deflate ? Z_DEFLATED : 0,
+                                    deflate ? Z_DEFAULT_COMPRESSION : 0, 1, -MAX_WBITS, 8,
+                                    Z_DEFAULT_STRATEGY, nullptr, 0, 0, zip::kFlagEncrypted, zip64),
             "cannot add " + entry.name);
       WriteEncryptedData(zip.get(), entry, options, crc, buffer, done, total);
       continue;
     }
-    Check(zipOpenNewFileInZip3(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
-                               nullptr, deflate ? Z_DEFLATED : 0,
-                               deflate ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, 8,
-                               Z_DEFAULT_STRATEGY, nullptr, 0),
+    Check(zipOpenNewFileInZip3_64(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
+                                  nullptr, deflate ? Z_DEFLATED : 0,
+                                  deflate ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, 8,
+                                  Z_DEFAULT_STRATEGY, nullptr, 0, zip64),
           "cannot add " + entry.name);
 
     if (!entry.directory) {

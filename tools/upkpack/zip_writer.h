@@ -1,18 +1,19 @@
 // Writes the package archive as one ZIP file with minizip: stored or
 // deflated entries, optionally with traditional PKWARE encryption (applied
-// here, see pkware_encryption.h), no data descriptors and no ZIP64 records
-// (the reader knows neither).
+// here, see pkware_encryption.h), no data descriptors. ZIP64 records where a
+// size or offset needs them (or everywhere when asked).
 #pragma once
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace upkpack {
 
 struct ZipSource {
-  std::filesystem::path source;  // ignored for directories
+  std::filesystem::path source;  // for a directory: where its time comes from (may be empty)
   std::string name;              // archive name bytes (entry_names.h)
   bool directory = false;
   uint64_t size = 0;             // expected size; a file that changes is an error
@@ -21,6 +22,11 @@ struct ZipSource {
 struct ZipWriteOptions {
   bool store = false;
   std::string password;  // empty: no encryption; directories are never encrypted
+  bool zip64 = false;    // ZIP64 fields for every file entry, not only where needed
+  // Set: every entry carries this time (seconds since 1970, taken in UTC)
+  // and encryption headers come from the password and the entry, so that
+  // the same inputs give the same bytes. Unset: the files' own times, local.
+  std::optional<int64_t> fixedTime;
   // Called with the payload bytes done so far and the total.
   std::function<void(uint64_t done, uint64_t total)> progress;
 };

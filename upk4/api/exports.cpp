@@ -27,19 +27,71 @@ enum OpenStep : int32_t { kAllocHandle = 1, kAllocArchive = 2, kOpenArchive = 3,
 
 // The archive's file name from the caller's path. The pattern forms come
 // from package data: only integer conversions are substituted, anything else
-// ("%s", "%n", a lone "%") stays literal.
+// ("%s", "%n", a lone "%") stays literal, and only in the file-name part:
+// the directory is wherever the user saved the package.
 plat::WString ArchiveFileName(plat::WStringView path, uint32_t flags) {
-  if (flags & UPK4_OPEN_PATTERN1) return FormatIntegers(path, {1});
-  if (flags & UPK4_OPEN_PATTERN2) return FormatIntegers(path, {1, 1});
+  if (flags & UPK4_OPEN_PATTERN1) return FormatFileNamePart(path, {1});
+  if (flags & UPK4_OPEN_PATTERN2) return FormatFileNamePart(path, {1, 1});
   if (flags & UPK4_OPEN_PLAIN) return plat::WString(path);
   return {};
 }
 
 void ShowOpenError(int32_t step) {
   const int64_t lastError = plat::GetLastError();
-  const plat::WString text = FormatIntegers(
-      u"Setup-Error:\nCan't open archive, AllocStruct(%ld), code %ld.", {step, lastError});
-  plat::MessageBox(text.c_str(), nullptr, plat::MB_ICONERROR);
+  try {
+    const plat::WString text = FormatIntegers(
+        u"Setup-Error:\nCan't open archive, AllocStruct(%ld), code %ld.", {step, lastError});
+    plat::MessageBox(text.c_str(), nullptr, plat::MB_ICONERROR);
+  } catch (...) {
+    // Out of memory for the text: the message without its numbers.
+    plat::MessageBox(u"Setup-Error:\nCan't open archive.", nullptr, plat::MB_ICONERROR);
+  }
+}
+
+// The body of UPK4_Unpack; every exception it raises is the caller's -2.
+int32_t Unpack(ArchiveHandle& handle, const char16_t* entryName, const char16_t* destDir,
+               const char16_t* fileName, uint32_t flags) {
+  ArchiveReader& archive = *handle.archive;
+  // The first lookup builds the name index, which allocates.
+  const int32_t index = archive.FindEntry(entryName ? entryName : u"", false);
+  if (index == -1) return (flags & UPK4_UNPACK_MISSING_OK) ? 0 : 2;
+
+  // An old file is removed where the extraction will write, not at the file
+  // name taken relative to the current directory. A link there is removed
+  // itself, never followed.
+  const plat::WString name =
+      fileName ? plat::WString(fileName) : archive.GetEntry(index)->GetNameWide();
+  const auto target = BuildExtractionTarget(destDir ? destDir : u"", name, false);
+  if (!target) {
+    plat::SetLastError(plat::ERROR_INVALID_NAME);
+    return plat::ERROR_INVALID_NAME;
+  }
+  if (plat::PathFileExists(*target)) {
+    plat::SetFileAttributes(*target, plat::FILE_ATTRIBUTE_NORMAL);
+    const uint32_t deleteError = plat::DeleteFile(*target) ? 0 : plat::GetLastError();
+    if (plat::PathFileExists(*target))
+      return deleteError != 0 ? static_cast<int32_t>(deleteError) : static_cast<int32_t>(plat::ERROR_ACCESS_DENIED);
+  }
+
+  bool ok;
+  ExtractOutcome outcome = ExtractOutcome::systemFailure;
+  try {
+    ok = archive.ExtractEntry(static_cast<uint16_t>(index), destDir, false, fileName,
+                              UnpackProgressCallback, &progressSettings, kUnpackChunkSize,
+                              &outcome);
+  } catch (...) {
+    // Let the handle extract further entries after a damaged one; its close
+    // still reports the entry that failed.
+    if (archive.AbandonEntry()) handle.entryFailed = true;
+    throw;
+  }
+  if (ok) return 0;
+  archive.AbandonEntry();  // left open when the file's times could not be set
+  // A failure without a system cause (damaged or incomplete data, no
+  // password for an encrypted entry) is never reported as success.
+  if (outcome != ExtractOutcome::systemFailure) return -2;
+  const uint32_t error = plat::GetLastError();
+  return error != 0 ? static_cast<int32_t>(error) : -2;
 }
 
 }  // namespace
@@ -87,56 +139,23 @@ UPK4_API int32_t UPK4_CALL UPK4_Unpack(ArchiveHandle* handle, const upk4_char16*
                                        uint32_t flags) {
   ModuleContextGuard context;
   if (handle == nullptr || !handle->archive) return 0;
-  ArchiveReader& archive = *handle->archive;
-
-  int32_t index;
   try {
-    // The first lookup builds the name index, which allocates.
-    index = archive.FindEntry(entryName ? entryName : u"", false);
+    return Unpack(*handle, entryName, destDir, fileName, flags);
   } catch (...) {
+    // Raised while extracting, or out of memory anywhere on the way.
+    try {
+      handle->archive->AbandonEntry();
+    } catch (...) {
+    }
     return -2;
   }
-  if (index == -1) return (flags & UPK4_UNPACK_MISSING_OK) ? 0 : 2;
-
-  // An old file is removed where the extraction will write, not at the file
-  // name taken relative to the current directory.
-  const plat::WString name =
-      fileName ? plat::WString(fileName) : archive.GetEntry(index)->GetNameWide();
-  const auto target = BuildExtractionTarget(destDir ? destDir : u"", name, false);
-  if (!target) {
-    plat::SetLastError(plat::ERROR_INVALID_NAME);
-    return plat::ERROR_INVALID_NAME;
-  }
-  if (plat::PathFileExists(*target)) {
-    plat::SetFileAttributes(*target, plat::FILE_ATTRIBUTE_NORMAL);
-    const uint32_t deleteError = plat::DeleteFile(*target) ? 0 : plat::GetLastError();
-    if (plat::PathFileExists(*target))
-      return deleteError != 0 ? static_cast<int32_t>(deleteError) : static_cast<int32_t>(plat::ERROR_ACCESS_DENIED);
-  }
-
-  plat::SetLastError(plat::ERROR_SUCCESS);
-  bool ok;
-  try {
-    ok = archive.ExtractEntry(static_cast<uint16_t>(index), destDir, false, fileName,
-                              UnpackProgressCallback, &progressSettings, kUnpackChunkSize);
-  } catch (...) {
-    // Let the handle extract further entries after a damaged one.
-    archive.AbandonEntry();
-    return -2;
-  }
-  if (ok) return 0;
-  archive.AbandonEntry();  // left open when the file's times could not be set
-  // A failure without a system cause (damaged or incomplete data, no
-  // password for an encrypted entry) is never reported as success.
-  const uint32_t error = plat::GetLastError();
-  return error != 0 ? static_cast<int32_t>(error) : -2;
 }
 
 UPK4_API uint8_t UPK4_CALL UPK4_Close(ArchiveHandle* handle) {
   ModuleContextGuard context;
   if (handle == nullptr || !handle->archive) return 0;
   const std::unique_ptr<ArchiveHandle> owned(handle);
-  uint8_t failed = 0;
+  uint8_t failed = owned->entryFailed ? 1 : 0;
   try {
     owned->archive->Close(openErrorSeen);
   } catch (...) {

@@ -9,11 +9,13 @@ int32_t Add32(int32_t a, int32_t b) {
 }
 }  // namespace
 
-bool UnpackProgressCallback(uint32_t, uint32_t done, void* userData) {
+bool UnpackProgressCallback(uint64_t, uint64_t done, void* userData) {
   auto* settings = static_cast<ProgressSettings*>(userData);
   if (settings == nullptr || settings->progressWindow == nullptr) return true;
 
-  const int32_t count = Add32(static_cast<int32_t>(done) / 1000, settings->progressBase);
+  // Thousands of bytes in 64 bits, so an entry past 2 GiB counts on
+  // upwards instead of turning negative.
+  const int32_t count = Add32(static_cast<int32_t>(done / 1000), settings->progressBase);
   const uint32_t total = settings->progressTotal;
   // A total of 2^31 or more does not fit MulDiv: both sides lose three
   // more digits.

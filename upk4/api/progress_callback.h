@@ -19,4 +19,4 @@ inline constexpr uint32_t kProgressNotifyMessage = 2224;
 extern ProgressSettings progressSettings;
 
 // Always returns true: progress never stops an extraction.
-bool UnpackProgressCallback(uint32_t unused, uint32_t done, void* userData);
+bool UnpackProgressCallback(uint64_t unused, uint64_t done, void* userData);

@@ -1,0 +1,14 @@
+# What both MinGW-w64 toolchain files share; they set UPK_MINGW_TRIPLE first.
+set(CMAKE_C_COMPILER ${UPK_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${UPK_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${UPK_MINGW_TRIPLE}-windres)
+set(CMAKE_DLLTOOL ${UPK_MINGW_TRIPLE}-dlltool)
+set(CMAKE_FIND_ROOT_PATH /usr/${UPK_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# The static zlib: a package needs no DLL that Windows does not ship.
+set(ZLIB_USE_STATIC_LIBS ON)
+set(ZLIB_LIBRARY /usr/${UPK_MINGW_TRIPLE}/lib/libz.a CACHE FILEPATH "static zlib")
+set(ZLIB_INCLUDE_DIR /usr/${UPK_MINGW_TRIPLE}/include CACHE PATH "zlib headers")

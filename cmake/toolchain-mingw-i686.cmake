@@ -1,0 +1,7 @@
+# Cross build of the Windows set with Debian's MinGW-w64 (i686), the posix
+# thread variant (std::mutex and GoogleTest need it), zlib from
+# libz-mingw-w64-dev. Use: cmake -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(UPK_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Static checks of a Windows set (no Windows needed): the machine type, the
+# GUI subsystem and manifest of Setup.exe, exactly the undecorated exports of
+# upk4.dll and upk2.dll, and imports of system DLLs only (DLL planting: a
+# DLL that Windows does not load from its system directory could be found
+# beside Setup.exe in a Downloads folder).
+#   check_pe.sh BUILD_DIR i686|x86_64
+set -euo pipefail
+build=$1
+arch=$2
+case $arch in
+  i686) triple=i686-w64-mingw32; pe="PE32 executable"; machine="Intel 80386"; manifest_arch=x86 ;;
+  x86_64) triple=x86_64-w64-mingw32; pe="PE32+ executable"; machine="x86-64"; manifest_arch=amd64 ;;
+  *) echo "unknown architecture $arch" >&2; exit 2 ;;
+esac
+objdump=$triple-objdump
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+setup=$build/bin/Setup.exe
+upk4=$build/bin/upk4.dll
+upk2=$build/lib/upk/upk2.dll
+qxsetup=$build/lib/upk/QXSetup.exe
+
+for f in "$setup" "$upk4" "$upk2" "$qxsetup" "$build/bin/upk4.exe"; do
+  [[ -f $f ]] || { fail "$f missing"; continue; }
+  description=$(file -b "$f")
+  [[ $description == "$pe"* && $description == *"$machine"* ]] || fail "$f: $description"
+done
+
+grep -q "^Subsystem.*(Windows GUI)" <<<"$($objdump -p "$setup")" || fail "Setup.exe is not a GUI program"
+manifest=$(strings -n 8 "$setup" | tr -d '\r' | sed -n '/<assembly/,/<\/assembly>/p')
+for needle in 'level="requireAdministrator"' 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' \
+              "processorArchitecture=\"$manifest_arch\"" '<dpiAware' ; do
+  grep -qF "$needle" <<<"$manifest" || fail "Setup.exe manifest lacks $needle"
+done
+
+exports() { $objdump -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/\]/ && !/Table/ {print $NF}' | sort | tr '\n' ' '; }
+[[ $(exports "$upk4") == "UPK4_Close UPK4_Open UPK4_SetProgress UPK4_Unpack " ]] ||
+  fail "upk4.dll exports: $(exports "$upk4")"
+[[ $(exports "$upk2") == "UPKExit UPKExpand UPKInit UPKInit3 UPKInitGetErrors " ]] ||
+  fail "upk2.dll exports: $(exports "$upk2")"
+
+# Known DLLs: Windows always loads these from its system directory.
+allowed=" kernel32.dll user32.dll advapi32.dll shell32.dll shlwapi.dll msvcrt.dll "
+for f in "$setup" "$upk4" "$upk2" "$qxsetup"; do
+  for dll in $($objdump -p "$f" | awk '/DLL Name:/ {print tolower($3)}'); do
+    [[ $allowed == *" $dll "* ]] || fail "$(basename "$f") imports $dll"
+  done
+  # ASLR and DEP.
+  characteristics=$($objdump -p "$f" | awk '/^DllCharacteristics/ {print $2}')
+  (( (16#$characteristics & 0x140) == 0x140 )) || fail "$(basename "$f") lacks ASLR/DEP ($characteristics)"
+done
+
+if (( failures )); then
+  echo "$failures check(s) failed for the $arch set in $build"
+  exit 1
+fi
+echo "the $arch set in $build: machine, subsystem, manifest, exports and imports as required"

@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the Windows Setup.exe under 64-bit Wine.
+
+Packages are built on the Linux side by upkpack from the Windows set (Unix
+tools cannot run inside Wine), then started through exit_code_probe.exe,
+which sets TMP in the Windows environment (GetTempPathW ignores TMPDIR) and
+prints Setup's exit code in full width (a Wine process's status seen from
+Linux keeps 8 bits). Every case works in its own directory under --work.
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+ARGS = None
+FAILURES = []
+
+
+def win(path):
+    """The Windows form of a Linux path under Wine's Z: drive."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def check(condition, what):
+    if not condition:
+        FAILURES.append(what)
+        print("FAILED: " + what, flush=True)
+
+
+class Case:
+    def __init__(self, name):
+        self.root = os.path.join(ARGS.work, name)
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.pkg_dir = os.path.join(self.root, "pkg")
+        self.tmp = os.path.join(self.root, "tmp")
+        os.makedirs(self.pkg_dir)
+        os.makedirs(self.tmp)
+        self.report = os.path.join(self.root, "report.txt")
+        self.package = os.path.join(self.pkg_dir, "Setup.exe")
+
+    def build(self, upk2=None, extra=()):
+        payload = os.path.join(self.root, "payload.txt")
+        with open(payload, "w") as f:
+            f.write("payload\n")
+        b = ARGS.build
+        cmd = [ARGS.upkpack, "-q", "-o", self.package,
+               "--target", "windows-x86_64", "--windows-set", b,
+               *(["--upk2", upk2] if upk2 else []), *extra, payload]
+        subprocess.run(cmd, check=True)
+        return self
+
+    def run(self, args, env=()):
+        if os.path.exists(self.report):
+            os.remove(self.report)
+        probe = os.path.join(ARGS.build, "bin", "exit_code_probe.exe")
+        cmd = [ARGS.wine_run, probe, "TMP=" + win(self.tmp), "TEMP=" + win(self.tmp),
+               *env, "--", win(self.package), *args]
+        out = subprocess.run(cmd, capture_output=True, text=True, timeout=120)
+        m = re.search(r"exit code: (\d+)", out.stdout)
+        return int(m.group(1)) if m else None, out.stdout + out.stderr
+
+    def report_values(self):
+        values = {}
+        if os.path.exists(self.report):
+            with open(self.report, encoding="utf-8", errors="replace") as f:
+                for line in f:
+                    key, _, value = line.rstrip("\n").partition("=")
+                    values.setdefault(key, value)
+        return values
+
+    def log(self):
+        path = os.path.join(self.tmp, "qxi_setup.log")
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            data = f.read()
+        return data.decode("utf-16-le") if not data.startswith(b"\xff\xfe") else "BOM:" + data.decode("utf-16")
+
+
+def report_arg(case):
+    return "/report=" + win(case.report)
+
+
+def exit_codes_reach_the_caller_in_full_width():
+    case = Case("exit_codes").build()
+    for code in (0, 3, 1602, 3010, 70000):
+        got, output = case.run([report_arg(case), "/exitcode=%d" % code])
+        check(got == code, "exit code %d came back as %s: %s" % (code, got, output))
+        values = case.report_values()
+        check(values.get("qx.tmp") == "present", "qx.tmp beside the program (%d)" % code)
+        check(values.get("directory", "").lower() == (win(case.tmp) + "\\SetupTemp0").lower(),
+              "temporary directory under the Windows temporary path: %s" % values.get("directory"))
+        check(values.get("commandstring") == "%s /exitcode=%d" % (report_arg(case), code),
+              "CommandString of qx.tmp: %s" % values.get("commandstring"))
+        check(not os.path.exists(os.path.join(case.tmp, "SetupTemp0")), "temporary directory removed")
+        check(case.log() is None, "no log after a clean run: %s" % case.log())
+
+
+def restart_goes_through_the_test_command_only():
+    case = Case("restart").build()
+    got, output = case.run(["/exitcode=1641"], ["UPK_RESTART_COMMAND=true"])
+    check(got == 1641, "restart requested: 1641, got %s: %s" % (got, output))
+    probe = win(os.path.join(ARGS.build, "bin", "exit_code_probe.exe"))
+    failing = "UPK_RESTART_COMMAND=%s --exit 1" % probe
+    got, output = case.run(["/exitcode=1641"], [failing])
+    check(got == 3010, "failed restart: 3010, got %s: %s" % (got, output))
+
+
+def copystvar_carries_the_settings_in_and_back():
+    case = Case("copystvar").build()
+    stvar = os.path.join(case.pkg_dir, "stvar.ini")
+    with open(stvar, "w") as f:
+        f.write("A")
+    got, output = case.run(["/COPYstvar", report_arg(case), "/writestvar=B"])
+    check(got == 0, "copystvar run: %s %s" % (got, output))
+    check(case.report_values().get("stvar.ini") == "present", "stvar.ini copied in")
+    check(open(stvar).read() == "B", "stvar.ini copied back")
+    got, output = case.run([report_arg(case), "/writestvar=C"])
+    check(case.report_values().get("stvar.ini") == "absent", "no copy without the switch")
+    check(open(stvar).read() == "B", "nothing copied back without the switch")
+
+
+def leftover_directories_are_swept():
+    case = Case("sweep").build()
+    for name in ("SetupTemp0", "SetupTemp3\\sub"):
+        d = os.path.join(case.tmp, *name.split("\\"))
+        os.makedirs(d)
+        with open(os.path.join(d, "upk4.dll"), "w") as f:
+            f.write("left over")
+    got, output = case.run([report_arg(case)])
+    check(got == 0, "sweep run: %s %s" % (got, output))
+    check(case.report_values().get("directory", "").endswith("SetupTemp0"), "SetupTemp0 reused")
+    check(not os.path.exists(os.path.join(case.tmp, "SetupTemp3")), "SetupTemp3 swept")
+
+
+def second_stage_failures_reach_the_log():
+    fixture = os.path.join(ARGS.build, "bin", "upk2_fixture.dll")
+    qxsetup = win(os.path.join(ARGS.build, "lib", "upk", "QXSetup.exe"))
+    case = Case("cancelled").build(upk2=fixture)
+    got, output = case.run([report_arg(case)],
+                           ["UPK2_FIXTURE_RESULT=1602", "UPK2_FIXTURE_QXSETUP=" + qxsetup])
+    check(got == 0, "cancelled: exit 0, got %s: %s" % (got, output))
+    log = case.log()
+    check(log is not None and re.search(r"1602 \(-?\d+\), ", log), "1602 in the log: %r" % log)
+    check(not os.path.exists(case.report), "the program did not run after 1602")
+
+    case = Case("no_program").build(upk2=fixture)
+    got, output = case.run([report_arg(case)])
+    check(got == 0, "no program: exit 0, got %s: %s" % (got, output))
+    log = case.log()
+    check(log is not None and "1168 (2), " in log, "1168 (2) in the log: %r" % log)
+    check(not os.path.exists(os.path.join(case.tmp, "SetupTemp0")), "directory removed")
+
+
+def signed_package_still_runs():
+    if not shutil.which("osslsigncode") or not shutil.which("openssl"):
+        check(False, "osslsigncode and openssl are needed")
+        return
+    case = Case("signed").build()
+    key, cert = os.path.join(case.root, "key.pem"), os.path.join(case.root, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=upk throw-away test signer"],
+                   check=True, capture_output=True)
+    signed = case.package + ".signed"
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "upk test package",
+                    "-in", case.package, "-out", signed], check=True, capture_output=True)
+    verify = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, signed],
+                            capture_output=True, text=True)
+    check(verify.returncode == 0, "signature verifies: " + verify.stdout + verify.stderr)
+    check(os.path.getsize(signed) > os.path.getsize(case.package), "signature appended")
+    os.replace(signed, case.package)
+    got, output = case.run([report_arg(case), "/exitcode=3010"])
+    check(got == 3010, "signed package runs: %s %s" % (got, output))
+    check(case.report_values().get("qx.tmp") == "present", "signed package reached the program")
+
+
+def main():
+    global ARGS
+    p = argparse.ArgumentParser(description=__doc__)
+    p.add_argument("--upkpack", required=True)
+    p.add_argument("--build", required=True, help="the x86_64 Windows build tree")
+    p.add_argument("--wine-run", required=True)
+    p.add_argument("--work", required=True)
+    ARGS = p.parse_args()
+    os.environ.setdefault("UPK_RESTART_COMMAND", "true")
+    os.environ.setdefault("UPK_NO_DIALOGS", "1")
+    for case in (exit_codes_reach_the_caller_in_full_width,
+                 restart_goes_through_the_test_command_only,
+                 copystvar_carries_the_settings_in_and_back,
+                 leftover_directories_are_swept,
+                 second_stage_failures_reach_the_log,
+                 signed_package_still_runs):
+        before = len(FAILURES)
+        case()
+        print("%s %s" % ("ok    " if len(FAILURES) == before else "FAILED", case.__name__), flush=True)
+    if FAILURES:
+        print("%d failure(s)" % len(FAILURES))
+        return 1
+    shutil.rmtree(ARGS.work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
