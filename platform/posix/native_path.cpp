@@ -55,24 +55,70 @@ struct DirectoryListing {
   std::unordered_map<WString, std::string> byFoldedName;  // folded -> smallest actual name
 };
 constexpr std::chrono::milliseconds kListingLifetime{1000};
-// A parent and the new directories below it, with a few to spare.
-constexpr size_t kListingsKept = 8;
+// Enough for an archive's whole tree of directories, whose entries come in
+// any order (a jar's classes are not grouped by package), and bounded by
+// names too, so that a few huge directories cannot hold much memory.
+constexpr size_t kListingsKept = 1024;
+constexpr size_t kNamesKept = size_t{1} << 16;
+
+struct DirectoryId {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const DirectoryId&) const = default;
+};
+struct DirectoryIdHash {
+  size_t operator()(const DirectoryId& id) const {
+    return std::hash<uint64_t>()(static_cast<uint64_t>(id.inode) * 0x9E3779B97F4A7C15ull ^
+                                 static_cast<uint64_t>(id.device));
+  }
+};
+DirectoryId IdOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+
+struct KeptListings {
+  std::unordered_map<DirectoryId, DirectoryListing, DirectoryIdHash> byDirectory;
+  size_t names = 0;  // in all listings kept
+
+  DirectoryListing* Find(const struct stat& directory) {
+    const auto it = byDirectory.find(IdOf(directory));
+    return it == byDirectory.end() ? nullptr : &it->second;
+  }
+  void Forget(const struct stat& directory) {
+    const auto it = byDirectory.find(IdOf(directory));
+    if (it == byDirectory.end()) return;
+    names -= it->second.byFoldedName.size();
+    byDirectory.erase(it);
+  }
+  // Keeps a fresh listing, making room by forgetting the least recently used
+  // ones; null when the listing alone is beyond the bound.
+  DirectoryListing* Keep(DirectoryListing&& fresh) {
+    Forget(fresh.stamp);
+    const size_t size = fresh.byFoldedName.size();
+    if (size > kNamesKept) return nullptr;
+    while (!byDirectory.empty() &&
+           (byDirectory.size() >= kListingsKept || names + size > kNamesKept)) {
+      auto oldest = byDirectory.begin();
+      for (auto it = byDirectory.begin(); it != byDirectory.end(); ++it)
+        if (it->second.usedAt < oldest->second.usedAt) oldest = it;
+      names -= oldest->second.byFoldedName.size();
+      byDirectory.erase(oldest);
+    }
+    names += size;
+    const DirectoryId id = IdOf(fresh.stamp);
+    return &(byDirectory[id] = std::move(fresh));
+  }
+  void NameAdded(DirectoryListing& listing, WString folded, const std::string& name) {
+    auto [it, inserted] = listing.byFoldedName.emplace(std::move(folded), name);
+    if (inserted) ++names;
+    else if (name < it->second) it->second = name;
+  }
+};
+
 // One set per thread, without a thread_local destructor (thread_slot.h).
-std::vector<DirectoryListing>& ThreadListings() {
-  static posix::ThreadSlot<std::vector<DirectoryListing>> slot;
+KeptListings& ThreadListings() {
+  static posix::ThreadSlot<KeptListings> slot;
   return slot.Get();
 }
 thread_local uint64_t t_namesRead = 0;  // trivially destroyed: pins nothing
-
-bool SameDirectory(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-DirectoryListing* KeptListing(const struct stat& directory) {
-  for (DirectoryListing& listing : ThreadListings())
-    if (SameDirectory(listing.stamp, directory)) return &listing;
-  return nullptr;
-}
 
 // Reads the directory into a listing. Names that are not valid UTF-8 would
 // compare as replacement characters and could stand in for one another:
@@ -101,9 +147,9 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   const std::string dirPath = directory.empty() ? "." : directory;
   struct stat before {};
   if (::stat(dirPath.c_str(), &before) != 0) return false;
-  std::vector<DirectoryListing>& kept = ThreadListings();
+  KeptListings& kept = ThreadListings();
   const auto now = std::chrono::steady_clock::now();
-  DirectoryListing* listing = KeptListing(before);
+  DirectoryListing* listing = kept.Find(before);
   DirectoryListing fresh;
   if (listing == nullptr || !SameStamp(listing->stamp, before) ||
       now - listing->readAt > kListingLifetime) {
@@ -113,21 +159,14 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
     struct stat after {};
     // Changed while it was read: usable for this answer, not kept.
     const bool keep = ::stat(dirPath.c_str(), &after) == 0 && SameStamp(before, after);
-    if (listing == nullptr && keep) {
-      if (kept.size() < kListingsKept) {
-        listing = &kept.emplace_back();
-      } else {
-        listing = &*std::min_element(
-            kept.begin(), kept.end(),
-            [](const DirectoryListing& a, const DirectoryListing& b) { return a.usedAt < b.usedAt; });
-      }
-    }
+    listing = nullptr;
+    // Keep leaves fresh as it is when it does not take it.
     if (keep) {
-      *listing = std::move(fresh);
+      listing = kept.Keep(std::move(fresh));
     } else {
-      if (listing != nullptr) listing->stamp = {};  // no longer matches anything
-      listing = &fresh;
+      kept.Forget(before);
     }
+    if (listing == nullptr) listing = &fresh;
   }
   listing->usedAt = now;
   const WString wanted = Utf8ToUtf16(name);
@@ -218,17 +257,15 @@ std::string ResolveNativePath(WStringView path) {
 namespace posix {
 
 void NoteFileCreated(const std::string& nativePath) {
-  if (ThreadListings().empty()) return;
+  KeptListings& kept = ThreadListings();
+  if (kept.byDirectory.empty()) return;
   struct stat now {};
   if (::stat(NativeParent(nativePath).c_str(), &now) != 0) return;
-  DirectoryListing* listing = KeptListing(now);
+  DirectoryListing* listing = kept.Find(now);
   if (listing == nullptr) return;
   const std::string name = nativePath.substr(nativePath.rfind('/') + 1);
   const WString wide = Utf8ToUtf16(name);
-  if (Utf16ToUtf8(wide) == name) {
-    auto [it, inserted] = listing->byFoldedName.emplace(FoldedName(wide), name);
-    if (!inserted && name < it->second) it->second = name;
-  }
+  if (Utf16ToUtf8(wide) == name) kept.NameAdded(*listing, FoldedName(wide), name);
   listing->stamp = now;
 }
 

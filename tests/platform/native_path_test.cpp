@@ -141,3 +141,29 @@ TEST(NativePath, SiblingDirectoriesWithFilesCostLinearReads) {
   EXPECT_LT(read, 10u * kDirectories) << "quadratic would be about "
                                       << kDirectories * kDirectories / 2;
 }
+
+TEST(NativePath, FilesSpreadOverManyDirectoriesInAnyOrderCostLinearReads) {
+  // A jar's entries come in no order of package: the next file may go into
+  // any of hundreds of directories. Each directory is read about once, not
+  // once per file.
+  TempDir dir;
+  constexpr int kDirectories = 100, kFilesEach = 24;
+  for (int d = 0; d < kDirectories; ++d) ASSERT_TRUE(CreateDirectory(dir.win("P" + std::to_string(d))));
+  const uint64_t before = posix::NamesReadFromDirectories();
+  for (int f = 0; f < kFilesEach; ++f) {
+    for (int i = 0; i < kDirectories; ++i) {
+      const int d = (i * 37) % kDirectories;  // a stride that visits every directory
+      const std::string file = "P" + std::to_string(d) + "\\C" + std::to_string(f) + ".class";
+      ASSERT_FALSE(PathFileExists(dir.win(file)));
+      const FileHandle h = OpenFileHandle(dir.win(file), FileAccess::Write, FileShare::DenyWrite,
+                                          FileCreate::CreateAlways);
+      ASSERT_NE(h, kInvalidFile);
+      CloseFileHandle(h);
+    }
+  }
+  EXPECT_EQ(ResolveNativePath(dir.win("p17\\c3.CLASS")), dir.native("P17/C3.class"));
+  const uint64_t read = posix::NamesReadFromDirectories() - before;
+  // Listings may expire once a second on a slow machine; a read per file
+  // would be about kDirectories * kFilesEach * kFilesEach / 2 names.
+  EXPECT_LT(read, 4u * kDirectories * (kFilesEach + 2)) << "per-file reads";
+}
