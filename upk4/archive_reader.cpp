@@ -12,15 +12,10 @@ ArchiveReader::ArchiveReader() {
 
 ArchiveReader::~ArchiveReader() { FreeRegisteredAllocations(); }
 
-bool ArchiveReader::IsClosed(Which which) const {
-  if (which == archive) return storage.GetCurrentVolume() == -1;
-  return storage.currentFile == nullptr;
-}
-
 void ArchiveReader::Open(plat::WStringView path) {
   if (!IsClosed()) return;
   password.Release();
-  entryState = 0;
+  ForgetEntry();
   storage.Open(path);
   centralDir.Reset();
   centralDir.ReadDirectory();
@@ -29,15 +24,10 @@ void ArchiveReader::Open(plat::WStringView path) {
 void ArchiveReader::Close(bool afterError) {
   if (IsClosed() && (!afterError || IsClosed(archiveFile))) return;
   if (!afterError) {
-    if (entryState == -1) CloseEntry(nullptr);
+    CloseEntry(nullptr);  // when one is open
     centralDir.CloseDirectory();
   } else {
-    // No verdict and no orderly end: the inflater's memory goes back
-    // through the register.
-    decode.readBuffer.Release();
-    decode.inflater.Forget();
-    entryState = 0;
-    FreeRegisteredAllocations();
+    ForgetEntry();
   }
   centralDir.Clear(true);
   storage.Close(afterError);
@@ -51,7 +41,7 @@ void ArchiveReader::SetBufferSizes(int32_t writeSize, int32_t readSize, int32_t 
 }
 
 bool ArchiveReader::SetPassword(const char16_t* newPassword) {
-  if (entryState != 0) return false;
+  if (entryState != EntryState::none) return false;
   if (newPassword == nullptr) {
     password.Release();
     return true;
@@ -88,19 +78,4 @@ int32_t ArchiveReader::FindEntry(plat::WStringView name, bool caseSensitive) {
 void ArchiveReader::EnableNameIndex(bool on) {
   if (IsClosed() || centralDir.nameIndexEnabled == on) return;
   centralDir.SetNameIndexEnabled(on);
-}
-
-void ArchiveReader::FreeRegisteredAllocations() { FreeRegisteredBlocks(allocations); }
-
-[[noreturn]] void ArchiveReader::RaiseError(int32_t code, std::string detail) const {
-  RaiseZipError(code, IsClosed() ? plat::WString() : storage.CurrentPath(), std::move(detail));
-}
-
-void ArchiveReader::CheckInflateResult(int result) const {
-  if (result == Z_OK || result == Z_NEED_DICT) return;
-  RaiseError(result, EntryDetail("compressed data does not inflate"));
-}
-
-std::string ArchiveReader::EntryDetail(const std::string& problem) const {
-  return "entry " + std::to_string(centralDir.currentIndex) + ": " + problem;
 }

@@ -23,6 +23,14 @@ enum class ExtractOutcome {
   systemFailure,  // a system call failed: the thread's last error says which
 };
 
+// Whether an entry is open for extraction (the values are the ones the
+// reader has always kept).
+enum class EntryState : int8_t {
+  none = 0,   // no entry open: one may be opened, the password changed
+  open = -1,  // OpenEntry succeeded; CloseEntry, AbandonEntry or the
+              // archive's Close ends it
+};
+
 class ArchiveReader {
  public:
   enum Which { archive, archiveFile };
@@ -32,7 +40,10 @@ class ArchiveReader {
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
 
-  bool IsClosed(Which which = archive) const;
+  bool IsClosed(Which which = archive) const {
+    if (which == archive) return storage.GetCurrentVolume() == -1;
+    return storage.currentFile == nullptr;
+  }
   void Open(plat::WStringView path);
   void Close(bool afterError = false);
   void SetBufferSizes(int32_t writeSize, int32_t readSize, int32_t searchSize);
@@ -44,7 +55,10 @@ class ArchiveReader {
   // extraction, so that the archive can extract further entries. True when
   // an entry was open.
   bool AbandonEntry();
-  void FreeRegisteredAllocations();
+  // Drops whatever entry state there is without a verdict or an orderly
+  // end of the inflater (the archive's close after an error, and its open).
+  void ForgetEntry();
+  void FreeRegisteredAllocations() { FreeRegisteredBlocks(allocations); }
 
   // Decoding of one entry.
   bool OpenEntry(uint16_t index);
@@ -104,5 +118,5 @@ class ArchiveReader {
   VolumeSet storage;
   AllocationRegister allocations;
   uint32_t keys[3] = {0, 0, 0};
-  int8_t entryState = 0;
+  EntryState entryState = EntryState::none;
 };

@@ -11,13 +11,13 @@ plat::WString Limited(plat::WStringView part) {
   return plat::WString(part.substr(0, kMaxPart));
 }
 
-// Shared by every archive of the process; rewritten at each open.
-plat::WString& VolumeNamePattern() {
-  static plat::WString pattern;
-  return pattern;
-}
-
 }  // namespace
+
+// Process-wide: the exports take the archive's name at each UPK4_Open, and
+// the storage of whichever handle later reads a split archive names its
+// volumes from it (the name is not part of the handle). Rewritten at each
+// open, never synchronized: the library is used from one thread.
+plat::WString volumeNamePattern;
 
 PathParts SplitPath(plat::WStringView path) {
   PathParts parts;
@@ -96,7 +96,7 @@ bool CreateDirectoryTree(plat::WStringView path) {
 plat::WString ToWide(std::string_view ansi) { return plat::AnsiToWide(ansi); }
 
 void SetVolumeNamePattern(plat::WStringView path) {
-  VolumeNamePattern() = GetFileNamePart(path);
+  volumeNamePattern = GetFileNamePart(path);
 }
 
-plat::WString GetVolumeNamePattern() { return VolumeNamePattern(); }
+plat::WString GetVolumeNamePattern() { return volumeNamePattern; }

@@ -113,7 +113,10 @@ struct KeptListings {
   }
 };
 
-// One set per thread, without a thread_local destructor (thread_slot.h).
+// One set per thread, without a thread_local destructor (thread_slot.h):
+// kept beyond a single call so that names resolved one after another in
+// the same directories cost one listing, and per thread so that no lock is
+// needed and no thread sees another's stale listing.
 KeptListings& ThreadListings() {
   static posix::ThreadSlot<KeptListings> slot;
   return slot.Get();

@@ -97,7 +97,7 @@ TEST_F(Decoding, CrcVerdictOnlyAfterACompleteRead) {
   std::string half(2500, '\0');
   ASSERT_EQ(reader.ReadEntry(half.data(), 2500), 2500u);
   EXPECT_EQ(reader.CloseEntry(nullptr), -1);  // incomplete: no CRC comparison, no error
-  EXPECT_EQ(reader.entryState, 0);
+  EXPECT_EQ(reader.entryState, EntryState::none);
 
   ASSERT_TRUE(reader.OpenEntry(0));
   ReadAll();
@@ -211,12 +211,12 @@ TEST_F(Decoding, EncryptedEntriesNeedAPasswordAndARealHeader) {
   unknown.method = 12;
   OpenWith({tiny, unknown});
   EXPECT_FALSE(reader.OpenEntry(0));  // no password: a refusal, not an error
-  EXPECT_EQ(reader.entryState, 0);
+  EXPECT_EQ(reader.entryState, EntryState::none);
   ASSERT_TRUE(reader.SetPassword(u"pw"));
   // Fewer bytes than the encryption header: the size would wrap.
   EXPECT_EQ(CauseOf([&] { reader.OpenEntry(0); }), CZipException::badZipFile);
   EXPECT_EQ(CauseOf([&] { reader.OpenEntry(1); }), CZipException::badZipFile);
-  EXPECT_EQ(reader.entryState, 0);
+  EXPECT_EQ(reader.entryState, EntryState::none);
 }
 
 TEST_F(Decoding, AbandonedEntryGivesItsInflaterMemoryBack) {

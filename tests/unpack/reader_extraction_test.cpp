@@ -96,7 +96,7 @@ TEST_F(Extraction, DirectoryEntryCreatesItsChainWithoutOpening) {
   OpenWith({d});
   EXPECT_TRUE(Extract(0, true));
   EXPECT_TRUE(fs::is_directory(out + "/d1/d2/d3"));
-  EXPECT_EQ(reader.entryState, 0);
+  EXPECT_EQ(reader.entryState, EntryState::none);
 }
 
 // Records each written count; stops after stopAfter calls.
@@ -122,7 +122,7 @@ TEST_F(Extraction, ChunksReportProgressAndACancelKeepsOneChunk) {
   cancel.stopAfter = 1;
   EXPECT_FALSE(Extract(0, false, nullptr, Recorder::Callback, &cancel, 1024));
   EXPECT_EQ(ReadFile(out + "/big.bin"), data.substr(0, 1024));
-  EXPECT_EQ(reader.entryState, 0);
+  EXPECT_EQ(reader.entryState, EntryState::none);
 
   // An entry that fits one chunk is done before the answer matters.
   Recorder late;
@@ -177,7 +177,7 @@ TEST_F(Extraction, ZeroBufferSizeIsRefused) {
   OpenWith({StoredEntry("a", "abc")});
   EXPECT_FALSE(Extract(0, false, nullptr, nullptr, nullptr, 0));
   EXPECT_FALSE(reader.ExtractEntry(0, nullptr, false, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(reader.entryState, 0);
+  EXPECT_EQ(reader.entryState, EntryState::none);
 }
 
 }  // namespace

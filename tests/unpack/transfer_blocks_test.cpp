@@ -35,14 +35,14 @@ std::string OpenDeflate(const std::string& data) {
 // The traditional encryption of an entry's stored bytes, header included.
 CraftedEntry Encrypted(CraftedEntry e, const std::string& password) {
   const z_crc_t* table = get_crc_table();
-  uint32_t k0 = 0x12345678, k1 = 0x23456789, k2 = 0x34567890;
+  uint32_t k0 = zip::kInitialKeys[0], k1 = zip::kInitialKeys[1], k2 = zip::kInitialKeys[2];
   const auto update = [&](uint8_t b) {
     k0 = (k0 >> 8) ^ table[(k0 ^ b) & 0xFF];
-    k1 = (k1 + (k0 & 0xFF)) * 0x08088405u + 1;
+    k1 = (k1 + (k0 & 0xFF)) * zip::kKeyMultiplier + 1;
     k2 = (k2 >> 8) ^ table[(k2 ^ (k1 >> 24)) & 0xFF];
   };
   for (char c : password) update(static_cast<uint8_t>(c));
-  std::string plain(11, 'h');
+  std::string plain(zip::kEncryptionHeaderSize - 1, 'h');
   plain += static_cast<char>(e.crc >> 24);
   plain += e.data;
   std::string out;
@@ -53,7 +53,7 @@ CraftedEntry Encrypted(CraftedEntry e, const std::string& password) {
   }
   e.data = out;
   e.compressedSize = static_cast<uint32_t>(out.size());
-  e.flags |= 1;
+  e.flags |= zip::kFlagEncrypted;
   return e;
 }
 

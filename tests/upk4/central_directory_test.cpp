@@ -284,20 +284,23 @@ TEST(ArchiveObjectTest, OpenCloseAndOptions) {
 }
 
 TEST(ArchiveObjectTest, CloseAfterErrorGivesTheInflaterMemoryBack) {
-  TempDir dir;
-  WriteFile(dir.Path("a.zip"), TwoEntries().Build());
+  CraftedZip zip = TwoEntries();
+  zip.entries[1].crc ^= 1;  // a verdict would raise
+  MemoryStorage storage;
   ArchiveReader reader;
-  OpenArchive(reader, dir.Path("a.zip"));
-  ASSERT_EQ(reader.decode.inflater.Init(&reader.allocations), Z_OK);
-  reader.decode.readBuffer.Allocate(reader.decode.readBufferSize, false);
-  reader.entryState = -1;
-  reader.decode.uncompressedLeft = 0;
-  reader.decode.runningCrc = 0xBAD;  // no verdict may be given
+  OpenInMemory(reader, storage, zip.Build());
+  ASSERT_TRUE(reader.OpenEntry(1));
+  std::string data(zip.entries[1].uncompressedSize / 2, '\0');
+  EXPECT_EQ(reader.ReadEntry(data.data(), static_cast<uint32_t>(data.size())), data.size());
   EXPECT_NO_THROW(reader.Close(true));
   EXPECT_TRUE(reader.allocations.empty());
-  EXPECT_EQ(reader.decode.readBuffer.size, 0u);
-  EXPECT_EQ(reader.entryState, 0);
+  EXPECT_EQ(reader.entryState, EntryState::none);
   EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
+  // The archive opens again and its entries decode.
+  OpenArchive(reader, "/memory/crafted.zip");
+  ASSERT_TRUE(reader.OpenEntry(0));
+  EXPECT_EQ(reader.ReadEntry(data.data(), 5), 5u);
+  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
 }
 
 TEST(ArchiveObjectTest, FailedOpenLeavesNoArchiveOpen) {

@@ -96,7 +96,7 @@ TEST_P(RealWriterTest, EntriesMatchInputsAndListing) {
   for (size_t i = 0; i < reader.GetEntryCount(); ++i) {
     const EntryRecord& e = *reader.GetEntry(i);
     if (writer->descriptors && !e.IsDirectory()) { EXPECT_TRUE(e.HasDataDescriptor()) << i; }
-    if (e.method == 0) { EXPECT_EQ(Crc32(stored[i]), e.crc32) << i; }
+    if (e.method == zip::kMethodStored) { EXPECT_EQ(Crc32(stored[i]), e.crc32) << i; }
   }
   reader.Close();
   EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));

@@ -16,7 +16,8 @@
 namespace {
 
 // Set by an open that failed on the archive; every later close of the
-// process then closes in the after-error manner. Never reset.
+// process then closes in the after-error manner. Never reset. Process-wide,
+// not per handle: the failed open returned no handle to keep it in.
 bool openErrorSeen = false;
 
 constexpr uint32_t kUnpackChunkSize = 65535;

@@ -15,7 +15,9 @@ struct ProgressSettings {
 
 inline constexpr uint32_t kProgressNotifyMessage = 2224;
 
-// Shared by every handle of the process, not synchronized.
+// Process-wide: UPK4_SetProgress takes no handle, so the windows and totals
+// it sets serve whichever extraction follows, on any handle. Not
+// synchronized: the library is used from one thread.
 extern ProgressSettings progressSettings;
 
 // Always returns true: progress never stops an extraction.

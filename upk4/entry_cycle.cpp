@@ -1,15 +1,21 @@
-// Opening an entry for decoding and delivering its decoded bytes: stored or
-// raw-deflated data, optionally behind the traditional encryption, with the
-// running CRC-32 kept over every byte handed out.
+// The life of the entry being extracted, and every change of its state:
+// opening it (local header, password, inflater), delivering its decoded
+// bytes (stored or raw-deflated data, optionally behind the traditional
+// encryption, with the running CRC-32 kept over every byte handed out),
+// closing it with a verdict, and dropping it without one.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <zlib.h>
+#include "framework/file.h"
+#include "platform/file_system.h"
+#include "platform/local_time.h"
 #include "upk4/archive_reader.h"
 #include "upk4/zip_exception.h"
 #include "upk4/zip_format.h"
 
 bool ArchiveReader::OpenEntry(uint16_t index) {
-  if (index >= centralDir.headers.size() || entryState != 0) return false;
+  if (index >= centralDir.headers.size() || entryState != EntryState::none) return false;
 
   decode.readBuffer.Allocate(decode.readBufferSize, false);
   centralDir.SeekEntry(index);
@@ -32,7 +38,7 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
   if (entry.method != zip::kMethodStored && entry.method != zip::kMethodDeflated)
     RaiseError(kZipBadArchive, EntryDetail("method is neither stored nor deflated"));
   StartDecoding();
-  entryState = -1;
+  entryState = EntryState::open;
   return true;
 }
 
@@ -98,7 +104,7 @@ void ArchiveReader::RestartThroughZlib(uint64_t skip) {
 }
 
 uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
-  if (entryState != -1 || buffer == nullptr || count == 0) return 0;
+  if (entryState != EntryState::open || buffer == nullptr || count == 0) return 0;
 
   const bool stored = centralDir.currentEntry->method == zip::kMethodStored;
   Inflater& io = decode.inflater;
@@ -196,4 +202,59 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
     if (drain && !inputLeft() && io.CanFallBack()) fallBack();
   }
   return delivered;
+}
+
+int32_t ArchiveReader::CloseEntry(const char16_t* path) {
+  if (entryState != EntryState::open) return 0;
+  const EntryRecord& entry = *centralDir.currentEntry;
+
+  int32_t result = 1;
+  if (decode.uncompressedLeft == 0) {
+    if (decode.runningCrc != entry.crc32) {
+      char text[64];
+      std::snprintf(text, sizeof text, "data gives CRC-32 %08X, the header %08X",
+                    static_cast<unsigned>(decode.runningCrc), static_cast<unsigned>(entry.crc32));
+      RaiseError(kZipBadCrc, EntryDetail(text));
+    }
+  } else {
+    result = -1;  // not read to its end: no verdict on the CRC
+  }
+  if (entry.method == zip::kMethodDeflated) decode.inflater.End();
+
+  if (path != nullptr) {
+    try {
+      const plat::CalendarTime now = plat::CurrentTime();
+      CFile::SetFileTimes(path, now, now, entry.GetModificationTime());
+      if (!plat::SetFileAttributes(path, entry.externalAttributes)) result = -2;
+    } catch (const CException&) {
+      // The entry stays open; closing the archive finishes it.
+      return 0;
+    }
+  }
+
+  centralDir.FinishEntry();
+  entryState = EntryState::none;
+  decode.readBuffer.Release();
+  FreeRegisteredAllocations();
+  return result;
+}
+
+bool ArchiveReader::AbandonEntry() {
+  if (entryState != EntryState::open) return false;
+  decode.inflater.End();
+  centralDir.localExtraField.Release();
+  centralDir.currentEntry = nullptr;
+  entryState = EntryState::none;
+  decode.readBuffer.Release();
+  FreeRegisteredAllocations();
+  return true;
+}
+
+void ArchiveReader::ForgetEntry() {
+  // No verdict and no orderly end: the inflater's memory goes back through
+  // the register.
+  decode.readBuffer.Release();
+  decode.inflater.Forget();
+  entryState = EntryState::none;
+  FreeRegisteredAllocations();
 }
