@@ -29,6 +29,7 @@ void ArchiveReader::Close(bool afterError) {
   } else {
     ForgetEntry();
   }
+  transferBlock.Release();
   centralDir.Clear(true);
   storage.Close(afterError);
 }
