@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config zlib1g-dev libgtest-dev googletest
           libminizip-dev zip unzip p7zip-full libarchive-tools python3
-          dpkg-dev file lintian man-db)
+          dpkg-dev file lintian man-db strace)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
