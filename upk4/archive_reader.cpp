@@ -7,10 +7,7 @@
 
 ArchiveReader::ArchiveReader() {
   centralDir.storage = &storage;
-  // The opaque pointer (the register) is set each time an entry is opened.
-  decode.stream.zalloc = RegisterAwareAlloc;
-  decode.stream.zfree = RegisterAwareFree;
-  decode.stream.opaque = Z_NULL;
+  // The inflater's register is chosen each time an entry is opened.
 }
 
 ArchiveReader::~ArchiveReader() { FreeRegisteredAllocations(); }
@@ -35,9 +32,10 @@ void ArchiveReader::Close(bool afterError) {
     if (entryState == -1) CloseEntry(nullptr);
     centralDir.CloseDirectory();
   } else {
-    // No verdict and no inflateEnd: the inflater's memory goes back through
-    // the register.
+    // No verdict and no orderly end: the inflater's memory goes back
+    // through the register.
     decode.readBuffer.Release();
+    decode.inflater.Forget();
     entryState = 0;
     FreeRegisteredAllocations();
   }
@@ -81,8 +79,9 @@ int32_t ArchiveReader::FindEntry(plat::WStringView name, bool caseSensitive) {
   if (position >= 0) return centralDir.nameIndex[static_cast<size_t>(position)].directoryIndex;
   // The index is ordered case-sensitively, so a bisection without regard to
   // case can step past a name that is there ("A11" behind "_x.txt" and
-  // "a.txt"). A miss is confirmed by a scan before it is reported.
-  if (!caseSensitive) return centralDir.FindByScanNoCase(name);
+  // "a.txt"). A miss is confirmed in the index without regard to case,
+  // which gives what a scan would: the first such entry of the directory.
+  if (!caseSensitive) return centralDir.FindNoCase(name);
   return -1;
 }
 

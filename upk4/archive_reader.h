@@ -3,6 +3,7 @@
 // inflater's memory.
 #pragma once
 #include <cstdint>
+#include "framework/file.h"
 #include <string>
 #include "upk4/byte_block.h"
 #include "upk4/central_directory.h"
@@ -48,6 +49,15 @@ class ArchiveReader {
   // Decoding of one entry.
   bool OpenEntry(uint16_t index);
   uint32_t ReadEntry(void* buffer, uint32_t count);
+  // Counters and inflater for the entry that SeekEntry made current.
+  void StartDecoding();
+  // The open entry from its first byte again, with reads of readSize.
+  void RestartEntry(uint32_t readSize);
+  // Fills the read buffer with the next compressed bytes (decrypted).
+  void RefillInput();
+  // Positions the open deflated entry on its first byte again, with zlib as
+  // its inflater, and decodes the given number of bytes into nowhere.
+  void RestartThroughZlib(uint64_t skip);
   [[noreturn]] void RaiseError(int32_t code, std::string detail = {}) const;
   void CheckInflateResult(int result) const;
   // "entry N: problem" for the entry being decoded.
@@ -59,6 +69,12 @@ class ArchiveReader {
                     const char16_t* newName, ExtractProgressCallback callback,
                     void* userData, uint32_t bufferSize, ExtractOutcome* outcome = nullptr);
   bool GetEntryInfo(EntryRecord& out, uint16_t index) const;
+  // The copy loops of ExtractEntry: one chunk per read and write, or blocks
+  // of chunksPerTransfer chunks with the same callbacks.
+  void CopyInChunks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
+                    void* userData, const EntryRecord& info, uint64_t& written);
+  void CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
+                    void* userData, const EntryRecord& info, uint64_t& written);
   bool IsDirectoryEntry(uint16_t index) const;
 
   size_t GetEntryCount() const { return centralDir.headers.size(); }
@@ -72,6 +88,14 @@ class ArchiveReader {
   void DecryptBuffer(uint32_t count);
   // Decrypts count bytes at p in place when the current entry is encrypted.
   void DecryptBytes(uint8_t* p, uint32_t count);
+
+  // Chunks read, inflated and written at once by ExtractEntry. Above 1 only
+  // for callbacks that never stop the work (the library's own): a stop must
+  // come before anything further is read. With it, compressed input is read
+  // in pieces of largeReadSize (128 KiB of input feed about two blocks of
+  // output at typical ratios, and keep the peak memory under 4 MiB).
+  uint32_t chunksPerTransfer = 1;
+  uint32_t largeReadSize = 131072;
 
   bool useAllocationRegister = true;
   CentralDirectory centralDir;

@@ -159,6 +159,7 @@ void CentralDirectory::DropEntryRecords() {
   // The index refers to the headers; it never outlives them.
   nameIndex.clear();
   indexedNames.clear();
+  noCaseIndex.clear();
   currentEntry = nullptr;
   headers.clear();
 }
@@ -206,6 +207,7 @@ void CentralDirectory::CloseDirectory() {
 
 void CentralDirectory::BuildNameIndex() {
   nameIndex.clear();
+  noCaseIndex.clear();
   indexedNames.assign(headers.size(), plat::WString());
   nameIndex.reserve(headers.size());
   // With distinct names, inserting one by one gives exactly the sorted
@@ -278,6 +280,26 @@ int32_t CentralDirectory::FindByScanNoCase(plat::WStringView name) const {
   return -1;
 }
 
+int32_t CentralDirectory::FindNoCase(plat::WStringView name) {
+  const size_t count = std::min(indexedNames.size(), headers.size());
+  const auto less = [this](uint32_t a, uint32_t b) {
+    return plat::CollateWideNoCase(indexedNames[a], indexedNames[b]) < 0;
+  };
+  if (noCaseIndex.size() != count) {
+    noCaseIndex.resize(count);
+    for (uint32_t i = 0; i < count; ++i) noCaseIndex[i] = i;
+    // Stable: among names equal without regard to case the smallest
+    // directory index comes first, the one a scan finds.
+    std::stable_sort(noCaseIndex.begin(), noCaseIndex.end(), less);
+  }
+  const auto it = std::lower_bound(
+      noCaseIndex.begin(), noCaseIndex.end(), name, [this](uint32_t i, plat::WStringView n) {
+        return plat::CollateWideNoCase(indexedNames[i], n) < 0;
+      });
+  if (it == noCaseIndex.end() || plat::CollateWideNoCase(indexedNames[*it], name) != 0) return -1;
+  return static_cast<int32_t>(*it);
+}
+
 int CentralDirectory::CompareIndexEntry(plat::WStringView name, size_t position,
                                         bool caseSensitive) const {
   const IndexEntry& element = nameIndex[position];
@@ -301,6 +323,7 @@ void CentralDirectory::SetNameIndexEnabled(bool on) {
   } else {
     nameIndex.clear();
     indexedNames.clear();
+    noCaseIndex.clear();
   }
 }
 

@@ -53,8 +53,10 @@ class CentralDirectory {
   void InsertIndexEntry(EntryRecord* header, uint16_t directoryIndex);
   int32_t FindInIndex(plat::WStringView name, bool caseSensitive) const;
   // Directory index of the first header whose name equals name without
-  // regard to case, or -1.
+  // regard to case, or -1: by a scan, and the same answer by bisecting the
+  // index without regard to case (built by one sort on its first use).
   int32_t FindByScanNoCase(plat::WStringView name) const;
+  int32_t FindNoCase(plat::WStringView name);
   int CompareIndexEntry(plat::WStringView name, size_t position, bool caseSensitive) const;
   // Switches the name index on (built at once from all headers) or off.
   void SetNameIndexEnabled(bool on);
@@ -72,6 +74,10 @@ class CentralDirectory {
   // Wide names of the indexed headers, by directory index, so that lookups
   // do not convert names again on every comparison.
   std::vector<plat::WString> indexedNames;
+  // Directory indexes ordered by name without regard to case, equal names
+  // in directory order; empty until a lookup without regard to case misses
+  // the index above.
+  std::vector<uint32_t> noCaseIndex;
   uint64_t endRecordOffset = 0;
   uint64_t bytesBeforeArchive = 0;
   int32_t searchBufferSize = 32768;

@@ -1,6 +1,5 @@
 // Finishing the entry that is open for extraction: CRC-32 verdict, the
 // extracted file's times and attributes, the data descriptor test.
-#include <zlib.h>
 #include <cstdio>
 #include "framework/file.h"
 #include "platform/file_system.h"
@@ -24,7 +23,7 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
   } else {
     result = -1;  // not read to its end: no verdict on the CRC
   }
-  if (entry.method == zip::kMethodDeflated) inflateEnd(&decode.stream);
+  if (entry.method == zip::kMethodDeflated) decode.inflater.End();
 
   if (path != nullptr) {
     try {
@@ -46,9 +45,7 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
 
 bool ArchiveReader::AbandonEntry() {
   if (entryState != -1) return false;
-  // Ending a stream that CloseEntry already ended only reports an error.
-  if (centralDir.currentEntry && centralDir.currentEntry->method == zip::kMethodDeflated)
-    inflateEnd(&decode.stream);
+  decode.inflater.End();
   centralDir.localExtraField.Release();
   centralDir.currentEntry = nullptr;
   entryState = 0;

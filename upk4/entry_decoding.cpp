@@ -13,6 +13,7 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
 
   decode.readBuffer.Allocate(decode.readBufferSize, false);
   centralDir.SeekEntry(index);
+  decode.entryIndex = index;
   const EntryRecord& entry = *centralDir.currentEntry;
 
   if (entry.IsEncrypted()) {
@@ -30,99 +31,169 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
   }
   if (entry.method != zip::kMethodStored && entry.method != zip::kMethodDeflated)
     RaiseError(kZipBadArchive, EntryDetail("method is neither stored nor deflated"));
+  StartDecoding();
+  entryState = -1;
+  return true;
+}
 
-  z_stream& stream = decode.stream;
-  if (entry.method == zip::kMethodDeflated) {
-    stream.zalloc = RegisterAwareAlloc;
-    stream.zfree = RegisterAwareFree;
-    stream.opaque = useAllocationRegister ? static_cast<voidpf>(&allocations) : nullptr;
-    stream.next_in = nullptr;
-    stream.avail_in = 0;
-    CheckInflateResult(inflateInit2_(&stream, -MAX_WBITS, "1.2.8", sizeof(z_stream)));
-  }
-
+void ArchiveReader::StartDecoding() {
+  const EntryRecord& entry = *centralDir.currentEntry;
+  Inflater& inflater = decode.inflater;
+  if (entry.method == zip::kMethodDeflated)
+    CheckInflateResult(inflater.Init(useAllocationRegister ? &allocations : nullptr));
   decode.compressedLeft =
       entry.compressedSize - (entry.IsEncrypted() ? zip::kEncryptionHeaderSize : 0);
   decode.uncompressedLeft = entry.uncompressedSize;
   decode.runningCrc = 0;
-  stream.total_out = 0;
-  stream.avail_in = 0;
-  entryState = -1;
-  return true;
+  inflater.availIn = 0;
+}
+
+void ArchiveReader::RestartEntry(uint32_t readSize) {
+  decode.inflater.End();
+  decode.readBuffer.Allocate(readSize, false);
+  centralDir.SeekEntry(decode.entryIndex);
+  if (centralDir.currentEntry->IsEncrypted()) {
+    InitKeys();
+    CheckEncryptionHeader();
+  }
+  StartDecoding();
+}
+
+void ArchiveReader::RefillInput() {
+  Inflater& io = decode.inflater;
+  const uint32_t n =
+      static_cast<uint32_t>(std::min<uint64_t>(decode.compressedLeft, decode.readBuffer.size));
+  storage.Read(decode.readBuffer.data, n, false);
+  DecryptBuffer(n);
+  decode.compressedLeft -= n;
+  io.nextIn = decode.readBuffer.data;
+  io.availIn = n;
+}
+
+void ArchiveReader::RestartThroughZlib(uint64_t skip) {
+  // The same steps as opening: local header, encryption header, sizes.
+  centralDir.SeekEntry(decode.entryIndex);
+  const EntryRecord& entry = *centralDir.currentEntry;
+  if (entry.IsEncrypted()) {
+    InitKeys();
+    CheckEncryptionHeader();
+  }
+  decode.compressedLeft =
+      entry.compressedSize - (entry.IsEncrypted() ? zip::kEncryptionHeaderSize : 0);
+  Inflater& io = decode.inflater;
+  CheckInflateResult(io.FallBackToZlib());
+  // What was delivered before is delivered again, into nowhere.
+  uint8_t scratch[4096];
+  while (skip > 0) {
+    if (io.availIn == 0 && decode.compressedLeft > 0) RefillInput();
+    io.nextOut = scratch;
+    io.availOut = static_cast<uint32_t>(std::min<uint64_t>(skip, sizeof scratch));
+    const int result = io.Inflate();
+    skip -= static_cast<uint64_t>(io.nextOut - scratch);
+    if (result == Z_STREAM_END) break;
+    if (result == Z_BUF_ERROR && io.availIn == 0 && decode.compressedLeft == 0)
+      RaiseError(kZipBadArchive, EntryDetail("compressed data ends early"));
+    CheckInflateResult(result);
+  }
 }
 
 uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
   if (entryState != -1 || buffer == nullptr || count == 0) return 0;
 
   const bool stored = centralDir.currentEntry->method == zip::kMethodStored;
-  z_stream& stream = decode.stream;
-  stream.next_out = static_cast<Bytef*>(buffer);
-  stream.avail_out = static_cast<uInt>(std::min<uint64_t>(count, decode.uncompressedLeft));
-  uint32_t delivered = 0;
+  Inflater& io = decode.inflater;
   // All output delivered but compressed bytes left: read them through, so
-  // the inflater can see the end of its stream.
-  const bool drain = stream.avail_out == 0 && decode.compressedLeft > 0;
+  // the inflater can see the end of its stream. It gets one byte of room
+  // there: a byte arriving in it lies beyond the entry's size. (Inflaters
+  // differ in what they do with no room at all; with room they agree.)
+  // Bytes already read count as much as bytes still in the archive, so that
+  // the outcome does not depend on the size of the reads.
+  const auto inputLeft = [&] { return decode.compressedLeft > 0 || io.availIn > 0; };
+  const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(count, decode.uncompressedLeft));
+  const bool drain = wanted == 0 && inputLeft();
+  uint8_t surplus = 0;
+  const uint64_t leftAtStart = decode.uncompressedLeft;
+  const uint32_t crcAtStart = decode.runningCrc;
+  uint32_t delivered = 0;
+  const auto startCall = [&] {
+    io.nextOut = static_cast<uint8_t*>(buffer);
+    io.availOut = wanted;
+    if (drain && !stored) {
+      io.nextOut = &surplus;
+      io.availOut = 1;
+    }
+  };
+  startCall();
+  // The fast inflater found something wrong: zlib decides, from the start of
+  // the entry, as if it had decoded all along.
+  const auto fallBack = [&] {
+    RestartThroughZlib(centralDir.currentEntry->uncompressedSize - leftAtStart);
+    decode.uncompressedLeft = leftAtStart;
+    decode.runningCrc = crcAtStart;
+    delivered = 0;
+    startCall();
+  };
 
-  while (stream.avail_out > 0 || (drain && decode.compressedLeft > 0)) {
-    if (stored && stream.avail_in == 0 && stream.avail_out > 0 && decode.compressedLeft > 0) {
+  while (drain ? inputLeft() : io.availOut > 0) {
+    if (stored && io.availIn == 0 && io.availOut > 0 && decode.compressedLeft > 0) {
       // Stored data needs no staging: it is read straight into the caller's
       // buffer (and decrypted there), in one read per call.
-      const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(stream.avail_out, decode.compressedLeft));
-      storage.Read(stream.next_out, k, false);
-      DecryptBytes(stream.next_out, k);
+      const uint32_t k =
+          static_cast<uint32_t>(std::min<uint64_t>(io.availOut, decode.compressedLeft));
+      storage.Read(io.nextOut, k, false);
+      DecryptBytes(io.nextOut, k);
       decode.compressedLeft -= k;
-      decode.runningCrc = crc32(decode.runningCrc, stream.next_out, k);
+      decode.runningCrc = UpdateCrc32(decode.runningCrc, io.nextOut, k);
       decode.uncompressedLeft -= k;
-      stream.avail_out -= k;
-      stream.next_out += k;
-      stream.total_out += k;
+      io.availOut -= k;
+      io.nextOut += k;
       delivered += k;
       continue;
     }
-    if (stream.avail_in == 0 && decode.compressedLeft > 0) {
-      const uint32_t n =
-          static_cast<uint32_t>(std::min<uint64_t>(decode.compressedLeft, decode.readBuffer.size));
-      storage.Read(decode.readBuffer.data, n, false);
-      DecryptBuffer(n);
-      decode.compressedLeft -= n;
-      stream.next_in = decode.readBuffer.data;
-      stream.avail_in = n;
-    }
+    if (io.availIn == 0 && decode.compressedLeft > 0) RefillInput();
 
     if (stored) {
-      if (stream.avail_out == 0) {
+      if (io.availOut == 0) {
         // Draining surplus input of a stored entry: skip it, or the loop
         // would wait on bytes that are never consumed.
-        stream.next_in += stream.avail_in;
-        stream.avail_in = 0;
+        io.nextIn += io.availIn;
+        io.availIn = 0;
         continue;
       }
-      const uint32_t k = std::min(stream.avail_out, stream.avail_in);
+      const uint32_t k = std::min(io.availOut, io.availIn);
       // More output claimed than there is input: nothing can ever come.
       if (k == 0) RaiseError(kZipBadArchive, EntryDetail("stored data shorter than its size"));
-      std::memcpy(stream.next_out, stream.next_in, k);
-      decode.runningCrc = crc32(decode.runningCrc, stream.next_out, k);
+      std::memcpy(io.nextOut, io.nextIn, k);
+      decode.runningCrc = UpdateCrc32(decode.runningCrc, io.nextOut, k);
       decode.uncompressedLeft -= k;
-      stream.avail_in -= k;
-      stream.avail_out -= k;
-      stream.next_out += k;
-      stream.next_in += k;
-      stream.total_out += k;
+      io.availIn -= k;
+      io.availOut -= k;
+      io.nextOut += k;
+      io.nextIn += k;
       delivered += k;
-    } else {
-      const uLong totalBefore = stream.total_out;
-      Bytef* const outBefore = stream.next_out;
-      const int result = inflate(&stream, Z_SYNC_FLUSH);
-      const uint32_t k = static_cast<uint32_t>(stream.total_out - totalBefore);
-      decode.runningCrc = crc32(decode.runningCrc, outBefore, k);
-      decode.uncompressedLeft -= k;
-      delivered += k;
-      if (result == Z_STREAM_END) break;
-      // Input exhausted before the stream ended: the entry is truncated.
-      if (result == Z_BUF_ERROR && stream.avail_in == 0 && decode.compressedLeft == 0)
-        RaiseError(kZipBadArchive, EntryDetail("compressed data ends early"));
-      CheckInflateResult(result);
+      continue;
     }
+
+    uint8_t* const outBefore = io.nextOut;
+    const int result = io.Inflate();
+    const uint32_t k = static_cast<uint32_t>(io.nextOut - outBefore);
+    const bool surplusByte = drain && k > 0;
+    if ((surplusByte || (result != Z_OK && result != Z_STREAM_END)) && io.CanFallBack()) {
+      fallBack();
+      continue;
+    }
+    if (surplusByte) CheckInflateResult(Z_BUF_ERROR);
+    decode.runningCrc = UpdateCrc32(decode.runningCrc, outBefore, k);
+    decode.uncompressedLeft -= k;
+    delivered += k;
+    if (result == Z_STREAM_END) break;
+    // Input exhausted before the stream ended: the entry is truncated.
+    if (result == Z_BUF_ERROR && io.availIn == 0 && decode.compressedLeft == 0)
+      RaiseError(kZipBadArchive, EntryDetail("compressed data ends early"));
+    CheckInflateResult(result);
+    // Drained to the last byte without seeing the end: ISA-L may still be
+    // waiting for the rest of a block header in which zlib finds damage.
+    if (drain && !inputLeft() && io.CanFallBack()) fallBack();
   }
   return delivered;
 }

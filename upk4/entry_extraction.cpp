@@ -1,11 +1,15 @@
 // Extraction of one entry into a file (or a directory) below a destination
 // directory, in chunks, with progress reports that can stop the work.
+#include <algorithm>
+#include <cstdint>
 #include "framework/file.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "upk4/archive_reader.h"
 #include "upk4/extraction_target.h"
 #include "upk4/path_functions.h"
+#include "upk4/zip_exception.h"
+#include "upk4/zip_format.h"
 
 bool ArchiveReader::GetEntryInfo(EntryRecord& out, uint16_t index) const {
   if (IsClosed() || index >= centralDir.headers.size()) return false;
@@ -60,19 +64,11 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
                    &error))
     throw error;
 
-  ByteBlock transfer(bufferSize, false);
   uint64_t written = 0;
-  uint32_t n = 0;
-  do {
-    n = ReadEntry(transfer.data, bufferSize);
-    if (n > 0) {
-      output.Write(transfer.data, n);
-      written += n;
-      // The first value is not read by any receiver; it carries the size of
-      // the whole entry.
-      if (callback && !callback(info.uncompressedSize, written, userData)) break;
-    }
-  } while (n == bufferSize);
+  if (chunksPerTransfer > 1)
+    CopyInBlocks(output, bufferSize, callback, userData, info, written);
+  else
+    CopyInChunks(output, bufferSize, callback, userData, info, written);
 
   const plat::WString path = output.GetFilePath();
   output.Close();
@@ -82,4 +78,94 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
   if (closed == 1) result = ExtractOutcome::extracted;
   if (closed == -1) result = ExtractOutcome::incomplete;
   return closed == 1;
+}
+
+namespace {
+
+// The callback after one chunk; the first value is not read by any
+// receiver, it carries the size of the whole entry.
+bool Report(ExtractProgressCallback callback, void* userData, const EntryRecord& info,
+            uint64_t written) {
+  return callback == nullptr || callback(info.uncompressedSize, written, userData);
+}
+
+}  // namespace
+
+void ArchiveReader::CopyInChunks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
+                                 void* userData, const EntryRecord& info, uint64_t& written) {
+  ByteBlock transfer(chunk, false);
+  uint32_t n = 0;
+  do {
+    n = ReadEntry(transfer.data, chunk);
+    if (n > 0) {
+      output.Write(transfer.data, n);
+      written += n;
+      if (!Report(callback, userData, info, written)) return;
+    }
+  } while (n == chunk);
+}
+
+// Several chunks per read, inflate and write, with the callbacks that the
+// chunks would have given, in the same order and with the same values. Used
+// only with callbacks that never stop the work: a stop must come before
+// anything further is read. Whatever goes wrong inside a block is done
+// again the chunk-by-chunk way, so that failures, too, leave the same file
+// behind and the same callbacks made.
+void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
+                                 void* userData, const EntryRecord& info, uint64_t& written) {
+  // No more chunks than the entry claims to fill (any number gives the same
+  // result, so a wrong size only costs speed): small entries take small
+  // blocks.
+  const EntryRecord& entry = *centralDir.currentEntry;
+  const uint64_t claimed = entry.uncompressedSize / chunk + 1;
+  const uint32_t chunks = static_cast<uint32_t>(std::max<uint64_t>(
+      1, std::min<uint64_t>({chunksPerTransfer, claimed, UINT32_MAX / chunk})));
+  ByteBlock block(chunk * chunks, false);
+  // Compressed input in larger reads too; the chunk-by-chunk repetition
+  // goes back to the configured size.
+  const uint32_t configuredRead = decode.readBuffer.size;
+  if (entry.method == zip::kMethodDeflated && entry.compressedSize > configuredRead &&
+      largeReadSize > configuredRead)
+    decode.readBuffer.Allocate(
+        static_cast<uint32_t>(std::min<uint64_t>(largeReadSize, entry.compressedSize)), false);
+  uint32_t n = 0;
+  do {
+    const uint64_t start = written;
+    try {
+      n = ReadEntry(block.data, block.size);
+    } catch (const CException&) {
+      // Damage inside this block: from the entry's start again, through the
+      // stretch already written, then on chunk by chunk to the failure.
+      RestartEntry(configuredRead);
+      for (uint64_t skipped = 0; skipped < start;) {
+        const uint32_t k = ReadEntry(block.data, chunk);
+        if (k == 0) RaiseError(kZipBadArchive, EntryDetail("compressed data ends early"));
+        skipped += k;
+      }
+      CopyInChunks(output, chunk, callback, userData, info, written);
+      return;
+    }
+    bool reported = false;
+    try {
+      output.Write(block.data, n);
+    } catch (const CException&) {
+      // The write failed somewhere in the block: write it again chunk by
+      // chunk, so that the chunks before the failing one are reported.
+      output.Seek(static_cast<int64_t>(start), CFile::begin);
+      for (uint32_t at = 0; at < n; at += chunk) {
+        const uint32_t k = std::min(chunk, n - at);
+        output.Write(block.data + at, k);
+        written += k;
+        Report(callback, userData, info, written);
+      }
+      reported = true;
+    }
+    for (uint32_t at = 0; !reported && at < n; at += chunk) {
+      written += std::min(chunk, n - at);
+      Report(callback, userData, info, written);
+    }
+  } while (n == block.size);
+  // The chunk loop reads once more after a run of full chunks, and that read
+  // drains the stream (or finds it damaged).
+  if (n % chunk == 0) ReadEntry(block.data, chunk);
 }

@@ -159,6 +159,7 @@ static bool MakeDirectory(WStringView path, mode_t mode, std::string* native) {
     else posix::SetLastErrorForPath(errno == ENOENT ? ENOTDIR : errno, *native);
     return false;
   }
+  posix::NoteFileCreated(*native);
   return true;
 }
 

@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 #include <memory>
 #include <unordered_map>
 #include <string>
@@ -39,25 +41,84 @@ bool SameStamp(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// The names of the directory looked at last, by their case-folded form, so
-// that creating many files in one directory does not read the whole
-// directory again for every new name. The listing is trusted while the
-// directory's identity and times are those it was read with (or that this
-// thread's own file creations left), and for a short while at most: a
-// change by another process within the same tick of the file system's clock
-// is then seen at the latest after kListingLifetime.
+// The names of the directories looked at last, by their case-folded form,
+// so that creating many files in one directory, or many directories side
+// by side with files in each, does not read a directory again for every
+// new name. A listing is known by the directory's identity and trusted
+// while the directory's times are those it was read with (or that this
+// thread's own creations left), and for a short while at most: a change by
+// another process within the same tick of the file system's clock is then
+// seen at the latest after kListingLifetime.
 struct DirectoryListing {
-  bool valid = false;
   struct stat stamp {};  // identity and times of the directory
-  std::chrono::steady_clock::time_point readAt;
+  std::chrono::steady_clock::time_point readAt, usedAt;
   std::unordered_map<WString, std::string> byFoldedName;  // folded -> smallest actual name
 };
 constexpr std::chrono::milliseconds kListingLifetime{1000};
-// One per thread, without a thread_local destructor (thread_slot.h).
-DirectoryListing& ThreadListing() {
-  static posix::ThreadSlot<DirectoryListing> slot;
+// Enough for an archive's whole tree of directories, whose entries come in
+// any order (a jar's classes are not grouped by package), and bounded by
+// names too, so that a few huge directories cannot hold much memory.
+constexpr size_t kListingsKept = 1024;
+constexpr size_t kNamesKept = size_t{1} << 16;
+
+struct DirectoryId {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const DirectoryId&) const = default;
+};
+struct DirectoryIdHash {
+  size_t operator()(const DirectoryId& id) const {
+    return std::hash<uint64_t>()(static_cast<uint64_t>(id.inode) * 0x9E3779B97F4A7C15ull ^
+                                 static_cast<uint64_t>(id.device));
+  }
+};
+DirectoryId IdOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+
+struct KeptListings {
+  std::unordered_map<DirectoryId, DirectoryListing, DirectoryIdHash> byDirectory;
+  size_t names = 0;  // in all listings kept
+
+  DirectoryListing* Find(const struct stat& directory) {
+    const auto it = byDirectory.find(IdOf(directory));
+    return it == byDirectory.end() ? nullptr : &it->second;
+  }
+  void Forget(const struct stat& directory) {
+    const auto it = byDirectory.find(IdOf(directory));
+    if (it == byDirectory.end()) return;
+    names -= it->second.byFoldedName.size();
+    byDirectory.erase(it);
+  }
+  // Keeps a fresh listing, making room by forgetting the least recently used
+  // ones; null when the listing alone is beyond the bound.
+  DirectoryListing* Keep(DirectoryListing&& fresh) {
+    Forget(fresh.stamp);
+    const size_t size = fresh.byFoldedName.size();
+    if (size > kNamesKept) return nullptr;
+    while (!byDirectory.empty() &&
+           (byDirectory.size() >= kListingsKept || names + size > kNamesKept)) {
+      auto oldest = byDirectory.begin();
+      for (auto it = byDirectory.begin(); it != byDirectory.end(); ++it)
+        if (it->second.usedAt < oldest->second.usedAt) oldest = it;
+      names -= oldest->second.byFoldedName.size();
+      byDirectory.erase(oldest);
+    }
+    names += size;
+    const DirectoryId id = IdOf(fresh.stamp);
+    return &(byDirectory[id] = std::move(fresh));
+  }
+  void NameAdded(DirectoryListing& listing, WString folded, const std::string& name) {
+    auto [it, inserted] = listing.byFoldedName.emplace(std::move(folded), name);
+    if (inserted) ++names;
+    else if (name < it->second) it->second = name;
+  }
+};
+
+// One set per thread, without a thread_local destructor (thread_slot.h).
+KeptListings& ThreadListings() {
+  static posix::ThreadSlot<KeptListings> slot;
   return slot.Get();
 }
+thread_local uint64_t t_namesRead = 0;  // trivially destroyed: pins nothing
 
 // Reads the directory into a listing. Names that are not valid UTF-8 would
 // compare as replacement characters and could stand in for one another:
@@ -68,6 +129,7 @@ bool ReadListing(const std::string& directory, DirectoryListing* listing) {
   if (!dir) return false;
   listing->byFoldedName.clear();
   while (dirent* entry = ::readdir(dir.get())) {
+    ++t_namesRead;
     const std::string candidate = entry->d_name;
     if (candidate == "." || candidate == "..") continue;
     const WString wide = Utf8ToUtf16(candidate);
@@ -85,23 +147,32 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   const std::string dirPath = directory.empty() ? "." : directory;
   struct stat before {};
   if (::stat(dirPath.c_str(), &before) != 0) return false;
-  DirectoryListing& listing = ThreadListing();
+  KeptListings& kept = ThreadListings();
   const auto now = std::chrono::steady_clock::now();
-  // The directory is known by its identity, not by the path that names it.
-  if (!listing.valid || !SameStamp(listing.stamp, before) ||
-      now - listing.readAt > kListingLifetime) {
-    listing.valid = false;
-    if (!ReadListing(dirPath, &listing)) return false;
+  DirectoryListing* listing = kept.Find(before);
+  DirectoryListing fresh;
+  if (listing == nullptr || !SameStamp(listing->stamp, before) ||
+      now - listing->readAt > kListingLifetime) {
+    if (!ReadListing(dirPath, &fresh)) return false;
+    fresh.stamp = before;
+    fresh.readAt = now;
     struct stat after {};
     // Changed while it was read: usable for this answer, not kept.
-    listing.valid = ::stat(dirPath.c_str(), &after) == 0 && SameStamp(before, after);
-    listing.stamp = before;
-    listing.readAt = now;
+    const bool keep = ::stat(dirPath.c_str(), &after) == 0 && SameStamp(before, after);
+    listing = nullptr;
+    // Keep leaves fresh as it is when it does not take it.
+    if (keep) {
+      listing = kept.Keep(std::move(fresh));
+    } else {
+      kept.Forget(before);
+    }
+    if (listing == nullptr) listing = &fresh;
   }
+  listing->usedAt = now;
   const WString wanted = Utf8ToUtf16(name);
   if (Utf16ToUtf8(wanted) != name) return false;
-  const auto it = listing.byFoldedName.find(FoldedName(wanted));
-  if (it == listing.byFoldedName.end()) return false;
+  const auto it = listing->byFoldedName.find(FoldedName(wanted));
+  if (it == listing->byFoldedName.end()) return false;
   // Only to an object of the user's own: a look-alike name that another user
   // planted in a shared directory (a "setuptemp0" link once our
   // "SetupTemp0" is gone) is never taken for the name that was asked for.
@@ -186,22 +257,19 @@ std::string ResolveNativePath(WStringView path) {
 namespace posix {
 
 void NoteFileCreated(const std::string& nativePath) {
-  DirectoryListing& listing = ThreadListing();
-  if (!listing.valid) return;
+  KeptListings& kept = ThreadListings();
+  if (kept.byDirectory.empty()) return;
   struct stat now {};
-  if (::stat(NativeParent(nativePath).c_str(), &now) != 0) {
-    listing.valid = false;
-    return;
-  }
-  if (now.st_dev != listing.stamp.st_dev || now.st_ino != listing.stamp.st_ino) return;
+  if (::stat(NativeParent(nativePath).c_str(), &now) != 0) return;
+  DirectoryListing* listing = kept.Find(now);
+  if (listing == nullptr) return;
   const std::string name = nativePath.substr(nativePath.rfind('/') + 1);
   const WString wide = Utf8ToUtf16(name);
-  if (Utf16ToUtf8(wide) == name) {
-    auto [it, inserted] = listing.byFoldedName.emplace(FoldedName(wide), name);
-    if (!inserted && name < it->second) it->second = name;
-  }
-  listing.stamp = now;
+  if (Utf16ToUtf8(wide) == name) kept.NameAdded(*listing, FoldedName(wide), name);
+  listing->stamp = now;
 }
+
+uint64_t NamesReadFromDirectories() { return t_namesRead; }
 
 std::string NativeParent(const std::string& nativePath) {
   std::string path = nativePath;

@@ -1,6 +1,7 @@
 // Helpers shared by the POSIX backend files; not part of the platform
 // interface.
 #pragma once
+#include <cstdint>
 #include <sys/stat.h>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ std::string NativeJoin(const std::string& directory, const std::string& name);
 // Tells the case-insensitive lookup that this thread has just created the
 // file, so that its listing of the directory stays current.
 void NoteFileCreated(const std::string& nativePath);
+// Names this thread has read from directory listings so far (for tests).
+uint64_t NamesReadFromDirectories();
 
 // No write bit at all: the file counts as read-only, as on Windows.
 inline bool IsReadOnlyMode(mode_t mode) { return (mode & 0222) == 0; }

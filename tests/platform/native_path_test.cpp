@@ -8,6 +8,7 @@
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/native_path.h"
+#include "platform/posix/posix_support.h"
 #include "platform/posix/resolve_path.h"
 #include "platform_test_util.h"
 
@@ -114,4 +115,55 @@ TEST(NativePath, FilesCreatedHereAreFoundInAnyCaseRightAway) {
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     ASSERT_EQ(ResolveNativePath(dir.win(upper)), dir.native(name)) << i;
   }
+}
+
+TEST(NativePath, SiblingDirectoriesWithFilesCostLinearReads) {
+  // Extracting an archive creates a directory, then files in it, then the
+  // next directory beside it: the parent's listing must not be read again
+  // for each new directory, or the names read grow with the square.
+  TempDir dir;
+  constexpr int kDirectories = 400;
+  const uint64_t before = posix::NamesReadFromDirectories();
+  for (int i = 0; i < kDirectories; ++i) {
+    const std::string sub = "Dir" + std::to_string(i);
+    ASSERT_FALSE(PathFileExists(dir.win(sub)));
+    ASSERT_TRUE(CreateDirectory(dir.win(sub)));
+    for (const char* file : {"\\A.class", "\\B.class"}) {
+      const FileHandle h = OpenFileHandle(dir.win(sub + file), FileAccess::Write,
+                                          FileShare::DenyWrite, FileCreate::CreateAlways);
+      ASSERT_NE(h, kInvalidFile);
+      CloseFileHandle(h);
+    }
+  }
+  // Found in any case afterwards, from the remembered listing or a new one.
+  EXPECT_EQ(ResolveNativePath(dir.win("DIR7\\a.CLASS")), dir.native("Dir7/A.class"));
+  const uint64_t read = posix::NamesReadFromDirectories() - before;
+  EXPECT_LT(read, 10u * kDirectories) << "quadratic would be about "
+                                      << kDirectories * kDirectories / 2;
+}
+
+TEST(NativePath, FilesSpreadOverManyDirectoriesInAnyOrderCostLinearReads) {
+  // A jar's entries come in no order of package: the next file may go into
+  // any of hundreds of directories. Each directory is read about once, not
+  // once per file.
+  TempDir dir;
+  constexpr int kDirectories = 100, kFilesEach = 24;
+  for (int d = 0; d < kDirectories; ++d) ASSERT_TRUE(CreateDirectory(dir.win("P" + std::to_string(d))));
+  const uint64_t before = posix::NamesReadFromDirectories();
+  for (int f = 0; f < kFilesEach; ++f) {
+    for (int i = 0; i < kDirectories; ++i) {
+      const int d = (i * 37) % kDirectories;  // a stride that visits every directory
+      const std::string file = "P" + std::to_string(d) + "\\C" + std::to_string(f) + ".class";
+      ASSERT_FALSE(PathFileExists(dir.win(file)));
+      const FileHandle h = OpenFileHandle(dir.win(file), FileAccess::Write, FileShare::DenyWrite,
+                                          FileCreate::CreateAlways);
+      ASSERT_NE(h, kInvalidFile);
+      CloseFileHandle(h);
+    }
+  }
+  EXPECT_EQ(ResolveNativePath(dir.win("p17\\c3.CLASS")), dir.native("P17/C3.class"));
+  const uint64_t read = posix::NamesReadFromDirectories() - before;
+  // Listings may expire once a second on a slow machine; a read per file
+  // would be about kDirectories * kFilesEach * kFilesEach / 2 names.
+  EXPECT_LT(read, 4u * kDirectories * (kFilesEach + 2)) << "per-file reads";
 }

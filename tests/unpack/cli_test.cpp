@@ -1,6 +1,7 @@
 // The upk4 tool's extract and test commands: output files, messages and exit
 // codes.
 #include <gtest/gtest.h>
+#include <filesystem>
 #include "crafted_zip.h"
 #include "test_support.h"
 #include "zip_writers.h"
@@ -8,6 +9,9 @@
 using namespace upktest;
 
 namespace {
+
+bool IsDirectory(const std::string& p) { return std::filesystem::is_directory(p); }
+bool PathExists(const std::string& p) { return std::filesystem::exists(p); }
 
 int Upk4Tool(const std::string& args, std::string* out = nullptr) {
   return RunCommand(ShellQuote(BuiltProgram("upk4")) + " " + args + " 2>&1", out);
@@ -30,8 +34,61 @@ TEST(Cli, ExtractExitCodesAndFiles) {
   EXPECT_NE(log.find("no entry"), std::string::npos) << log;
   EXPECT_EQ(Upk4Tool("extract " + a + " d/text.txt " + out + " --password bad", &log), 4);
   EXPECT_EQ(Upk4Tool("extract " + ShellQuote(dir.Path("none.zip")) + " x " + out), 1);
-  EXPECT_EQ(Upk4Tool("extract " + a), 2);
+  EXPECT_EQ(Upk4Tool("extract"), 2);
+  EXPECT_EQ(Upk4Tool("extract " + a + " " + out + " --as x"), 2);  // --as needs an entry
+  EXPECT_EQ(Upk4Tool("extract " + a + " d/text.txt " + out + " -q"), 2);
   EXPECT_EQ(Upk4Tool("extract --help"), 0);
+}
+
+TEST(Cli, ExtractAllKeepsGoingAndStaysInside) {
+  TempDir dir;
+  const std::string text = MakeTextLikeData(200000, 63);
+  CraftedEntry metaInf = StoredEntry("META-INF/", "");  // attributes of a file
+  CraftedEntry bad = DeflatedEntry("com/x/Bad.class", text.substr(0, 5000));
+  bad.crc ^= 1;
+  CraftedZip zip;
+  zip.entries = {metaInf,
+                 DeflatedEntry("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\n"),
+                 DeflatedEntry("com/x/A.class", text),
+                 bad,
+                 StoredEntry("../evil.txt", "out"),
+                 StoredEntry("/rooted.txt", "out"),
+                 StoredEntry("com/y/", ""),
+                 StoredEntry("com/x/B.class", "b")};
+  WriteFile(dir.Path("a.zip"), zip.Build());
+  const std::string a = ShellQuote(dir.Path("a.zip"));
+  std::string log;
+  EXPECT_EQ(Upk4Tool("extract " + a + " " + ShellQuote(dir.Path("out") + "/"), &log), 5);
+  EXPECT_EQ(ReadFile(dir.Path("out/META-INF/MANIFEST.MF")), "Manifest-Version: 1.0\n");
+  EXPECT_TRUE(ReadFile(dir.Path("out/com/x/A.class")) == text);
+  EXPECT_EQ(ReadFile(dir.Path("out/com/x/B.class")), "b");  // after the failures
+  EXPECT_TRUE(IsDirectory(dir.Path("out/com/y")));
+  EXPECT_FALSE(PathExists(dir.Path("evil.txt")));
+  EXPECT_FALSE(PathExists("/rooted.txt"));
+  for (const char* line : {"com/x/Bad.class: damaged data", "../evil.txt: refused",
+                           "/rooted.txt: refused", "3 of 8 entries failed"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+
+  // Only damage: 4. Quiet: the failure, but no summary. An existing
+  // directory as the second argument is the destination.
+  zip.entries = {DeflatedEntry("ok.txt", "ok"), bad};
+  WriteFile(dir.Path("b.zip"), zip.Build());
+  EXPECT_EQ(Upk4Tool("extract " + ShellQuote(dir.Path("b.zip")) + " " +
+                         ShellQuote(dir.Path("out")) + " -q", &log), 4);
+  EXPECT_EQ(ReadFile(dir.Path("out/ok.txt")), "ok");
+  EXPECT_NE(log.find("Bad.class"), std::string::npos) << log;
+  EXPECT_EQ(log.find("entries"), std::string::npos) << log;
+
+  // Everything fine: 0, a summary, and one bar over the archive that ends
+  // at 100% once.
+  zip.entries = {DeflatedEntry("t1.txt", text), DeflatedEntry("d/t2.txt", text)};
+  WriteFile(dir.Path("c.zip"), zip.Build());
+  EXPECT_EQ(Upk4Tool("extract " + ShellQuote(dir.Path("c.zip")) + " " +
+                         ShellQuote(dir.Path("new") + "/") + " --progress", &log), 0);
+  EXPECT_TRUE(ReadFile(dir.Path("new/d/t2.txt")) == text);
+  EXPECT_NE(log.find("2 entries extracted"), std::string::npos) << log;
+  EXPECT_EQ(log.find("100%"), log.rfind("100%")) << log;
+  EXPECT_NE(log.find("100%"), std::string::npos) << log;
 }
 
 TEST(Cli, TestReportsEachEntryAndFailsOnDamage) {

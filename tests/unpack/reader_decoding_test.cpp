@@ -2,6 +2,7 @@
 // judges it, and that damaged entries end in errors instead of loops.
 #include <gtest/gtest.h>
 #include <functional>
+#include <zlib.h>
 #include "crafted_zip.h"
 #include "test_support.h"
 #include "platform/native_path.h"
@@ -139,6 +140,68 @@ TEST_F(Decoding, TruncatedDeflateStreamIsDamaged) {
   OpenWith({e});
   ASSERT_TRUE(reader.OpenEntry(0));
   EXPECT_EQ(CauseOf([&] { ReadAll(); }), CZipException::badZipFile);
+}
+
+// Deflate blocks that do not end the stream, so that damage can follow.
+std::string OpenDeflate(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FULL_FLUSH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// Whichever inflater the build has, damage ends an entry where and how zlib
+// ends it: the chunks before it are delivered, the one it falls in raises,
+// and damage past the entry's size goes unseen.
+TEST_F(Decoding, DamagedDeflateEndsWhereZlibEndsIt) {
+  const std::string data = MakeTextLikeData(150000, 7);
+  const std::string badBlockType = OpenDeflate(data) + std::string("\x07", 1);
+  struct Case {
+    std::string stream;
+    uint32_t size;                // declared
+    std::vector<uint32_t> counts; // delivered by each ReadEntry of 65535
+    int cause;                    // of the call after them (0: CloseEntry gives 1)
+  } cases[] = {
+      {badBlockType, 200000, {65535, 65535}, CZipException::dataError},
+      // Output full, but zlib reads on through the block ends behind it.
+      {badBlockType, 150000, {65535, 65535}, CZipException::dataError},
+      // A whole number of chunks: the next call reads on and finds a byte
+      // beyond the entry's size.
+      {badBlockType, 131070, {65535, 65535}, CZipException::bufError},
+      {badBlockType, 100000, {65535, 34465}, 0},
+      {std::string("\x03\x02\x00", 3), 10, {}, CZipException::dataError},
+      {std::string("\x07", 1), 0, {}, CZipException::dataError},
+  };
+  for (const Case& c : cases) {
+    CraftedEntry e = DeflatedEntry("d", data.substr(0, c.size));
+    e.data = c.stream;
+    e.compressedSize = static_cast<uint32_t>(c.stream.size());
+    OpenWith({e});
+    ASSERT_TRUE(reader.OpenEntry(0));
+    std::string buffer(65535, '\0'), got;
+    for (uint32_t count : c.counts) {
+      uint32_t n = 0;
+      ASSERT_EQ(CauseOf([&] { n = reader.ReadEntry(buffer.data(), 65535); }), 0) << c.size;
+      ASSERT_EQ(n, count) << c.size;
+      got.append(buffer.data(), n);
+    }
+    EXPECT_TRUE(got == data.substr(0, got.size())) << c.size;
+    if (c.cause != 0) {
+      EXPECT_EQ(CauseOf([&] { reader.ReadEntry(buffer.data(), 65535); }), c.cause) << c.size;
+      reader.AbandonEntry();
+    } else {
+      EXPECT_EQ(reader.CloseEntry(nullptr), 1) << c.size;
+    }
+    EXPECT_TRUE(reader.allocations.empty());
+    reader.Close();
+  }
 }
 
 TEST_F(Decoding, EncryptedEntriesNeedAPasswordAndARealHeader) {

@@ -92,14 +92,14 @@ TEST(AllocationRegisterTest, BlocksAreListedWhileHeldAndFreedOnRequest) {
 
 TEST(AllocationRegisterTest, InflaterEndedNormallyLeavesRegisterEmpty) {
   ArchiveReader reader;
-  reader.decode.stream.opaque = &reader.allocations;
-  ASSERT_EQ(inflateInit2(&reader.decode.stream, -15), Z_OK);
+  ASSERT_EQ(reader.decode.inflater.Init(&reader.allocations), Z_OK);
   EXPECT_FALSE(reader.allocations.empty());
-  inflateEnd(&reader.decode.stream);
+  reader.decode.inflater.End();
   EXPECT_TRUE(reader.allocations.empty());
   // After an error the register gives everything back (checked by ASan).
-  ASSERT_EQ(inflateInit2(&reader.decode.stream, -15), Z_OK);
+  ASSERT_EQ(reader.decode.inflater.Init(&reader.allocations), Z_OK);
   reader.FreeRegisteredAllocations();
+  reader.decode.inflater.Forget();
   EXPECT_TRUE(reader.allocations.empty());
 }
 

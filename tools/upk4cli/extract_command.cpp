@@ -1,15 +1,19 @@
 // upk4 extract: one entry through the library's exports, exactly as Setup
-// uses them (open, unpack, close), with a progress bar on long extractions.
+// uses them (open, unpack, close), with a progress bar on long extractions;
+// or, with no entry named, the whole archive (extract_all.cpp).
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 #include "commands.h"
+#include "extract_all.h"
 #include "progress_bar.h"
 #include "upk4.h"
 #include "framework/exception.h"
 #include "platform/code_page.h"
 #include "platform/console.h"
+#include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "upk4/archive_reader.h"
@@ -33,47 +37,68 @@ constexpr uint32_t kProgressThreshold = 8u << 20;
 void PrintExtractUsage(FILE* out) {
   std::fprintf(out,
                "usage: upk4 extract ARCHIVE ENTRY [DESTDIR] [--as NAME] [--password PW]\n"
-               "                    [--progress]\n\n"
+               "                    [--progress]\n"
+               "       upk4 extract ARCHIVE [DESTDIR] [--password PW] [--progress] [-q]\n\n"
                "Extracts ENTRY of ARCHIVE into DESTDIR (default: the current directory)\n"
                "under its own file name, or under the file name of NAME. Directories of\n"
                "the entry's name are not recreated. ENTRY is matched without regard to\n"
                "case; \"/\" and \"\\\" both separate its directories.\n\n"
+               "Without ENTRY, extracts every entry into DESTDIR with the directories of\n"
+               "its name; names ending in a separator are directories. A second argument\n"
+               "is DESTDIR when it is an existing directory or ends with \"/\", else ENTRY.\n"
+               "Names that would leave DESTDIR are refused. Failures are reported one by\n"
+               "one and extraction goes on.\n\n"
                "  --as NAME       file name to write (its directories are ignored)\n"
                "  --password PW   password for encrypted entries\n"
-               "  --progress      draw a progress bar even when stderr is no terminal\n\n"
+               "  --progress      draw a progress bar even when stderr is no terminal\n"
+               "  -q              whole archive: no progress bar and no summary\n\n"
                "exit codes: 0 extracted, 1 archive cannot be opened, 2 bad usage,\n"
                "3 no such entry, 4 damaged data, wrong or missing password or CRC-32\n"
-               "mismatch, 5 any other failure (the system's reason is printed).\n");
+               "mismatch, 5 any other failure (the system's reason is printed). For a\n"
+               "whole archive, 4 or 5 when some entries failed (5 when both kinds did).\n");
 }
 
 struct ExtractArgs {
   std::string archive, entry, destDir = ".";
   std::optional<std::string> asName, password;
-  bool progress = false;
+  bool progress = false, quiet = false, whole = false;
 };
+
+bool IsDirectoryArgument(const std::string& a) {
+  if (!a.empty() && (a.back() == '/' || a.back() == '\\')) return true;
+  const uint32_t attributes = plat::GetFileAttributes(plat::FromNativePath(a));
+  return attributes != plat::INVALID_FILE_ATTRIBUTES &&
+         (attributes & plat::FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
 
 // Parses the arguments after the command name; false on bad usage.
 bool ParseExtractArgs(int argc, char** argv, ExtractArgs& args) {
-  int positional = 0;
+  std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     if ((std::strcmp(a, "--as") == 0 || std::strcmp(a, "--password") == 0) && i + 1 < argc) {
       (std::strcmp(a, "--as") == 0 ? args.asName : args.password) = argv[++i];
     } else if (std::strcmp(a, "--progress") == 0) {
       args.progress = true;
+    } else if (std::strcmp(a, "-q") == 0) {
+      args.quiet = true;
     } else if (a[0] == '-' && a[1] == '-') {
       return false;
-    } else if (positional == 0) {
-      args.archive = a, ++positional;
-    } else if (positional == 1) {
-      args.entry = a, ++positional;
-    } else if (positional == 2) {
-      args.destDir = a, ++positional;
     } else {
-      return false;
+      positional.push_back(a);
     }
   }
-  return positional >= 2;
+  if (positional.empty() || positional.size() > 3) return false;
+  args.archive = positional[0];
+  args.whole = positional.size() == 1 ||
+               (positional.size() == 2 && IsDirectoryArgument(positional[1]));
+  if (args.whole) {
+    if (positional.size() == 2) args.destDir = positional[1];
+    return !args.asName;
+  }
+  args.entry = positional[1];
+  if (positional.size() == 3) args.destDir = positional[2];
+  return !args.quiet;
 }
 
 // The entry's size from the central directory, for the progress total.
@@ -111,6 +136,9 @@ int RunExtract(int argc, char** argv) {
     PrintExtractUsage(stderr);
     return kUsage;
   }
+
+  if (args.whole)
+    return ExtractAll({args.archive, args.destDir, args.password, args.progress, args.quiet});
 
   const plat::WString archivePath = plat::FromNativePath(args.archive);
   const plat::WString entryName = plat::FromNativePath(args.entry);

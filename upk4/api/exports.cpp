@@ -20,6 +20,7 @@ namespace {
 bool openErrorSeen = false;
 
 constexpr uint32_t kUnpackChunkSize = 65535;
+constexpr uint32_t kChunksPerTransfer = 4;
 
 // Step codes of a failed open, shown in its message.
 enum OpenStep : int32_t { kAllocHandle = 1, kAllocArchive = 2, kOpenArchive = 3, kOpenOther = 4 };
@@ -111,6 +112,9 @@ UPK4_API ArchiveHandle* UPK4_CALL UPK4_Open(const upk4_char16* path, int32_t cal
       const plat::WStringView pathView = path ? path : u"";
       SetVolumeNamePattern(pathView);
       archive->SetBufferSizes(65535, 16384, 32768);
+      // The library's callback never stops an extraction, so entries move
+      // in blocks of several chunks, with the same callbacks per chunk.
+      archive->chunksPerTransfer = kChunksPerTransfer;
       archive->Open(ArchiveFileName(pathView, flags));
       // A refused password leaves the archive open without one.
       if (password && *password) archive->SetPassword(password);

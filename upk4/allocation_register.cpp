@@ -1,9 +1,7 @@
-#include "upk4/decode_state.h"
+#include "upk4/allocation_register.h"
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
-
-DecodeState::DecodeState() = default;
 
 voidpf RegisterAwareAlloc(voidpf opaque, uInt items, uInt size) {
   if (size != 0 && items > std::numeric_limits<size_t>::max() / size) return Z_NULL;

@@ -1,0 +1,119 @@
+// The inflater backends: the same bytes and results for the same stream,
+// however the input and output are cut, their memory in the archive's
+// register, and the fast CRC-32 equal to zlib's.
+#include <gtest/gtest.h>
+#include <zlib.h>
+#include <string>
+#include "crafted_zip.h"
+#include "test_support.h"
+#include "upk4/inflater.h"
+
+using namespace upktest;
+
+namespace {
+
+// What a stream gives when decoded in pieces: the bytes and the last result.
+struct Decoded {
+  std::string bytes;
+  int result = Z_OK;
+};
+
+template <class Backend>
+Decoded DecodeInPieces(const std::string& stream, size_t inPiece, size_t outPiece) {
+  AllocationRegister blocks;
+  Backend inflater;
+  EXPECT_EQ(inflater.Init(&blocks), Z_OK);
+  EXPECT_FALSE(blocks.empty()) << "state not taken from the register";
+  Decoded d;
+  std::string out(outPiece, '\0');
+  size_t offset = 0;
+  for (int guard = 0; guard < 1000000; ++guard) {
+    if (inflater.availIn == 0 && offset < stream.size()) {
+      const size_t n = std::min(inPiece, stream.size() - offset);
+      inflater.nextIn = reinterpret_cast<const uint8_t*>(stream.data()) + offset;
+      inflater.availIn = static_cast<uint32_t>(n);
+      offset += n;
+    }
+    inflater.nextOut = reinterpret_cast<uint8_t*>(out.data());
+    inflater.availOut = static_cast<uint32_t>(outPiece);
+    d.result = inflater.Inflate();
+    d.bytes.append(out.data(), outPiece - inflater.availOut);
+    if (d.result != Z_OK) break;
+  }
+  inflater.End();
+  EXPECT_TRUE(blocks.empty()) << "state not given back";
+  return d;
+}
+
+template <class Backend>
+class InflaterTest : public ::testing::Test {};
+
+#ifdef UPK_WITH_ISAL
+using Backends = ::testing::Types<ZlibInflater, IsalInflater>;
+#else
+using Backends = ::testing::Types<ZlibInflater>;
+#endif
+TYPED_TEST_SUITE(InflaterTest, Backends);
+
+TYPED_TEST(InflaterTest, WholeStreamsCutAnyWayGiveTheSameBytes) {
+  const std::string text = MakeTextLikeData(300000, 21), noise = MakeRandomData(70000, 22);
+  struct Case {
+    const std::string* data;
+    size_t in, out;
+  } cases[] = {{&text, 16384, 65535}, {&text, 1, 4096}, {&text, 1 << 20, 1},
+               {&text, 7, 1 << 20}, {&noise, 16384, 65535}, {&noise, 3, 333}};
+  for (const Case& c : cases) {
+    const Decoded d = DecodeInPieces<TypeParam>(RawDeflate(*c.data), c.in, c.out);
+    EXPECT_EQ(d.result, Z_STREAM_END) << c.in << "/" << c.out;
+    EXPECT_TRUE(d.bytes == *c.data) << c.in << "/" << c.out;
+  }
+}
+
+TYPED_TEST(InflaterTest, DamagedAndTruncatedStreamsEndInZlibsCodes) {
+  std::string cut = RawDeflate(MakeTextLikeData(100000, 23));
+  cut.resize(cut.size() / 2);
+  const std::string tooFarBack("\x03\x02\x00", 3);  // a match before the first byte
+  const std::string badType = RawDeflate("") + std::string("\x07", 1);
+  EXPECT_EQ(DecodeInPieces<TypeParam>(cut, 16384, 65535).result, Z_BUF_ERROR);
+  EXPECT_EQ(DecodeInPieces<TypeParam>(tooFarBack, 16384, 65535).result, Z_DATA_ERROR);
+  EXPECT_EQ(DecodeInPieces<TypeParam>(std::string("\x07", 1), 16384, 65535).result,
+            Z_DATA_ERROR);
+  // Once ended, a stream stays ended: nothing after it is read.
+  EXPECT_EQ(DecodeInPieces<TypeParam>(badType, 16384, 65535).result, Z_STREAM_END);
+}
+
+TYPED_TEST(InflaterTest, MemoryStaysInTheRegisterUntilTheEnd) {
+  AllocationRegister blocks;
+  TypeParam inflater;
+  ASSERT_EQ(inflater.Init(&blocks), Z_OK);
+  const std::string stream = RawDeflate(MakeTextLikeData(50000, 24));
+  std::string out(50000, '\0');
+  inflater.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
+  inflater.availIn = static_cast<uint32_t>(stream.size());
+  inflater.nextOut = reinterpret_cast<uint8_t*>(out.data());
+  inflater.availOut = 100;
+  EXPECT_EQ(inflater.Inflate(), Z_OK);
+  EXPECT_FALSE(blocks.empty());
+  // An error broke the entry off: the register gives everything back.
+  FreeRegisteredBlocks(blocks);
+  inflater.Forget();
+  ASSERT_EQ(inflater.Init(&blocks), Z_OK);
+  inflater.End();
+  EXPECT_TRUE(blocks.empty());
+}
+
+TEST(FastCrcTest, EqualsZlibsCrcInAnyPieces) {
+  const std::string data = MakeRandomData(1 << 20, 25);
+  const uint32_t whole = static_cast<uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  for (size_t piece : {size_t{1} << 20, size_t{65535}, size_t{4096}, size_t{7}, size_t{1}}) {
+    uint32_t crc = 0;
+    for (size_t at = 0; at < data.size(); at += piece)
+      crc = UpdateCrc32(crc, data.data() + at, std::min(piece, data.size() - at));
+    EXPECT_EQ(crc, whole) << piece;
+  }
+  EXPECT_EQ(UpdateCrc32(0, "", 0), 0u);
+  EXPECT_EQ(UpdateCrc32(0, "123456789", 9), 0xCBF43926u);
+}
+
+}  // namespace

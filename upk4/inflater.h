@@ -1,0 +1,73 @@
+// Raw-deflate decoding behind one face. Two backends: ISA-L where the build
+// finds it (more than twice as fast), zlib everywhere else. Both give zlib's
+// result codes:
+//   Z_OK          progress (input taken or output given)
+//   Z_STREAM_END  the final block has ended
+//   Z_BUF_ERROR   no progress was possible
+//   Z_DATA_ERROR  damaged data
+//   Z_MEM_ERROR   the state could not be allocated (Init)
+// ISA-L decodes ahead of what was asked for, and copies a match before it
+// finds the match's distance bad, so on damage its bytes and its moment of
+// failure differ from zlib's. It therefore never gives the verdict: on any
+// error the reader starts the entry again through zlib (FallBackToZlib),
+// skips what it has delivered, and zlib decides from there. Damaged streams
+// thus end exactly as with the zlib backend.
+// The state comes from RegisterAwareAlloc with the register given to Init.
+#pragma once
+#include <cstdint>
+#include <zlib.h>
+#include "upk4/allocation_register.h"
+
+// The buffers of one call, as the caller hands them over and gets them back.
+struct InflateBuffers {
+  const uint8_t* nextIn = nullptr;
+  uint32_t availIn = 0;
+  uint8_t* nextOut = nullptr;
+  uint32_t availOut = 0;
+};
+
+class ZlibInflater : public InflateBuffers {
+ public:
+  ZlibInflater();
+  int Init(AllocationRegister* blocks);
+  int Inflate();
+  void End();
+  // The register has already given the memory back: only the handle goes.
+  void Forget();
+  bool CanFallBack() const { return false; }
+  int FallBackToZlib() { return Z_OK; }
+
+ private:
+  z_stream stream_{};
+  bool active_ = false;
+};
+
+#ifdef UPK_WITH_ISAL
+struct inflate_state;
+
+class IsalInflater : public InflateBuffers {
+ public:
+  int Init(AllocationRegister* blocks);
+  int Inflate();
+  void End();
+  void Forget();
+  // Whether an error may still be ISA-L's rather than zlib's verdict.
+  bool CanFallBack() const { return !fallback_; }
+  // Ends the ISA-L stream and starts a zlib stream from the beginning.
+  int FallBackToZlib();
+
+ private:
+  inflate_state* state_ = nullptr;
+  AllocationRegister* blocks_ = nullptr;
+  bool finished_ = false;
+  bool fallback_ = false;
+  ZlibInflater zlib_;
+};
+using Inflater = IsalInflater;
+#else
+using Inflater = ZlibInflater;
+#endif
+
+// CRC-32 (polynomial 0xEDB88320) of size bytes continued from crc, as zlib's
+// crc32 gives it; carry-less multiplication with ISA-L.
+uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t size);

@@ -1,0 +1,54 @@
+// The zlib backend of the inflater: raw inflate with a 32 KiB window.
+#include "upk4/inflater.h"
+
+ZlibInflater::ZlibInflater() {
+  stream_.zalloc = RegisterAwareAlloc;
+  stream_.zfree = RegisterAwareFree;
+}
+
+int ZlibInflater::Init(AllocationRegister* blocks) {
+  stream_.opaque = blocks;
+  stream_.next_in = nullptr;
+  stream_.avail_in = 0;
+  const int result = inflateInit2_(&stream_, -MAX_WBITS, "1.2.8", sizeof(z_stream));
+  active_ = result == Z_OK;
+  return result;
+}
+
+int ZlibInflater::Inflate() {
+  if (!active_) return Z_STREAM_ERROR;
+  stream_.next_in = const_cast<Bytef*>(nextIn);
+  stream_.avail_in = availIn;
+  stream_.next_out = nextOut;
+  stream_.avail_out = availOut;
+  const int result = inflate(&stream_, Z_SYNC_FLUSH);
+  nextIn = stream_.next_in;
+  availIn = stream_.avail_in;
+  nextOut = stream_.next_out;
+  availOut = stream_.avail_out;
+  return result;
+}
+
+void ZlibInflater::End() {
+  if (active_) inflateEnd(&stream_);
+  active_ = false;
+}
+
+void ZlibInflater::Forget() {
+  stream_.state = nullptr;
+  active_ = false;
+}
+
+#ifndef UPK_WITH_ISAL
+uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t size) {
+  const auto* p = static_cast<const Bytef*>(data);
+  // zlib's length is 32 bits wide on some systems.
+  while (size > 0) {
+    const uInt n = size > 0x40000000u ? 0x40000000u : static_cast<uInt>(size);
+    crc = static_cast<uint32_t>(crc32(crc, p, n));
+    p += n;
+    size -= n;
+  }
+  return crc;
+}
+#endif
