@@ -39,6 +39,7 @@ void ArchiveReader::Close(bool afterError) {
     entryState = 0;
     FreeRegisteredAllocations();
   }
+  transferBlock.Release();
   centralDir.Clear(true);
   storage.Close(afterError);
 }

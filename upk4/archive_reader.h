@@ -75,6 +75,8 @@ class ArchiveReader {
                     void* userData, const EntryRecord& info, uint64_t& written);
   void CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
                     void* userData, const EntryRecord& info, uint64_t& written);
+  // At least size bytes for the copy loops.
+  uint8_t* TransferBlock(uint32_t size);
   bool IsDirectoryEntry(uint16_t index) const;
 
   size_t GetEntryCount() const { return centralDir.headers.size(); }
@@ -96,6 +98,7 @@ class ArchiveReader {
   // output at typical ratios, and keep the peak memory under 4 MiB).
   uint32_t chunksPerTransfer = 1;
   uint32_t largeReadSize = 131072;
+  ByteBlock transferBlock;  // of the copy loops, until the archive closes
 
   bool useAllocationRegister = true;
   CentralDirectory centralDir;

@@ -91,14 +91,22 @@ bool Report(ExtractProgressCallback callback, void* userData, const EntryRecord&
 
 }  // namespace
 
+// Kept from entry to entry, grown when an entry needs more: allocating it
+// anew for every entry of an archive of many small files cost a trip to the
+// system and fresh zeroed pages each time.
+uint8_t* ArchiveReader::TransferBlock(uint32_t size) {
+  if (transferBlock.size < size) transferBlock.Allocate(size, false);
+  return transferBlock.data;
+}
+
 void ArchiveReader::CopyInChunks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
                                  void* userData, const EntryRecord& info, uint64_t& written) {
-  ByteBlock transfer(chunk, false);
+  uint8_t* const data = TransferBlock(chunk);
   uint32_t n = 0;
   do {
-    n = ReadEntry(transfer.data, chunk);
+    n = ReadEntry(data, chunk);
     if (n > 0) {
-      output.Write(transfer.data, n);
+      output.Write(data, n);
       written += n;
       if (!Report(callback, userData, info, written)) return;
     }
@@ -120,7 +128,8 @@ void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressC
   const uint64_t claimed = entry.uncompressedSize / chunk + 1;
   const uint32_t chunks = static_cast<uint32_t>(std::max<uint64_t>(
       1, std::min<uint64_t>({chunksPerTransfer, claimed, UINT32_MAX / chunk})));
-  ByteBlock block(chunk * chunks, false);
+  const uint32_t blockSize = chunk * chunks;
+  uint8_t* const block = TransferBlock(blockSize);
   // Compressed input in larger reads too; the chunk-by-chunk repetition
   // goes back to the configured size.
   const uint32_t configuredRead = decode.readBuffer.size;
@@ -132,13 +141,13 @@ void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressC
   do {
     const uint64_t start = written;
     try {
-      n = ReadEntry(block.data, block.size);
+      n = ReadEntry(block, blockSize);
     } catch (const CException&) {
       // Damage inside this block: from the entry's start again, through the
       // stretch already written, then on chunk by chunk to the failure.
       RestartEntry(configuredRead);
       for (uint64_t skipped = 0; skipped < start;) {
-        const uint32_t k = ReadEntry(block.data, chunk);
+        const uint32_t k = ReadEntry(block, chunk);
         if (k == 0) RaiseError(kZipBadArchive, EntryDetail("compressed data ends early"));
         skipped += k;
       }
@@ -147,14 +156,14 @@ void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressC
     }
     bool reported = false;
     try {
-      output.Write(block.data, n);
+      output.Write(block, n);
     } catch (const CException&) {
       // The write failed somewhere in the block: write it again chunk by
       // chunk, so that the chunks before the failing one are reported.
       output.Seek(static_cast<int64_t>(start), CFile::begin);
       for (uint32_t at = 0; at < n; at += chunk) {
         const uint32_t k = std::min(chunk, n - at);
-        output.Write(block.data + at, k);
+        output.Write(block + at, k);
         written += k;
         Report(callback, userData, info, written);
       }
@@ -164,8 +173,8 @@ void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressC
       written += std::min(chunk, n - at);
       Report(callback, userData, info, written);
     }
-  } while (n == block.size);
+  } while (n == blockSize);
   // The chunk loop reads once more after a run of full chunks, and that read
   // drains the stream (or finds it damaged).
-  if (n % chunk == 0) ReadEntry(block.data, chunk);
+  if (n % chunk == 0) ReadEntry(block, chunk);
 }

@@ -80,14 +80,16 @@ std::string CurrentNativeDirectory() {
 }  // namespace
 
 bool PathFileExists(WStringView path) {
-  std::string native;
+  // A link is a name that exists, whether its target does or not, as on
+  // Windows: it must be removed before the name is used. One lstat() says.
+  const std::string native = ResolveNativePath(path);
+  if (native.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
   struct stat st{};
-  if (StatPath(path, &native, &st)) return true;
-  // A link whose target is missing is still a name that exists, as on
-  // Windows: it must be removed before the name is used.
-  const uint32_t error = GetLastError();
-  if (!native.empty() && ::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return true;
-  SetLastError(error);
+  if (::lstat(native.c_str(), &st) == 0) return true;
+  posix::SetLastErrorForPath(errno, native);
   return false;
 }
 

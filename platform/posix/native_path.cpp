@@ -143,10 +143,17 @@ bool ReadListing(const std::string& directory, DirectoryListing* listing) {
 // The entry of the directory that equals name without regard to case; the
 // smallest such name when several do, so the choice does not depend on the
 // directory's order.
-bool FindNoCase(const std::string& directory, const std::string& name, std::string* found) {
+// known, when given, is the directory's lstat() of a moment ago: a directory
+// that is no link, so stat() would say the same.
+bool FindNoCase(const std::string& directory, const std::string& name, std::string* found,
+                const struct stat* known = nullptr) {
   const std::string dirPath = directory.empty() ? "." : directory;
   struct stat before {};
-  if (::stat(dirPath.c_str(), &before) != 0) return false;
+  if (known != nullptr && S_ISDIR(known->st_mode)) {
+    before = *known;
+  } else if (::stat(dirPath.c_str(), &before) != 0) {
+    return false;
+  }
   KeptListings& kept = ThreadListings();
   const auto now = std::chrono::steady_clock::now();
   DirectoryListing* listing = kept.Find(before);
@@ -218,9 +225,11 @@ std::string ResolveNativePath(WStringView path) {
   if (slash != std::string::npos && slash + 1 < native.size()) {
     const std::string parent = slash == 0 ? "/" : native.substr(0, slash);
     const std::string last = native.substr(slash + 1);
-    if (last != "." && last != ".." && ExistsExactly(parent)) {
+    struct stat parentStat {};
+    if (last != "." && last != ".." && ::lstat(parent.c_str(), &parentStat) == 0) {
       std::string found;
-      return FindNoCase(parent, last, &found) ? posix::NativeJoin(parent, found) : native;
+      return FindNoCase(parent, last, &found, &parentStat) ? posix::NativeJoin(parent, found)
+                                                           : native;
     }
   }
 

@@ -36,6 +36,13 @@ int32_t UnpackOne(const std::string& archive, const std::string& entry,
   if (h == nullptr) return INT32_MIN;
   const int32_t result =
       Upk4().Unpack(h, Win(entry).c_str(), Win(destDir).c_str(), nullptr, 0);
-  EXPECT_EQ(Upk4().Close(h), 0);
+  const uint8_t closed = Upk4().Close(h);
+  // A wrong password passes the one-byte check of the encryption header one
+  // time in 256: the entry then fails its CRC-32, and the close says so.
+  if (result == -2) {
+    EXPECT_LE(closed, 1);
+  } else {
+    EXPECT_EQ(closed, 0);
+  }
   return result;
 }

@@ -98,8 +98,8 @@ int ExtractAll(const ExtractAllArgs& args) {
       if (!CreateDirectoryTree(*target)) fail(e, "cannot create the directory", false);
       continue;
     }
+    // The library makes the directories of the target.
     const plat::WString directory = GetDirectoryPart(*target);
-    CreateDirectoryTree(directory);
     if (bar)
       UPK4_SetProgress(bar->Handle(), nullptr, static_cast<int32_t>(doneBytes / 1000), total);
     const int32_t result = UPK4_Unpack(handle, e.name.c_str(), directory.c_str(),
