@@ -173,14 +173,23 @@ bool IsPrivateDirectory(WStringView path) {
 }
 
 struct DirectoryLock::State {
-  State(int dirFd, int lockFd) : fd(lockFd) {
+  State(int dirFd, int lockFd) : fd(lockFd), directory(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0)) {
     struct stat st{};
-    if (::fstat(dirFd, &st) == 0) {
+    if (directory >= 0 && ::fstat(directory, &st) == 0) {
       device = st.st_dev;
       inode = st.st_ino;
     }
   }
+  ~State() {
+    if (directory >= 0) ::close(directory);
+  }
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
   int fd;  // the lock file, open while this process holds the lock
+  // The directory itself, open for as long as the identity is asked for:
+  // a removed directory's inode number is free for the next directory made
+  // (another run's, under the same name) unless something still holds it.
+  int directory;
   uint64_t device = 0;
   uint64_t inode = 0;
 };

@@ -31,10 +31,10 @@ class SetupHardeningTest : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-  // Waits up to ten seconds for the condition.
+  // Waits up to the given seconds for the condition.
   template <class Condition>
-  static bool WaitFor(Condition condition) {
-    for (int i = 0; i < 200; ++i) {
+  static bool WaitFor(Condition condition, int seconds = 10) {
+    for (int i = 0; i < seconds * 20; ++i) {
       if (condition()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -65,6 +65,52 @@ TEST_F(SetupHardeningTest, TwentyRunsAtOnceEachKeepTheirOwnDirectoryAndExitCode)
     for (const auto& [i, got] : codes)
       EXPECT_EQ(got, i + 100 * (round % 2)) << "round " << round << ": " << h.Log();
     EXPECT_TRUE(Leftovers().empty()) << "round " << round << ": " << Leftovers().front();
+  }
+}
+
+// One run is held for 15 seconds at the step where its new directory gets
+// its name (strace delays the rename on entry or on return), and a second
+// run starts and ends meanwhile: each keeps its own directory and exit code,
+// the held one's directory is never swept, and nothing is left behind.
+TEST_F(SetupHardeningTest, RunHeldWhileItsDirectoryIsNamedLosesNothingToAnother) {
+  if (upktest::RunCommand("strace -qq -o /dev/null true >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "strace cannot trace here";
+  struct Hold {
+    const char* step;
+    const char* inject;
+    const char* heldName;     // what the held run shows in the temporary path
+    const char* secondsName;  // the second run's directory
+  };
+  const Hold holds[] = {
+      {"made and locked, not yet named", "delay_enter", ".SetupTemp-", "SetupTemp0"},
+      {"named and locked, nothing copied", "delay_exit", "SetupTemp0", "SetupTemp1"},
+  };
+  h.Build("");
+  for (const Hold& hold : holds) {
+    const std::string heldCode = h.Root(std::string("held-code-") + hold.inject);
+    const std::string secondReport = h.Root(std::string("second-") + hold.inject);
+    ASSERT_EQ(upktest::RunCommand(
+                  "cd " + ShellQuote(h.Pkg()) + " && (env TMPDIR=" + ShellQuote(h.SysTmp()) +
+                  // LeakSanitizer cannot check a process that a tracer holds.
+                  " UPK_RESTART_COMMAND=true ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}"
+                  "detect_leaks=0 strace -qq -o /dev/null -e trace=renameat2 -e"
+                  " inject=renameat2:" + hold.inject + "=15s:when=1 ./Setup /exitcode=11"
+                  " >/dev/null 2>&1; echo $? >" + ShellQuote(heldCode) + ") >/dev/null 2>&1 &"),
+              0);
+    ASSERT_TRUE(WaitFor([&] {
+      for (const std::string& name : Leftovers())
+        if (name.starts_with(hold.heldName)) return true;
+      return false;
+    })) << hold.step;
+
+    const auto second = h.Run(ShellQuote("/report=" + secondReport) + " /exitcode=22");
+    EXPECT_EQ(second.exitCode, 22) << hold.step << second.errors;
+    EXPECT_EQ(h.Report(secondReport).at("directory"), h.SysTmp(hold.secondsName)) << hold.step;
+    ASSERT_FALSE(upktest::FileExists(heldCode)) << hold.step << ": the held run was not held";
+
+    ASSERT_TRUE(WaitFor([&] { return upktest::FileExists(heldCode); }, 60)) << hold.step;
+    EXPECT_EQ(upktest::ReadFile(heldCode), "11\n") << hold.step << h.Log();
+    EXPECT_TRUE(Leftovers().empty()) << hold.step << ": " << Leftovers().front();
   }
 }
 

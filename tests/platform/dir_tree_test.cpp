@@ -87,6 +87,27 @@ TEST(DeleteTree, ReleasedLockLetsAnotherTakeIt) {
   EXPECT_TRUE(second.Acquire(dir.WinPath()));
 }
 
+// A run asks whether its directory's name still stands for its directory
+// before it deletes anything by name. Once the directory is swept away, one
+// made anew under the name (another run's) is never taken for it, also where
+// the file system hands the freed inode number to the next directory made.
+TEST(DirectoryLock, NamesItsOwnDirectoryNeverOneMadeLaterUnderTheName) {
+  TempDir dir;
+  const WString name = dir.win("SetupTemp0");
+  DirectoryLock first;
+  ASSERT_TRUE(first.CreateLocked(name));
+  EXPECT_TRUE(first.Names(name));
+  first.Release();
+  EXPECT_TRUE(first.Names(name));
+  ASSERT_TRUE(DeleteTree(name));
+  EXPECT_FALSE(first.Names(name));
+
+  DirectoryLock second;
+  ASSERT_TRUE(second.CreateLocked(name));
+  EXPECT_TRUE(second.Names(name));
+  EXPECT_FALSE(first.Names(name));
+}
+
 TEST(DeleteTree, OwnershipOfTheCurrentUser) {
   TempDir dir;
   EXPECT_TRUE(IsOwnedByCurrentUser(dir.WinPath()));
