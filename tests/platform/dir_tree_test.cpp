@@ -93,7 +93,7 @@ TEST(DeleteTree, ReleasedLockLetsAnotherTakeIt) {
 // the file system hands the freed inode number to the next directory made.
 TEST(DirectoryLock, NamesItsOwnDirectoryNeverOneMadeLaterUnderTheName) {
   TempDir dir;
-  const WString name = dir.win("SetupTemp0");
+  const WString name = dir.WinPath("SetupTemp0");
   DirectoryLock first;
   ASSERT_TRUE(first.CreateLocked(name));
   EXPECT_TRUE(first.Names(name));
