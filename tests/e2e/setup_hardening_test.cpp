@@ -95,7 +95,11 @@ TEST_F(SetupHardeningTest, RunHeldWhileItsDirectoryIsNamedLosesNothingToAnother)
                   " UPK_RESTART_COMMAND=true ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}"
                   "detect_leaks=0 strace -qq -o /dev/null -e trace=renameat2 -e"
                   " inject=renameat2:" + hold.inject + "=15s:when=1 ./Setup /exitcode=11"
-                  " >/dev/null 2>&1; echo $? >" + ShellQuote(heldCode) + ") >/dev/null 2>&1 &"),
+                  // Written aside and renamed, so that the code is whole once
+                  // the name appears.
+                  " >/dev/null 2>&1; echo $? >" + ShellQuote(heldCode + ".part") + " && mv " +
+                  ShellQuote(heldCode + ".part") + " " + ShellQuote(heldCode) +
+                  ") >/dev/null 2>&1 &"),
               0);
     ASSERT_TRUE(WaitFor([&] {
       for (const std::string& name : Leftovers())
