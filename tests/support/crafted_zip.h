@@ -52,6 +52,8 @@ std::string Zip64DataDescriptor(uint32_t crc, uint64_t compressed, uint64_t unco
 std::string Zip64ExtraBlock(const std::vector<uint64_t>& values);
 
 std::string RawDeflate(const std::string& data);
+// Deflate blocks that do not end the stream, so that damage can follow.
+std::string OpenDeflate(const std::string& data);
 
 class CraftedZip {
  public:

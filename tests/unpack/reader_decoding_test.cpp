@@ -142,21 +142,6 @@ TEST_F(Decoding, TruncatedDeflateStreamIsDamaged) {
   EXPECT_EQ(CauseOf([&] { ReadAll(); }), CZipException::badZipFile);
 }
 
-// Deflate blocks that do not end the stream, so that damage can follow.
-std::string OpenDeflate(const std::string& data) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, data.size()) + 64, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FULL_FLUSH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 // Whichever inflater the build has, damage ends an entry where and how zlib
 // ends it: the chunks before it are delivered, the one it falls in raises,
 // and damage past the entry's size goes unseen.
