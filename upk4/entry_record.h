@@ -19,7 +19,7 @@ class VolumeSet;
 class EntryRecord {
  public:
   EntryRecord() = default;
-  virtual ~EntryRecord() = default;
+  ~EntryRecord() = default;
   EntryRecord(const EntryRecord&) = default;
   EntryRecord& operator=(const EntryRecord&) = default;
 
