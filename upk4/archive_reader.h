@@ -94,7 +94,7 @@ class ArchiveReader {
   bool IsDirectoryEntry(uint16_t index) const;
 
   size_t GetEntryCount() const { return centralDir.headers.size(); }
-  const EntryRecord* GetEntry(size_t index) const { return centralDir.headers[index].get(); }
+  const EntryRecord* GetEntry(size_t index) const { return centralDir.Header(index); }
 
   // Traditional PKWARE decryption.
   void InitKeys();

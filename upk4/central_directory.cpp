@@ -1,5 +1,6 @@
 #include "upk4/central_directory.h"
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <string>
 #include "platform/code_page.h"
@@ -138,22 +139,98 @@ uint64_t CentralDirectory::ReadZip64EndRecord() {
 }
 
 void CentralDirectory::LoadEntryRecords() {
-  storage->currentFile->Seek(static_cast<int64_t>(bytesBeforeArchive + endRecord.directoryOffset),
-                             VolumeFile::begin);
+  const auto start = static_cast<int64_t>(bytesBeforeArchive + endRecord.directoryOffset);
+  storage->currentFile->Seek(start, VolumeFile::begin);
   DropEntryRecords();
   scannedLookups = 0;
   // Entries are numbered in 16 bits: a larger archive reads its first 65535.
   const size_t count = static_cast<size_t>(std::min<uint64_t>(endRecord.entriesTotal, zip::kMaxEntries));
-  headers.reserve(count);
-  for (size_t i = 0; i < count; ++i) {
-    headers.push_back(std::make_unique<EntryRecord>());
-    EntryRecord& header = *headers.back();
-    if (const char* problem = header.ReadCentralHeader(*storage))
-      RaiseError(kZipBadArchive, Numbered("central header", i, problem));
-    header.ConvertNameCodePage();
-    header.ConvertSeparators();
+  if (!TakeDirectoryBytes(count)) {
+    storage->currentFile->Seek(start, VolumeFile::begin);
+    headers.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      headers.push_back(std::make_unique<EntryRecord>());
+      EntryRecord& header = *headers.back();
+      if (const char* problem = header.ReadCentralHeader(*storage))
+        RaiseError(kZipBadArchive, Numbered("central header", i, problem));
+      header.ConvertNameCodePage();
+      header.ConvertSeparators();
+    }
   }
   if (nameIndexEnabled) BuildNameIndex();
+}
+
+bool CentralDirectory::TakeDirectoryBytes(size_t count) {
+  // A single file's directory, read whole and measured record by record.
+  // Whatever does not fit (a record that runs past the stated size, one
+  // that is unsound, a directory over another volume) is read the record
+  // by record way, which reports it as it always has.
+  if (!readDirectoryWhole || storage->IsMultiVolume() != 0 ||
+      endRecord.directorySize > kMaxDirectoryBytes)
+    return false;
+  const auto size = static_cast<uint32_t>(endRecord.directorySize);
+  rawDirectory.Allocate(size, false);
+  std::vector<uint32_t> offsets(count);
+  uint32_t at = 0;
+  bool whole = size == 0 || storage->currentFile->Read(rawDirectory.data, size) == size;
+  for (size_t i = 0; whole && i < count; ++i) {
+    const uint32_t length = EntryRecord::MeasureCentralHeader(rawDirectory.data + at, size - at);
+    whole = length != 0;
+    offsets[i] = at;
+    at += length;
+  }
+  if (!whole) {
+    rawDirectory.Release();
+    return false;
+  }
+  rawOffsets = std::move(offsets);
+  headers.resize(count);
+  return true;
+}
+
+EntryRecord* CentralDirectory::Header(size_t index) const {
+  std::unique_ptr<EntryRecord>& slot = headers[index];
+  if (slot == nullptr) {
+    auto record = std::make_unique<EntryRecord>();
+    record->ParseCentralHeader(rawDirectory.data + rawOffsets[index]);
+    record->ConvertNameCodePage();
+    record->ConvertSeparators();
+    slot = std::move(record);
+  }
+  return slot.get();
+}
+
+bool CentralDirectory::NameEquals(size_t index, plat::WStringView name, bool caseSensitive) const {
+  if (headers[index] != nullptr) return headers[index]->NameEquals(name, caseSensitive);
+  // Straight from the directory's bytes: the archive's code page mapped to
+  // UTF-16 with "/" as "\\", as the record would have its name. A name
+  // flagged as UTF-8 takes the record's way.
+  const uint8_t* record = rawDirectory.data + rawOffsets[index];
+  if ((GetLe16(record + 8) & zip::kFlagUtf8Name) != 0)
+    return Header(index)->NameEquals(name, caseSensitive);
+  const uint16_t length = GetLe16(record + 28);
+  if (length != name.size()) return false;
+  const char16_t* table = OemNameTable();
+  const uint8_t* bytes = record + zip::kCentralHeaderSize;
+  for (uint16_t i = 0; i < length; ++i) {
+    const char16_t c = table[bytes[i]];
+    if (caseSensitive ? c != name[i] : plat::FoldCaseWide(c) != plat::FoldCaseWide(name[i]))
+      return false;
+  }
+  return true;
+}
+
+const char16_t* CentralDirectory::OemNameTable() {
+  static const std::array<char16_t, 256> table = [] {
+    std::array<char16_t, 256> t{};
+    for (unsigned b = 0; b < 256; ++b) {
+      uint8_t c = static_cast<uint8_t>(b);
+      plat::OemToAnsiInPlace(&c, 1);
+      t[b] = c == '/' ? u'\\' : plat::AnsiByteToWide(c);
+    }
+    return t;
+  }();
+  return table.data();
 }
 
 void CentralDirectory::DropEntryRecords() {
@@ -163,6 +240,8 @@ void CentralDirectory::DropEntryRecords() {
   noCaseIndex.clear();
   currentEntry = nullptr;
   headers.clear();
+  rawOffsets.clear();
+  rawDirectory.Release();
 }
 
 void CentralDirectory::Clear(bool all) {
@@ -180,7 +259,7 @@ bool CentralDirectory::IsValidIndex(int32_t index) const {
 
 void CentralDirectory::SeekEntry(uint16_t index) {
   if (index >= headers.size()) RaiseError(kZipBadArchive, Numbered("entry", index, "no such entry"));
-  currentEntry = headers[index].get();
+  currentEntry = Header(index);
   currentIndex = index;
   currentZip64Local = false;
   storage->ChangeVolume(static_cast<int32_t>(currentEntry->diskNumberStart));
@@ -216,8 +295,8 @@ void CentralDirectory::BuildNameIndex() {
   // every entry. Equal names are placed by the bisection that meets them,
   // which only the insertion itself reproduces.
   for (size_t i = 0; i < headers.size(); ++i) {
-    indexedNames[i] = headers[i]->GetNameWide();
-    nameIndex.push_back(IndexEntry{headers[i].get(), static_cast<uint16_t>(i)});
+    indexedNames[i] = Header(i)->GetNameWide();
+    nameIndex.push_back(IndexEntry{Header(i), static_cast<uint16_t>(i)});
   }
   auto nameOf = [this](const IndexEntry& e) -> const plat::WString& {
     return indexedNames[e.directoryIndex];
@@ -233,7 +312,7 @@ void CentralDirectory::BuildNameIndex() {
   if (distinct) return;
   nameIndex.clear();
   for (size_t i = 0; i < headers.size(); ++i)
-    InsertIndexEntry(headers[i].get(), static_cast<uint16_t>(i));
+    InsertIndexEntry(Header(i), static_cast<uint16_t>(i));
 }
 
 void CentralDirectory::InsertIndexEntry(EntryRecord* header, uint16_t directoryIndex) {
@@ -284,7 +363,7 @@ int32_t CentralDirectory::FindByScanNoCase(plat::WStringView name) const {
 int32_t CentralDirectory::FindByScan(plat::WStringView name, bool caseSensitive) const {
   int32_t found = -1;
   for (size_t i = 0; i < headers.size(); ++i) {
-    if (!headers[i]->NameEquals(name, caseSensitive)) continue;
+    if (!NameEquals(i, name, caseSensitive)) continue;
     if (found >= 0) return kSeveralMatch;
     found = static_cast<int32_t>(i);
   }

@@ -43,6 +43,16 @@ class CentralDirectory {
   // record that ends the directory (the ZIP64 end record or the end record).
   uint64_t ReadZip64EndRecord();
   void LoadEntryRecords();
+  // Reads a single file's directory whole; false when it must be read
+  // record by record.
+  bool TakeDirectoryBytes(size_t count);
+  // The record of an entry, made from the directory's bytes when first
+  // asked for.
+  EntryRecord* Header(size_t index) const;
+  // Whether the entry's wide name equals name, from the record or straight
+  // from the directory's bytes.
+  bool NameEquals(size_t index, plat::WStringView name, bool caseSensitive) const;
+  static const char16_t* OemNameTable();
   void DropEntryRecords();
   void Clear(bool all = true);
   bool IsValidIndex(int32_t index) const;
@@ -74,7 +84,14 @@ class CentralDirectory {
   uint16_t currentIndex = 0;            // its directory index, for error details
   bool currentZip64Local = false;       // its local header carried ZIP64 sizes
   VolumeSet* storage = nullptr;         // not owned
-  std::vector<std::unique_ptr<EntryRecord>> headers;
+  // One slot per entry; with the directory's bytes kept, a slot stays empty
+  // until its record is asked for (Header).
+  mutable std::vector<std::unique_ptr<EntryRecord>> headers;
+  // The directory as read, and where each entry's record starts in it.
+  static constexpr uint64_t kMaxDirectoryBytes = 64u << 20;
+  bool readDirectoryWhole = true;  // false: always record by record
+  ByteBlock rawDirectory;
+  std::vector<uint32_t> rawOffsets;
   ByteBlock localExtraField;
   std::vector<IndexEntry> nameIndex;
   // Wide names of the indexed headers, by directory index, so that lookups

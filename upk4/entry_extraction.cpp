@@ -13,13 +13,13 @@
 
 bool ArchiveReader::GetEntryInfo(EntryRecord& out, uint16_t index) const {
   if (IsClosed() || index >= centralDir.headers.size()) return false;
-  out = *centralDir.headers[index];
+  out = *centralDir.Header(index);
   return true;
 }
 
 bool ArchiveReader::IsDirectoryEntry(uint16_t index) const {
   if (IsClosed() || index >= centralDir.headers.size()) return false;
-  return centralDir.headers[index]->IsDirectory();
+  return centralDir.Header(index)->IsDirectory();
 }
 
 bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool fullPath,

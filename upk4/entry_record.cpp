@@ -1,4 +1,5 @@
 #include "upk4/entry_record.h"
+#include <cstring>
 #include <string_view>
 #include "platform/code_page.h"
 #include "platform/local_time.h"
@@ -19,14 +20,14 @@ bool ReadField(VolumeSet& storage, ByteBlock& field, uint16_t length) {
 // order of the ZIP64 extra block (uncompressed size, compressed size,
 // local header offset, starting volume); only saturated fields have a value
 // there. False when the block is missing or too short.
-bool ApplyZip64Extra(const ByteBlock& extra, uint64_t* uncompressed, uint64_t* compressed,
-                     uint64_t* offset, uint32_t* disk) {
+bool ApplyZip64Extra(const uint8_t* extra, uint32_t extraSize, uint64_t* uncompressed,
+                     uint64_t* compressed, uint64_t* offset, uint32_t* disk) {
   const bool needU = uncompressed && *uncompressed == zip::kSaturated32;
   const bool needC = compressed && *compressed == zip::kSaturated32;
   const bool needO = offset && *offset == zip::kSaturated32;
   const bool needD = disk && *disk == zip::kSaturated16;
   if (!needU && !needC && !needO && !needD) return true;
-  std::optional<ByteCursor> block = zip::FindExtraBlock(extra.data, extra.size, zip::kExtraZip64);
+  std::optional<ByteCursor> block = zip::FindExtraBlock(extra, extraSize, zip::kExtraZip64);
   if (!block) return false;
   if (needU) *uncompressed = block->U64();
   if (needC) *compressed = block->U64();
@@ -35,6 +36,18 @@ bool ApplyZip64Extra(const ByteBlock& extra, uint64_t* uncompressed, uint64_t* c
   return block->Ok();
 }
 
+bool ApplyZip64Extra(const ByteBlock& extra, uint64_t* uncompressed, uint64_t* compressed,
+                     uint64_t* offset, uint32_t* disk) {
+  return ApplyZip64Extra(extra.data, extra.size, uncompressed, compressed, offset, disk);
+}
+
+// The lengths of a central header's variable fields.
+struct FieldLengths {
+  uint16_t name = 0;
+  uint16_t extra = 0;
+  uint16_t comment = 0;
+};
+
 bool IsValidUtf8(const uint8_t* p, size_t n) {
   return plat::Utf16ToUtf8(plat::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(p), n))) ==
          std::string_view(reinterpret_cast<const char*>(p), n);
@@ -42,36 +55,76 @@ bool IsValidUtf8(const uint8_t* p, size_t n) {
 
 }  // namespace
 
+// The 46 fixed bytes of a central header into the record; the lengths of
+// the fields that follow them.
+static FieldLengths ParseFixedCentralHeader(EntryRecord& r, const uint8_t* h) {
+  ByteCursor c(h, zip::kCentralHeaderSize);
+  r.signature = c.U32();
+  r.versionMadeBy = c.U16();
+  r.versionNeeded = c.U16();
+  r.flags = c.U16();
+  r.method = c.U16();
+  r.modificationTime = c.U16();
+  r.modificationDate = c.U16();
+  r.crc32 = c.U32();
+  r.compressedSize = c.U32();
+  r.uncompressedSize = c.U32();
+  FieldLengths lengths;
+  lengths.name = c.U16();
+  lengths.extra = c.U16();
+  lengths.comment = c.U16();
+  r.diskNumberStart = c.U16();
+  r.internalAttributes = c.U16();
+  r.externalAttributes = c.U32();
+  r.localHeaderOffset = c.U32();
+  return lengths;
+}
+
 const char* EntryRecord::ReadCentralHeader(VolumeSet& storage) {
   uint8_t h[zip::kCentralHeaderSize];
   storage.Read(h, sizeof h, true);
-  ByteCursor c(h, sizeof h);
-  signature = c.U32();
-  versionMadeBy = c.U16();
-  versionNeeded = c.U16();
-  flags = c.U16();
-  method = c.U16();
-  modificationTime = c.U16();
-  modificationDate = c.U16();
-  crc32 = c.U32();
-  compressedSize = c.U32();
-  uncompressedSize = c.U32();
-  const uint16_t nameLength = c.U16();
-  const uint16_t extraLength = c.U16();
-  const uint16_t commentLength = c.U16();
-  diskNumberStart = c.U16();
-  internalAttributes = c.U16();
-  externalAttributes = c.U32();
-  localHeaderOffset = c.U32();
+  const FieldLengths lengths = ParseFixedCentralHeader(*this, h);
   if (signature != zip::kCentralHeaderSignature) return "signature missing";
-  if (!ReadField(storage, name, nameLength)) return "name runs past the end of the file";
-  if (!ReadField(storage, extraField, extraLength))
+  if (!ReadField(storage, name, lengths.name)) return "name runs past the end of the file";
+  if (!ReadField(storage, extraField, lengths.extra))
     return "extra field runs past the end of the file";
-  if (!ReadField(storage, comment, commentLength)) return "comment runs past the end of the file";
+  if (!ReadField(storage, comment, lengths.comment)) return "comment runs past the end of the file";
   if (!ApplyZip64Extra(extraField, &uncompressedSize, &compressedSize, &localHeaderOffset,
                        &diskNumberStart))
     return "ZIP64 extra field missing or too short";
   return nullptr;
+}
+
+uint32_t EntryRecord::MeasureCentralHeader(const uint8_t* record, size_t available) {
+  // Only what ReadCentralHeader checks, straight from the fixed fields.
+  if (available < zip::kCentralHeaderSize || GetLe32(record) != zip::kCentralHeaderSignature) return 0;
+  const uint16_t nameLength = GetLe16(record + 28);
+  const uint16_t extraLength = GetLe16(record + 30);
+  const size_t length = size_t{zip::kCentralHeaderSize} + nameLength + extraLength + GetLe16(record + 32);
+  if (length > available) return 0;
+  uint64_t compressed = GetLe32(record + 20);
+  uint64_t uncompressed = GetLe32(record + 24);
+  uint32_t disk = GetLe16(record + 34);
+  uint64_t offset = GetLe32(record + 42);
+  if (!ApplyZip64Extra(record + zip::kCentralHeaderSize + nameLength, extraLength, &uncompressed,
+                       &compressed, &offset, &disk))
+    return 0;
+  return static_cast<uint32_t>(length);
+}
+
+void EntryRecord::ParseCentralHeader(const uint8_t* record) {
+  const FieldLengths lengths = ParseFixedCentralHeader(*this, record);
+  const uint8_t* field = record + zip::kCentralHeaderSize;
+  const auto take = [&field](ByteBlock& block, uint16_t length) {
+    block.Allocate(length, false);
+    if (length != 0) std::memcpy(block.data, field, length);
+    field += length;
+  };
+  take(name, lengths.name);
+  take(extraField, lengths.extra);
+  take(comment, lengths.comment);
+  ApplyZip64Extra(extraField, &uncompressedSize, &compressedSize, &localHeaderOffset,
+                  &diskNumberStart);
 }
 
 const char* EntryRecord::ReadLocalHeader(VolumeSet& storage, ByteBlock& localExtra) {

@@ -29,6 +29,12 @@ class EntryRecord {
   // The 46 fixed bytes (whole), the variable part from the current volume,
   // and the ZIP64 values of saturated fields from the extra field.
   const char* ReadCentralHeader(VolumeSet& storage);
+  // The same header already in memory: MeasureCentralHeader gives the
+  // length of the record at record (of at most available bytes) when
+  // ReadCentralHeader would find it sound, else 0; ParseCentralHeader takes
+  // a record so measured.
+  static uint32_t MeasureCentralHeader(const uint8_t* record, size_t available);
+  void ParseCentralHeader(const uint8_t* record);
   // With the storage at the local header: the 30 fixed bytes, the name
   // (skipped) and the local extra field into localExtra (whole, one volume),
   // compared with this record. Leaves the storage at the entry's data.

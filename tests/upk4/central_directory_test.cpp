@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <tuple>
 #include "upk4/central_directory.h"
 #include "reader_test_util.h"
 
@@ -422,4 +423,68 @@ TEST(NameIndexTest, ScanBeforeTheIndexGivesTheIndexAnswer) {
   }
   EXPECT_GT(several, 100);
   EXPECT_GT(unique, 100);
+}
+
+TEST(CentralHeaderTest, DirectoryReadWholeGivesWhatReadingRecordByRecordGives) {
+  // Names of code-page bytes (both cases, "/", bytes above 127), some
+  // flagged as UTF-8 (valid or not), extra fields and comments, in a plain
+  // and a ZIP64 archive: every record, and every lookup, must be the same
+  // whichever way the directory was read.
+  std::mt19937 random(31);
+  const std::string letters = "aAbB/\x81\x9a\xe1";
+  const auto randomName = [&] {
+    std::string name;
+    for (size_t n = 2 + random() % 6; n > 0; --n) name += letters[random() % letters.size()];
+    return name;
+  };
+  for (const bool zip64 : {false, true}) {
+    TempDir dir;
+    CraftedZip zip;
+    zip.zip64 = zip64;
+    for (int i = 0; i < 300; ++i) {
+      CraftedEntry e = StoredEntry(randomName(), std::string(i % 7, 'x'));
+      if (i % 5 == 0) {
+        e.flags |= zip::kFlagUtf8Name;
+        if (i % 10 == 0) e.name = "\xc3\xa4" + e.name;  // valid UTF-8 when the rest is ASCII
+      }
+      if (i % 3 == 0) e.extra = "XY" + std::string(1, static_cast<char>(i));
+      if (i % 4 == 0) e.comment = "c" + std::to_string(i);
+      zip.entries.push_back(e);
+    }
+    WriteFile(dir.Path("w.zip"), zip.Build());
+    ArchiveReader whole, byRecord;
+    byRecord.centralDir.readDirectoryWhole = false;
+    OpenArchive(whole, dir.Path("w.zip"));
+    OpenArchive(byRecord, dir.Path("w.zip"));
+    ASSERT_FALSE(whole.centralDir.rawOffsets.empty());
+    ASSERT_TRUE(byRecord.centralDir.rawOffsets.empty());
+    // Lookups first, while most records of the whole directory are unmade;
+    // each one scans (the index is dropped before it).
+    for (int probe = 0; probe < 400; ++probe) {
+      const std::u16string name = probe % 2 ? plat::AnsiToWide(randomName())
+                                            : byRecord.GetEntry(random() % 300)->GetNameWide();
+      const bool caseSensitive = probe % 3 == 0;
+      whole.EnableNameIndex(false);
+      whole.centralDir.scannedLookups = 0;
+      ASSERT_EQ(whole.FindEntry(name, caseSensitive), byRecord.FindEntry(name, caseSensitive))
+          << zip64 << " " << probe;
+    }
+    ASSERT_EQ(whole.GetEntryCount(), byRecord.GetEntryCount());
+    const auto bytes = [](const ByteBlock& b) {
+      return std::string(reinterpret_cast<const char*>(b.data), b.size);
+    };
+    for (size_t i = 0; i < whole.GetEntryCount(); ++i) {
+      const EntryRecord& a = *whole.GetEntry(i);
+      const EntryRecord& b = *byRecord.GetEntry(i);
+      EXPECT_EQ(bytes(a.name), bytes(b.name)) << i;
+      EXPECT_EQ(a.utf8Name, b.utf8Name) << i;
+      EXPECT_EQ(bytes(a.extraField), bytes(b.extraField)) << i;
+      EXPECT_EQ(bytes(a.comment), bytes(b.comment)) << i;
+      EXPECT_EQ(std::tie(a.flags, a.method, a.crc32, a.compressedSize, a.uncompressedSize,
+                         a.localHeaderOffset, a.diskNumberStart, a.externalAttributes),
+                std::tie(b.flags, b.method, b.crc32, b.compressedSize, b.uncompressedSize,
+                         b.localHeaderOffset, b.diskNumberStart, b.externalAttributes))
+          << i;
+    }
+  }
 }
