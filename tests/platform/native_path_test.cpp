@@ -7,6 +7,7 @@
 
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
+#include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "platform/posix/posix_support.h"
 #include "platform/posix/resolve_path.h"
