@@ -260,7 +260,7 @@ ResolvedPath Resolve(WStringView path) {
     }
   }
 
-  std::string& result = resolved.native;
+  std::string result;
   size_t pos = 0;
   if (native[0] == '/') {
     result = "/";
@@ -287,6 +287,7 @@ ResolvedPath Resolve(WStringView path) {
     if (end < native.size()) result += '/';
     pos = end + 1;
   }
+  resolved.native = std::move(result);
   return resolved;
 }
 

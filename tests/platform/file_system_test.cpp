@@ -177,10 +177,14 @@ TEST(FileSystem, WhatOneResolutionSawAnswersAsTheSystemWould) {
   for (const Case& c : cases) {
     SetLastError(0);
     EXPECT_EQ(PathFileExists(dir.WinPath(c.name)), c.exists) << c.name;
-    if (!c.exists) EXPECT_EQ(GetLastError(), c.error) << c.name;
+    if (!c.exists) {
+      EXPECT_EQ(GetLastError(), c.error) << c.name;
+    }
     SetLastError(0);
     EXPECT_EQ(GetFileAttributes(dir.WinPath(c.name)), c.attributes) << c.name;
-    if (c.attributes == INVALID_FILE_ATTRIBUTES) EXPECT_EQ(GetLastError(), c.error) << c.name;
+    if (c.attributes == INVALID_FILE_ATTRIBUTES) {
+      EXPECT_EQ(GetLastError(), c.error) << c.name;
+    }
     EXPECT_EQ(FindFile(dir.WinPath(c.name)).has_value(), c.attributes != INVALID_FILE_ATTRIBUTES)
         << c.name;
   }
