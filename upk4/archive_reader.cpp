@@ -5,6 +5,13 @@
 #include "platform/code_page.h"
 #include "upk4/zip_exception.h"
 
+namespace {
+
+// Lookups by scan before the name index is built.
+constexpr uint32_t kScannedLookups = 8;
+
+}  // namespace
+
 ArchiveReader::ArchiveReader() {
   centralDir.storage = &storage;
   // The inflater's register is chosen each time an entry is opened.
@@ -65,7 +72,19 @@ bool ArchiveReader::SetPassword(const char16_t* newPassword) {
 
 int32_t ArchiveReader::FindEntry(plat::WStringView name, bool caseSensitive) {
   if (IsClosed()) return -1;
-  if (!centralDir.nameIndexEnabled) EnableNameIndex(true);
+  if (!centralDir.nameIndexEnabled) {
+    // The first few lookups scan: the index costs a conversion and a sort
+    // of every name, more than a whole lookup in an archive opened for one
+    // or two names. A name that matches once or not at all is found the
+    // same way by the index; one that matches several entries needs the
+    // index to tell which of them.
+    if (centralDir.scannedLookups < kScannedLookups) {
+      ++centralDir.scannedLookups;
+      const int32_t found = centralDir.FindByScan(name, caseSensitive);
+      if (found != CentralDirectory::kSeveralMatch) return found;
+    }
+    EnableNameIndex(true);
+  }
   const int32_t position = centralDir.FindInIndex(name, caseSensitive);
   if (position >= 0) return centralDir.nameIndex[static_cast<size_t>(position)].directoryIndex;
   // The index is ordered case-sensitively, so a bisection without regard to

@@ -5,8 +5,7 @@ uint8_t* ByteBlock::Allocate(uint32_t newSize, bool zero) {
   if (newSize != size) {
     Release();
     if (newSize != 0) {
-      m_storage = std::make_unique_for_overwrite<uint8_t[]>(newSize);
-      data = m_storage.get();
+      data = new uint8_t[newSize];
       size = newSize;
       if (zero) std::memset(data, 0, size);
     }
@@ -17,7 +16,7 @@ uint8_t* ByteBlock::Allocate(uint32_t newSize, bool zero) {
 }
 
 void ByteBlock::Release() {
-  m_storage.reset();
+  delete[] data;
   data = nullptr;
   size = 0;
 }

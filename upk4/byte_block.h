@@ -1,8 +1,8 @@
 // An owned, resizable block of bytes. The data pointer and the size are open
-// to callers, who read and write the bytes in place.
+// to callers, who read and write the bytes in place. Sixteen bytes: every
+// entry of a directory holds three of them.
 #pragma once
 #include <cstdint>
-#include <memory>
 
 class ByteBlock {
  public:
@@ -10,7 +10,7 @@ class ByteBlock {
   ByteBlock(uint32_t size, bool zero) { Allocate(size, zero); }
   ByteBlock(const ByteBlock& other) { *this = other; }
   ByteBlock& operator=(const ByteBlock& other);
-  virtual ~ByteBlock() { Release(); }
+  ~ByteBlock() { Release(); }
 
   // Resizes to size bytes. A different size loses the former contents; the
   // same size keeps the block (zeroing it when asked). Returns the block,
@@ -18,9 +18,6 @@ class ByteBlock {
   uint8_t* Allocate(uint32_t size, bool zero);
   void Release();
 
-  uint8_t* data = nullptr;  // absent exactly when size is 0
+  uint8_t* data = nullptr;  // owned (new[]); absent exactly when size is 0
   uint32_t size = 0;
-
- private:
-  std::unique_ptr<uint8_t[]> m_storage;  // owns what data points at
 };

@@ -141,6 +141,7 @@ void CentralDirectory::LoadEntryRecords() {
   storage->currentFile->Seek(static_cast<int64_t>(bytesBeforeArchive + endRecord.directoryOffset),
                              VolumeFile::begin);
   DropEntryRecords();
+  scannedLookups = 0;
   // Entries are numbered in 16 bits: a larger archive reads its first 65535.
   const size_t count = static_cast<size_t>(std::min<uint64_t>(endRecord.entriesTotal, zip::kMaxEntries));
   headers.reserve(count);
@@ -278,6 +279,16 @@ int32_t CentralDirectory::FindByScanNoCase(plat::WStringView name) const {
     if (plat::CollateWideNoCase(indexedNames[i], name) == 0) return static_cast<int32_t>(i);
   }
   return -1;
+}
+
+int32_t CentralDirectory::FindByScan(plat::WStringView name, bool caseSensitive) const {
+  int32_t found = -1;
+  for (size_t i = 0; i < headers.size(); ++i) {
+    if (!headers[i]->NameEquals(name, caseSensitive)) continue;
+    if (found >= 0) return kSeveralMatch;
+    found = static_cast<int32_t>(i);
+  }
+  return found;
 }
 
 int32_t CentralDirectory::FindNoCase(plat::WStringView name) {

@@ -57,6 +57,12 @@ class CentralDirectory {
   // index without regard to case (built by one sort on its first use).
   int32_t FindByScanNoCase(plat::WStringView name) const;
   int32_t FindNoCase(plat::WStringView name);
+  // Without the index: the directory index of the only header whose name
+  // matches (without regard to case unless caseSensitive), -1 when none
+  // does, kSeveralMatch when more than one does; then only the index tells
+  // which of them a lookup finds.
+  static constexpr int32_t kSeveralMatch = -2;
+  int32_t FindByScan(plat::WStringView name, bool caseSensitive) const;
   int CompareIndexEntry(plat::WStringView name, size_t position, bool caseSensitive) const;
   // Switches the name index on (built at once from all headers) or off.
   void SetNameIndexEnabled(bool on);
@@ -82,5 +88,7 @@ class CentralDirectory {
   uint64_t bytesBeforeArchive = 0;
   int32_t searchBufferSize = 32768;
   bool nameIndexEnabled = false;
+  // Lookups answered by FindByScan since the directory was read.
+  uint32_t scannedLookups = 0;
   bool readFromFile = false;
 };

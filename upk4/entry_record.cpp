@@ -158,6 +158,21 @@ plat::WString EntryRecord::GetNameWide() const {
   return ToWide(bytes);
 }
 
+bool EntryRecord::NameEquals(plat::WStringView other, bool caseSensitive) const {
+  if (utf8Name) {
+    const plat::WString wide = GetNameWide();
+    return (caseSensitive ? plat::CollateWide(wide, other) : plat::CollateWideNoCase(wide, other)) == 0;
+  }
+  // A code-page name has one UTF-16 unit per byte.
+  if (name.size != other.size()) return false;
+  for (uint32_t i = 0; i < name.size; ++i) {
+    const char16_t c = plat::AnsiByteToWide(name.data[i]);
+    if (caseSensitive ? c != other[i] : plat::FoldCaseWide(c) != plat::FoldCaseWide(other[i]))
+      return false;
+  }
+  return true;
+}
+
 void EntryRecord::ConvertNameCodePage() {
   // A flagged name that is not UTF-8 after all is read as the code page,
   // like every unflagged name, so that its bytes still give a usable name.

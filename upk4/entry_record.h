@@ -19,7 +19,7 @@ class VolumeSet;
 class EntryRecord {
  public:
   EntryRecord() = default;
-  virtual ~EntryRecord() = default;
+  ~EntryRecord() = default;
   EntryRecord(const EntryRecord&) = default;
   EntryRecord& operator=(const EntryRecord&) = default;
 
@@ -43,6 +43,9 @@ class EntryRecord {
   bool IsDirectory() const { return (externalAttributes & zip::kDosDirectory) != 0; }
   plat::CalendarTime GetModificationTime() const;
   plat::WString GetNameWide() const;
+  // Whether GetNameWide() equals other (folded as lookups without regard to
+  // case fold, unless caseSensitive), without building the wide name.
+  bool NameEquals(plat::WStringView other, bool caseSensitive) const;
   // OEM to ANSI in place, unless the name is flagged as UTF-8 and is so.
   void ConvertNameCodePage();
   void ConvertSeparators();

@@ -377,3 +377,49 @@ TEST(NameIndexTest, NoCaseIndexFindsWhatTheScanFinds) {
     EXPECT_EQ(dir.noCaseIndex.size(), dir.headers.size()) << "built once, kept";
   }
 }
+
+TEST(NameIndexTest, ScanBeforeTheIndexGivesTheIndexAnswer) {
+  // Before the index is built a lookup scans; it must answer as the index
+  // would, or report that several entries match. Names of few letters in
+  // mixed case (with 1252 and UTF-8 names) make many of them match.
+  std::mt19937 random(23);
+  const std::u16string letters = u"aAbB\\.\u00e9\u00c9";
+  const auto randomName = [&] {
+    std::u16string name;
+    for (size_t n = 1 + random() % 3; n > 0; --n) name += letters[random() % letters.size()];
+    return name;
+  };
+  int several = 0, unique = 0;
+  for (int round = 0; round < 40; ++round) {
+    CentralDirectory dir;
+    const int count = 1 + static_cast<int>(random() % 60);
+    for (int i = 0; i < count; ++i) {
+      auto header = std::make_unique<EntryRecord>();
+      const std::u16string wide = randomName();
+      const bool utf8 = random() % 4 == 0;
+      const std::string bytes = utf8 ? plat::Utf16ToUtf8(wide) : plat::WideToAnsi(wide);
+      header->name.Allocate(static_cast<uint32_t>(bytes.size()), false);
+      std::memcpy(header->name.data, bytes.data(), bytes.size());
+      header->utf8Name = utf8;
+      dir.headers.push_back(std::move(header));
+    }
+    dir.BuildNameIndex();
+    for (int probe = 0; probe < 60; ++probe) {
+      const std::u16string name = randomName();
+      for (const bool caseSensitive : {true, false}) {
+        const int32_t scanned = dir.FindByScan(name, caseSensitive);
+        if (scanned == CentralDirectory::kSeveralMatch) {
+          ++several;
+          continue;
+        }
+        const int32_t at = dir.FindInIndex(name, caseSensitive);
+        int32_t indexed = at >= 0 ? dir.nameIndex[static_cast<size_t>(at)].directoryIndex : -1;
+        if (at < 0 && !caseSensitive) indexed = dir.FindNoCase(name);
+        ASSERT_EQ(scanned, indexed) << round;
+        unique += scanned >= 0;
+      }
+    }
+  }
+  EXPECT_GT(several, 100);
+  EXPECT_GT(unique, 100);
+}
