@@ -123,6 +123,16 @@ void CFile::Abort() {
   m_hFile = plat::kInvalidFile;
 }
 
+void CFile::SetTimes(plat::CalendarTime creation, plat::CalendarTime lastAccess,
+                     plat::CalendarTime lastWrite) {
+  if (!IsOpen()) CFileException::ThrowOsError(plat::ERROR_INVALID_HANDLE, m_strFileName);
+  const plat::CalendarTime* c = creation ? &creation : nullptr;
+  const plat::CalendarTime* a = lastAccess ? &lastAccess : nullptr;
+  const plat::CalendarTime* w = lastWrite ? &lastWrite : nullptr;
+  if (!plat::SetFileHandleTimes(m_hFile, c, a, w))
+    CFileException::ThrowOsError(static_cast<long>(plat::GetLastError()), m_strFileName);
+}
+
 void CFile::SetFileTimes(plat::WStringView fileName, plat::CalendarTime creation,
                          plat::CalendarTime lastAccess, plat::CalendarTime lastWrite) {
   // A zero time leaves that time as it is.

@@ -58,6 +58,10 @@ class CFile {
   // last access and last write; throws CFileException on failure.
   static void SetFileTimes(plat::WStringView fileName, plat::CalendarTime creation,
                            plat::CalendarTime lastAccess, plat::CalendarTime lastWrite);
+  // The same for this open file, through its handle: no second look-up of
+  // its name. Throws CFileException on failure.
+  void SetTimes(plat::CalendarTime creation, plat::CalendarTime lastAccess,
+                plat::CalendarTime lastWrite);
 
  protected:
   plat::FileHandle m_hFile = plat::kInvalidFile;

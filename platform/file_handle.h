@@ -31,6 +31,10 @@ int64_t WriteFileHandle(FileHandle h, const void* buffer, uint32_t count);
 int64_t SeekFileHandle(FileHandle h, int64_t offset, SeekOrigin origin);
 int64_t GetFileHandleSize(FileHandle h);
 bool FlushFileHandle(FileHandle h);
+// The times of an open file (opened for writing); a null pointer leaves that
+// time unchanged. POSIX has no creation time and ignores it.
+bool SetFileHandleTimes(FileHandle h, const CalendarTime* creation, const CalendarTime* lastAccess,
+                        const CalendarTime* lastWrite);
 bool CloseFileHandle(FileHandle h);
 
 }  // namespace plat

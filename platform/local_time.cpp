@@ -17,7 +17,7 @@ CalendarTime DosDateTimeToLocalTime(uint16_t dosDate, uint16_t dosTime) {
   tm.tm_mon = ((dosDate >> 5) & 0x0F) - 1;
   tm.tm_year = 80 + ((dosDate >> 9) & 0x7F);
   tm.tm_isdst = -1;
-  return static_cast<CalendarTime>(std::mktime(&tm));
+  return LocalFieldsToTime(tm);
 }
 
 }  // namespace plat

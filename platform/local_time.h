@@ -1,6 +1,7 @@
 // Calendar times: the current time and MS-DOS date/time as local time.
 #pragma once
 #include <cstdint>
+#include <ctime>
 #include "platform/win_types.h"
 
 namespace plat {
@@ -10,6 +11,9 @@ CalendarTime CurrentTime();
 // about daylight saving time (mktime with tm_isdst = -1). Fields out of range
 // are normalised the way mktime does.
 CalendarTime DosDateTimeToLocalTime(uint16_t dosDate, uint16_t dosTime);
+// mktime() of the fields (tm_isdst = -1: the zone decides), the same answer
+// from each system's fastest way to it.
+CalendarTime LocalFieldsToTime(const std::tm& fields);
 
 void Sleep(uint32_t milliseconds);
 

@@ -50,7 +50,9 @@ class ArchiveReader {
   bool SetPassword(const char16_t* password);
   int32_t FindEntry(plat::WStringView name, bool caseSensitive = false);
   void EnableNameIndex(bool on);
-  int32_t CloseEntry(const char16_t* path);
+  // Ends the open entry with its verdict. With the file it was extracted
+  // into: sets the file's times, closes it, then sets its attributes.
+  int32_t CloseEntry(CFile* output);
   // Drops the open entry without a verdict after an error broke off its
   // extraction, so that the archive can extract further entries. True when
   // an entry was open.

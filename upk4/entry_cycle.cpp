@@ -204,7 +204,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
   return delivered;
 }
 
-int32_t ArchiveReader::CloseEntry(const char16_t* path) {
+int32_t ArchiveReader::CloseEntry(CFile* output) {
   if (entryState != EntryState::open) return 0;
   const EntryRecord& entry = *centralDir.currentEntry;
 
@@ -221,15 +221,19 @@ int32_t ArchiveReader::CloseEntry(const char16_t* path) {
   }
   if (entry.method == zip::kMethodDeflated) decode.inflater.End();
 
-  if (path != nullptr) {
+  if (output != nullptr) {
     try {
+      // Through the open file: its name is not looked up again.
       const plat::CalendarTime now = plat::CurrentTime();
-      CFile::SetFileTimes(path, now, now, entry.GetModificationTime());
-      if (!plat::SetFileAttributes(path, entry.externalAttributes)) result = -2;
+      output->SetTimes(now, now, entry.GetModificationTime());
     } catch (const CException&) {
       // The entry stays open; closing the archive finishes it.
       return 0;
     }
+    // A failed close throws with the entry still open, as a failed write.
+    const plat::WString path = output->GetFilePath();
+    output->Close();
+    if (!plat::SetFileAttributes(path, entry.externalAttributes)) result = -2;
   }
 
   centralDir.FinishEntry();

@@ -70,11 +70,9 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
   else
     CopyInChunks(output, bufferSize, callback, userData, info, written);
 
-  const plat::WString path = output.GetFilePath();
-  output.Close();
   // 1 done; -1 stopped or ended early; -2 the attributes, 0 the times could
   // not be set (a system failure either way).
-  const int32_t closed = CloseEntry(path.c_str());
+  const int32_t closed = CloseEntry(&output);
   if (closed == 1) result = ExtractOutcome::extracted;
   if (closed == -1) result = ExtractOutcome::incomplete;
   return closed == 1;

@@ -259,7 +259,7 @@ bool DirectoryLock::CreateLocked(WStringView directory) {
     SetLastError(error);
     return false;
   }
-  posix::NoteFileCreated(native);
+  posix::NoteFileCreated(native, nullptr);
   m_state = std::make_unique<State>(dir.get(), fd);
   return true;
 }

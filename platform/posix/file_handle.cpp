@@ -17,7 +17,8 @@ namespace plat {
 
 FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share*/,
                           FileCreate create) {
-  std::string native = ResolveNativePath(path);
+  const posix::ResolvedPath resolved = posix::Resolve(path);
+  const std::string& native = resolved.native;
   if (native.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return kInvalidFile;
@@ -38,7 +39,9 @@ FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share
   // Creating looks at the name itself: a link there is never followed.
   const bool creates = create == FileCreate::CreateAlways || create == FileCreate::CreateNew;
   struct stat before{};
-  bool existed = (creates ? ::lstat(native.c_str(), &before) : ::stat(native.c_str(), &before)) == 0;
+  // What the resolution saw a moment ago is what a look now would see.
+  bool existed = creates ? posix::LstatResolved(resolved, &before)
+                         : posix::StatResolved(resolved, &before);
   if (existed) {
     if (create == FileCreate::CreateNew) {
       SetLastError(ERROR_FILE_EXISTS);
@@ -86,19 +89,21 @@ FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share
     } else if (err == ELOOP && creates) {
       SetLastError(ERROR_ACCESS_DENIED);  // a link appeared under the name
     } else {
-      posix::SetLastErrorForPath(err, native);
+      posix::SetLastErrorForResolved(err, resolved);
     }
     return kInvalidFile;
   }
+  // Only an existing name can be a directory; O_EXCL made a new file.
   struct stat st{};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (!(flags & O_EXCL) && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     SetLastError(ERROR_ACCESS_DENIED);
     return kInvalidFile;
   }
   // CreateFile reports ERROR_ALREADY_EXISTS with success when CREATE_ALWAYS
   // or OPEN_ALWAYS met an existing file.
-  if (!existed && create != FileCreate::OpenExisting) posix::NoteFileCreated(native);
+  if (!existed && create != FileCreate::OpenExisting)
+    posix::NoteFileCreated(native, resolved.parentKnown ? &resolved.parent : nullptr);
   bool reopened = existed && (create == FileCreate::CreateAlways || create == FileCreate::OpenAlways);
   SetLastError(reopened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return fd;
@@ -164,6 +169,20 @@ bool FlushFileHandle(FileHandle h) {
   if (::fsync(static_cast<int>(h)) != 0) {
     // Devices and pipes cannot be synchronised; nothing is lost there.
     if (errno == EINVAL || errno == EROFS) return true;
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool SetFileHandleTimes(FileHandle h, const CalendarTime* /*creation*/,
+                        const CalendarTime* lastAccess, const CalendarTime* lastWrite) {
+  struct timespec times[2];
+  times[0].tv_sec = lastAccess ? static_cast<time_t>(*lastAccess) : 0;
+  times[0].tv_nsec = lastAccess ? 0 : UTIME_OMIT;
+  times[1].tv_sec = lastWrite ? static_cast<time_t>(*lastWrite) : 0;
+  times[1].tv_nsec = lastWrite ? 0 : UTIME_OMIT;
+  if (::futimens(static_cast<int>(h), times) != 0) {
     SetLastErrorFromErrno(errno);
     return false;
   }

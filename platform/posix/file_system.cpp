@@ -26,13 +26,14 @@ namespace plat {
 namespace {
 
 bool StatPath(WStringView path, std::string* native, struct stat* st) {
-  *native = ResolveNativePath(path);
+  const posix::ResolvedPath resolved = posix::Resolve(path);
+  *native = resolved.native;
   if (native->empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
-  if (::stat(native->c_str(), st) != 0) {
-    posix::SetLastErrorForPath(errno, *native);
+  if (!posix::StatResolved(resolved, st)) {
+    posix::SetLastErrorForResolved(errno, resolved);
     return false;
   }
   return true;
@@ -81,15 +82,16 @@ std::string CurrentNativeDirectory() {
 
 bool PathFileExists(WStringView path) {
   // A link is a name that exists, whether its target does or not, as on
-  // Windows: it must be removed before the name is used. One lstat() says.
-  const std::string native = ResolveNativePath(path);
-  if (native.empty()) {
+  // Windows: it must be removed before the name is used. One lstat() says,
+  // the one the resolution took.
+  const posix::ResolvedPath resolved = posix::Resolve(path);
+  if (resolved.native.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
   struct stat st{};
-  if (::lstat(native.c_str(), &st) == 0) return true;
-  posix::SetLastErrorForPath(errno, native);
+  if (posix::LstatResolved(resolved, &st)) return true;
+  posix::SetLastErrorForResolved(errno, resolved);
   return false;
 }
 
@@ -103,14 +105,15 @@ uint32_t GetFileAttributes(WStringView path) {
 }
 
 bool SetFileAttributes(WStringView path, uint32_t attributes) {
-  const std::string native = ResolveNativePath(path);
+  const posix::ResolvedPath resolved = posix::Resolve(path);
+  const std::string& native = resolved.native;
   struct stat st{};
   if (native.empty()) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  if (::lstat(native.c_str(), &st) != 0) {
-    posix::SetLastErrorForPath(errno, native);
+  if (!posix::LstatResolved(resolved, &st)) {
+    posix::SetLastErrorForResolved(errno, resolved);
     return false;
   }
   // A link has no attributes of its own here, and what it points to is not
@@ -129,11 +132,12 @@ bool SetFileAttributes(WStringView path, uint32_t attributes) {
 }
 
 bool DeleteFile(WStringView path) {
-  std::string native = ResolveNativePath(path);
+  const posix::ResolvedPath resolved = posix::Resolve(path);
+  const std::string& native = resolved.native;
   struct stat st{};
-  if (native.empty() || ::lstat(native.c_str(), &st) != 0) {
+  if (native.empty() || !posix::LstatResolved(resolved, &st)) {
     if (native.empty()) SetLastError(ERROR_PATH_NOT_FOUND);
-    else posix::SetLastErrorForPath(errno, native);
+    else posix::SetLastErrorForResolved(errno, resolved);
     return false;
   }
   // Windows refuses directories and read-only files alike.
@@ -151,7 +155,8 @@ bool DeleteFile(WStringView path) {
 // mkdir with the errors CreateDirectoryW gives; *native receives the path.
 // mkdir never follows a link planted under the name: EEXIST.
 static bool MakeDirectory(WStringView path, mode_t mode, std::string* native) {
-  *native = ResolveNativePath(path);
+  const posix::ResolvedPath resolved = posix::Resolve(path);
+  *native = resolved.native;
   if (native->empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
@@ -161,7 +166,7 @@ static bool MakeDirectory(WStringView path, mode_t mode, std::string* native) {
     else posix::SetLastErrorForPath(errno == ENOENT ? ENOTDIR : errno, *native);
     return false;
   }
-  posix::NoteFileCreated(*native);
+  posix::NoteFileCreated(*native, resolved.parentKnown ? &resolved.parent : nullptr);
   return true;
 }
 
@@ -335,7 +340,9 @@ std::vector<WString> ListDirectoryNames(WStringView directory) {
 }
 
 WString GetFullPathName(WStringView name) {
-  return FoldFullPath(name, GetCurrentDirectory());
+  // A full name needs no current directory (and no getcwd() per file).
+  const bool absolute = !name.empty() && IsPathSeparator(name.front());
+  return FoldFullPath(name, absolute ? std::nullopt : GetCurrentDirectory());
 }
 
 std::optional<WString> GetCurrentDirectory() {

@@ -78,6 +78,12 @@ uint32_t SetLastErrorForPath(int err, const std::string& nativePath) {
   return code;
 }
 
+uint32_t SetLastErrorForResolved(int err, const ResolvedPath& resolved) {
+  if (err != ENOENT || !resolved.parentKnown) return SetLastErrorForPath(err, resolved.native);
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return ERROR_FILE_NOT_FOUND;
+}
+
 }  // namespace posix
 
 WString FormatSystemMessage(uint32_t code) { return SystemMessageText(code); }

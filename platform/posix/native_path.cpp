@@ -148,8 +148,9 @@ bool ReadListing(const std::string& directory, DirectoryListing* listing) {
 // directory's order.
 // known, when given, is the directory's lstat() of a moment ago: a directory
 // that is no link, so stat() would say the same.
+// On success *candidateStat, when asked for, is the lstat() of the name found.
 bool FindNoCase(const std::string& directory, const std::string& name, std::string* found,
-                const struct stat* known = nullptr) {
+                const struct stat* known = nullptr, struct stat* candidateStat = nullptr) {
   const std::string dirPath = directory.empty() ? "." : directory;
   struct stat before {};
   if (known != nullptr && S_ISDIR(known->st_mode)) {
@@ -191,6 +192,7 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
       candidate.st_uid != ::geteuid())
     return false;
   *found = it->second;
+  if (candidateStat != nullptr) *candidateStat = candidate;
   return true;
 }
 
@@ -212,15 +214,26 @@ WString FromNativePath(std::string_view native) {
   return path;
 }
 
-std::string ResolveNativePath(WStringView path) {
+std::string ResolveNativePath(WStringView path) { return posix::Resolve(path).native; }
+
+namespace posix {
+
+ResolvedPath Resolve(WStringView path) {
+  ResolvedPath resolved;
   // The system would end the name at the NUL and act on a shorter name than
   // every check before it saw ("upk4.dll\0.txt" is "upk4.dll" there).
   if (path.find(u'\0') != WStringView::npos) {
     SetLastError(ERROR_INVALID_NAME);
-    return {};
+    return resolved;
   }
   std::string native = ToNativePath(path);
-  if (native.empty() || ExistsExactly(native)) return native;
+  if (native.empty()) return resolved;
+  if (::lstat(native.c_str(), &resolved.self) == 0) {
+    resolved.native = std::move(native);
+    resolved.selfKnown = resolved.exists = true;
+    return resolved;
+  }
+  const int missing = errno;
 
   // Usually only the last component is new or differs in case: one look at
   // the parent settles it without walking the whole path.
@@ -230,9 +243,20 @@ std::string ResolveNativePath(WStringView path) {
     const std::string last = native.substr(slash + 1);
     struct stat parentStat {};
     if (last != "." && last != ".." && ::lstat(parent.c_str(), &parentStat) == 0) {
+      if (S_ISDIR(parentStat.st_mode)) {
+        resolved.parentKnown = true;
+        resolved.parent = parentStat;
+      }
       std::string found;
-      return FindNoCase(parent, last, &found, &parentStat) ? posix::NativeJoin(parent, found)
-                                                           : native;
+      resolved.selfKnown = true;
+      if (FindNoCase(parent, last, &found, &parentStat, &resolved.self)) {
+        resolved.native = NativeJoin(parent, found);
+        resolved.exists = true;
+      } else {
+        resolved.native = std::move(native);
+        resolved.missingErrno = missing;
+      }
+      return resolved;
     }
   }
 
@@ -242,20 +266,20 @@ std::string ResolveNativePath(WStringView path) {
     result = "/";
     pos = 1;
   }
-  bool missing = false;  // once a component matches nothing, the rest is kept
+  bool unmatched = false;  // once a component matches nothing, the rest is kept
   while (pos <= native.size()) {
     size_t end = native.find('/', pos);
     if (end == std::string::npos) end = native.size();
     std::string component = native.substr(pos, end - pos);
     std::string next = component;
-    if (!missing && !component.empty() && component != "." && component != "..") {
+    if (!unmatched && !component.empty() && component != "." && component != "..") {
       std::string candidate = result + component;
       if (!ExistsExactly(candidate)) {
         std::string found;
         if (FindNoCase(result, component, &found)) {
           next = found;
         } else {
-          missing = true;
+          unmatched = true;
         }
       }
     }
@@ -263,18 +287,44 @@ std::string ResolveNativePath(WStringView path) {
     if (end < native.size()) result += '/';
     pos = end + 1;
   }
-  return result;
+  resolved.native = std::move(result);
+  return resolved;
 }
 
-namespace posix {
+bool LstatResolved(const ResolvedPath& resolved, struct stat* st) {
+  if (!resolved.selfKnown) return ::lstat(resolved.native.c_str(), st) == 0;
+  if (!resolved.exists) {
+    errno = resolved.missingErrno;
+    return false;
+  }
+  *st = resolved.self;
+  return true;
+}
 
-void NoteFileCreated(const std::string& nativePath) {
+bool StatResolved(const ResolvedPath& resolved, struct stat* st) {
+  // Only a link needs following; anything else is what lstat() saw.
+  if (resolved.selfKnown && !(resolved.exists && S_ISLNK(resolved.self.st_mode)))
+    return LstatResolved(resolved, st);
+  return ::stat(resolved.native.c_str(), st) == 0;
+}
+
+void NoteFileCreated(const std::string& nativePath, const struct stat* parentBefore) {
   KeptListings& kept = ThreadListings();
   if (kept.byDirectory.empty()) return;
+  // Without a listing of the directory there is nothing to keep current.
+  if (parentBefore != nullptr && kept.Find(*parentBefore) == nullptr) return;
   struct stat now {};
   if (::stat(NativeParent(nativePath).c_str(), &now) != 0) return;
   DirectoryListing* listing = kept.Find(now);
   if (listing == nullptr) return;
+  // The listing holds the new name and takes the directory's new times only
+  // when it was current just before this creation; a change by anyone else
+  // in between would otherwise hide behind those times. Else it is read
+  // again when next needed.
+  if (parentBefore == nullptr || !SameStamp(listing->stamp, *parentBefore)) {
+    kept.Forget(now);
+    return;
+  }
   const std::string name = nativePath.substr(nativePath.rfind('/') + 1);
   const WString wide = Utf8ToUtf16(name);
   if (Utf16ToUtf8(wide) == name) kept.NameAdded(*listing, FoldedName(wide), name);

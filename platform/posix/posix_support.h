@@ -21,9 +21,15 @@ std::string NativeParent(const std::string& nativePath);
 // nativePath joined with a child name.
 std::string NativeJoin(const std::string& directory, const std::string& name);
 
+// As SetLastErrorForPath, for a resolved path: what the resolution saw of
+// the directory spares another look at it.
+uint32_t SetLastErrorForResolved(int err, const ResolvedPath& resolved);
+
 // Tells the case-insensitive lookup that this thread has just created the
-// file, so that its listing of the directory stays current.
-void NoteFileCreated(const std::string& nativePath);
+// file, so that its listing of the directory stays current. parentBefore is
+// the directory as it was seen just before the creation (null: unknown, and
+// the listing is then read again when next needed).
+void NoteFileCreated(const std::string& nativePath, const struct stat* parentBefore);
 // Names this thread has read from directory listings so far (for tests).
 uint64_t NamesReadFromDirectories();
 

@@ -2,6 +2,9 @@
 // Windows (which needs none): path components that do not exist exactly are
 // resolved by a case-insensitive match in their directory.
 #pragma once
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <string>
 #include "platform/win_types.h"
 
@@ -17,4 +20,30 @@ namespace plat {
 // would be created).
 std::string ResolveNativePath(WStringView path);
 
+namespace posix {
+
+// A resolution together with what it learnt on the way, so that the call
+// that asked need not look at the same names again.
+struct ResolvedPath {
+  std::string native;  // empty when refused
+  // Whether the lstat() of native was taken: then `exists` and `self` say
+  // what stood under the name a moment ago.
+  bool selfKnown = false;
+  bool exists = false;
+  struct stat self {};
+  int missingErrno = ENOENT;  // why lstat() failed, when it did
+  // Whether the lstat() of native's directory was taken, and found one
+  // (not a link): the directory a new name would be created in.
+  bool parentKnown = false;
+  struct stat parent {};
+};
+ResolvedPath Resolve(WStringView path);
+
+// What stat() says of a resolved path: from the resolution when the name
+// is no link, else asked. False with errno set when it does not exist.
+bool StatResolved(const ResolvedPath& resolved, struct stat* st);
+// What lstat() says of a resolved path, likewise.
+bool LstatResolved(const ResolvedPath& resolved, struct stat* st);
+
+}  // namespace posix
 }  // namespace plat

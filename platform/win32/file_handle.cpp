@@ -96,6 +96,16 @@ bool FlushFileHandle(FileHandle h) {
   return ::GetFileType(AsHandle(h)) != FILE_TYPE_DISK;
 }
 
+bool SetFileHandleTimes(FileHandle h, const CalendarTime* creation, const CalendarTime* lastAccess,
+                        const CalendarTime* lastWrite) {
+  FILETIME c{}, a{}, w{};
+  if (creation) c = win32::ToFileTime(*creation);
+  if (lastAccess) a = win32::ToFileTime(*lastAccess);
+  if (lastWrite) w = win32::ToFileTime(*lastWrite);
+  return ::SetFileTime(AsHandle(h), creation ? &c : nullptr,
+                       lastAccess ? &a : nullptr, lastWrite ? &w : nullptr) != FALSE;
+}
+
 bool CloseFileHandle(FileHandle h) {
   if (h == kInvalidFile || h == 0) {
     ::SetLastError(ERROR_INVALID_HANDLE);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/local_time.h"
@@ -146,4 +147,87 @@ TEST(FileSystem, DrivesAndMedia) {
   EXPECT_FALSE(IsOnRemovableMedia(dir.WinPath("not\\yet\\there")));
   EXPECT_FALSE(MoveFileDelayUntilReboot(dir.WinPath("x")));
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+}
+
+TEST(FileSystem, WhatOneResolutionSawAnswersAsTheSystemWould) {
+  // The calls answer from the look that resolved the name; the answers and
+  // the errors must be those of a fresh look at every kind of name.
+  TempDir dir;
+  ptest::WriteText(dir.Path("f.txt"), "x");
+  fs::create_directory(dir.Path("Sub"));
+  fs::create_symlink(dir.Path("gone"), dir.Path("dangle"));
+  fs::create_symlink(dir.Path("Sub"), dir.Path("toSub"));
+  struct Case {
+    const char* name;
+    bool exists;          // PathFileExists: the name itself, links not followed
+    uint32_t attributes;  // GetFileAttributes: through links
+    uint32_t error;       // the last error when either fails
+  };
+  const Case cases[] = {
+      {"F.TXT", true, FILE_ATTRIBUTE_NORMAL, 0},
+      {"sub", true, FILE_ATTRIBUTE_DIRECTORY, 0},
+      {"none", false, INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+      {"SUB\\none", false, INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+      {"nodir\\none", false, INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+      {"f.txt\\none", false, INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+      {"DANGLE", true, INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+      {"tosub", true, FILE_ATTRIBUTE_DIRECTORY, 0},
+      {"toSub\\none", false, INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(PathFileExists(dir.WinPath(c.name)), c.exists) << c.name;
+    if (!c.exists) {
+      EXPECT_EQ(GetLastError(), c.error) << c.name;
+    }
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributes(dir.WinPath(c.name)), c.attributes) << c.name;
+    if (c.attributes == INVALID_FILE_ATTRIBUTES) {
+      EXPECT_EQ(GetLastError(), c.error) << c.name;
+    }
+    EXPECT_EQ(FindFile(dir.WinPath(c.name)).has_value(), c.attributes != INVALID_FILE_ATTRIBUTES)
+        << c.name;
+  }
+}
+
+TEST(FileSystem, OpeningAnswersAsTheSystemWould) {
+  TempDir dir;
+  ptest::WriteText(dir.Path("Old.txt"), "old");
+  fs::create_directory(dir.Path("Sub"));
+  ptest::WriteText(dir.Path("target"), "keep");
+  fs::create_symlink(dir.Path("target"), dir.Path("link"));
+  struct Case {
+    const char* name;
+    FileCreate create;
+    bool opens;
+    uint32_t error;  // the last error: on failure, or what success reports
+  };
+  const Case cases[] = {
+      {"OLD.TXT", FileCreate::CreateNew, false, ERROR_FILE_EXISTS},
+      {"OLD.TXT", FileCreate::OpenAlways, true, ERROR_ALREADY_EXISTS},
+      {"old.txt", FileCreate::OpenExisting, true, ERROR_SUCCESS},
+      {"missing", FileCreate::OpenExisting, false, ERROR_FILE_NOT_FOUND},
+      {"nodir\\missing", FileCreate::OpenExisting, false, ERROR_PATH_NOT_FOUND},
+      {"nodir\\missing", FileCreate::CreateAlways, false, ERROR_PATH_NOT_FOUND},
+      {"SUB", FileCreate::CreateAlways, false, ERROR_ACCESS_DENIED},
+      {"sub", FileCreate::OpenAlways, false, ERROR_ACCESS_DENIED},
+      {"sub", FileCreate::OpenExisting, false, ERROR_ACCESS_DENIED},
+      {"New.txt", FileCreate::CreateNew, true, ERROR_SUCCESS},
+      {"NEW.TXT", FileCreate::CreateAlways, true, ERROR_ALREADY_EXISTS},
+      {"LINK", FileCreate::CreateAlways, true, ERROR_ALREADY_EXISTS},
+  };
+  for (const Case& c : cases) {
+    SetLastError(12345);
+    const FileHandle h = OpenFileHandle(dir.WinPath(c.name), FileAccess::Write,
+                                        FileShare::DenyWrite, c.create);
+    EXPECT_EQ(h != kInvalidFile, c.opens) << c.name;
+    EXPECT_EQ(GetLastError(), c.error) << c.name;
+    if (h != kInvalidFile) CloseFileHandle(h);
+  }
+  // The new file took the name as first given; the link was replaced, not
+  // followed.
+  EXPECT_TRUE(ptest::Exists(dir.Path("New.txt")));
+  EXPECT_FALSE(ptest::Exists(dir.Path("NEW.TXT")));
+  EXPECT_EQ(ptest::ReadText(dir.Path("target")), "keep");
+  EXPECT_EQ(fs::symlink_status(dir.Path("link")).type(), fs::file_type::regular);
 }

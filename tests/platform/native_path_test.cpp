@@ -7,6 +7,7 @@
 
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
+#include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "platform/posix/posix_support.h"
 #include "platform/posix/resolve_path.h"
@@ -166,4 +167,62 @@ TEST(NativePath, FilesSpreadOverManyDirectoriesInAnyOrderCostLinearReads) {
   // Listings may expire once a second on a slow machine; a read per file
   // would be about kDirectories * kFilesEach * kFilesEach / 2 names.
   EXPECT_LT(read, 4u * kDirectories * (kFilesEach + 2)) << "per-file reads";
+}
+
+TEST(NativePath, OwnCreationsKeepAListingOnlyWhenItWasCurrentBefore) {
+  // After this thread creates a name, the remembered listing takes it and
+  // the directory's new times, but only when the listing matched the
+  // directory just before: a name another process added in between must
+  // not hide behind the new times.
+  TempDir dir;
+  ptest::WriteText(dir.Path("seed"), "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const posix::ResolvedPath first = posix::Resolve(dir.WinPath("Mine1.txt"));  // reads the listing
+  ASSERT_TRUE(first.parentKnown);
+  ASSERT_FALSE(first.exists);
+
+  // Current before: kept, and no read is needed to find the new name.
+  ptest::WriteText(dir.Path("Mine1.txt"), "");
+  posix::NoteFileCreated(dir.Path("Mine1.txt"), &first.parent);
+  const uint64_t before = posix::NamesReadFromDirectories();
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("MINE1.TXT")), dir.Path("Mine1.txt"));
+  EXPECT_EQ(posix::NamesReadFromDirectories(), before);
+
+  // Another process adds a name, this thread sees the directory changed
+  // (not through its listing) and creates a name: the listing, older than
+  // what was seen, is not made to look current.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ptest::WriteText(dir.Path("Foreign.TXT"), "");
+  const posix::ResolvedPath seen = posix::Resolve(dir.WinPath());
+  ASSERT_TRUE(seen.exists);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ptest::WriteText(dir.Path("Mine2.txt"), "");
+  posix::NoteFileCreated(dir.Path("Mine2.txt"), &seen.self);
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("foreign.txt")), dir.Path("Foreign.TXT"));
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("mine2.TXT")), dir.Path("Mine2.txt"));
+}
+
+TEST(NativePath, CreationsInterleavedWithOutsideChangesFindEveryName) {
+  // Files made here and names added from outside in the same directory,
+  // by turns: each lookup sees both.
+  TempDir dir;
+  for (int i = 0; i < 6; ++i) {
+    const std::string mine = "mine" + std::to_string(i) + ".dat";
+    const FileHandle h = OpenFileHandle(dir.WinPath(mine), FileAccess::Write,
+                                        FileShare::DenyWrite, FileCreate::CreateNew);
+    ASSERT_NE(h, kInvalidFile);
+    CloseFileHandle(h);
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    const std::string theirs = "Theirs" + std::to_string(i) + ".DAT";
+    ptest::WriteText(dir.Path(theirs), "");
+    EXPECT_EQ(ResolveNativePath(dir.WinPath("THEIRS" + std::to_string(i) + ".dat")),
+              dir.Path(theirs));
+    EXPECT_EQ(ResolveNativePath(dir.WinPath("MINE" + std::to_string(i) + ".DAT")), dir.Path(mine));
+    // A creation under another case of an outside name opens that name.
+    const FileHandle again = OpenFileHandle(dir.WinPath("theirs" + std::to_string(i) + ".dat"),
+                                            FileAccess::Write, FileShare::DenyWrite,
+                                            FileCreate::CreateNew);
+    EXPECT_EQ(again, kInvalidFile);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  }
 }

@@ -12,6 +12,7 @@
 #include "upk4.h"
 #include "platform/code_page.h"
 #include "platform/console.h"
+#include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "upk4/archive_reader.h"
@@ -54,7 +55,10 @@ std::string Reason(int32_t result) {
 
 int ExtractAll(const ExtractAllArgs& args) {
   const plat::WString archivePath = plat::FromNativePath(args.archive);
-  const plat::WString destDir = plat::FromNativePath(args.destDir);
+  // Taken as a full name once: the library opens every file under its full
+  // name, which a relative destination would make it ask the system for
+  // the current directory per entry.
+  const plat::WString destDir = plat::GetFullPathName(plat::FromNativePath(args.destDir));
   const plat::WString password = args.password ? plat::Utf8ToUtf16(*args.password) : u"";
 
   const std::optional<std::vector<Listed>> entries = ListEntries(archivePath);
