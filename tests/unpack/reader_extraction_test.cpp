@@ -5,7 +5,9 @@
 #include <vector>
 #include "crafted_zip.h"
 #include "test_support.h"
+#include "platform/file_system.h"
 #include "platform/last_error.h"
+#include "platform/local_time.h"
 #include "platform/native_path.h"
 #include "upk4/archive_reader.h"
 
@@ -171,6 +173,54 @@ TEST_F(Extraction, EveryEndWithoutAnErrorNamesItsOutcome) {
     }
     reader.AbandonEntry();
   }
+}
+
+TEST_F(Extraction, FilesTakeTheEntrysTimeAndReadOnlyAttributeAfterAVerdict) {
+  // The times are set through the open file before it closes, the
+  // attributes by name after: what lands must be the same as ever.
+  const uint16_t date = (41 << 9) | (3 << 5) | 14, time = (15 << 11) | (9 << 5) | 13;
+  const auto entry = [&](const char* name, uint32_t attributes, const std::string& data) {
+    CraftedEntry e = StoredEntry(name, data);
+    e.dosDate = date;
+    e.dosTime = time;
+    e.externalAttributes = attributes;
+    return e;
+  };
+  CraftedEntry badCrc = entry("bad", zip::kDosArchive, "damaged");
+  badCrc.crc = 0x12345678;
+  OpenWith({entry("plain", zip::kDosArchive, "p"), entry("ro", zip::kDosReadOnly, "r"),
+            entry("long", zip::kDosReadOnly, std::string(5000, 'y')), badCrc});
+  const plat::CalendarTime entryTime = plat::DosDateTimeToLocalTime(date, time);
+  struct Case {
+    uint16_t index;
+    ExtractProgressCallback callback;
+    bool throws;
+    bool timed;     // takes the entry's time
+    bool readOnly;  // and its read-only attribute
+  };
+  const Case cases[] = {
+      {0, nullptr, false, true, false},
+      {1, nullptr, false, true, true},
+      {2, StopAtOnce, false, true, true},  // incomplete: no verdict on the CRC, still finished
+      {3, nullptr, true, false, false},    // a CRC mismatch finishes nothing
+  };
+  for (const Case& c : cases) {
+    const std::string name = plat::ToNativePath(reader.GetEntry(c.index)->GetNameWide());
+    SCOPED_TRACE(name);
+    if (c.throws) {
+      EXPECT_ANY_THROW(Extract(c.index, true, nullptr, c.callback, nullptr, 1024));
+      EXPECT_TRUE(reader.AbandonEntry());
+    } else {
+      Extract(c.index, true, nullptr, c.callback, nullptr, 1024);
+      reader.AbandonEntry();
+    }
+    const std::optional<plat::FoundFile> found = plat::FindFile(upktest::WinPath(out + "/" + name));
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->lastWrite == entryTime, c.timed);
+    EXPECT_EQ((found->attributes & plat::FILE_ATTRIBUTE_READONLY) != 0, c.readOnly);
+  }
+  EXPECT_EQ(ReadFile(out + "/plain"), "p");
+  EXPECT_EQ(ReadFile(out + "/ro"), "r");
 }
 
 TEST_F(Extraction, ZeroBufferSizeIsRefused) {
