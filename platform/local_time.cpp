@@ -8,7 +8,7 @@ namespace plat {
 
 CalendarTime CurrentTime() { return static_cast<CalendarTime>(std::time(nullptr)); }
 
-CalendarTime DosDateTimeToLocalTime(uint16_t dosDate, uint16_t dosTime) {
+std::tm DosDateTimeFields(uint16_t dosDate, uint16_t dosTime) {
   std::tm tm{};
   tm.tm_sec = (dosTime & 0x1F) * 2;
   tm.tm_min = (dosTime >> 5) & 0x3F;
@@ -17,7 +17,11 @@ CalendarTime DosDateTimeToLocalTime(uint16_t dosDate, uint16_t dosTime) {
   tm.tm_mon = ((dosDate >> 5) & 0x0F) - 1;
   tm.tm_year = 80 + ((dosDate >> 9) & 0x7F);
   tm.tm_isdst = -1;
-  return LocalFieldsToTime(tm);
+  return tm;
+}
+
+CalendarTime DosDateTimeToLocalTime(uint16_t dosDate, uint16_t dosTime) {
+  return LocalFieldsToTime(DosDateTimeFields(dosDate, dosTime));
 }
 
 }  // namespace plat

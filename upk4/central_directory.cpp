@@ -206,9 +206,9 @@ bool CentralDirectory::NameEquals(size_t index, plat::WStringView name, bool cas
   // UTF-16 with "/" as "\\", as the record would have its name. A name
   // flagged as UTF-8 takes the record's way.
   const uint8_t* record = rawDirectory.data + rawOffsets[index];
-  if ((GetLe16(record + 8) & zip::kFlagUtf8Name) != 0)
+  if ((GetLe16(record + zip::kCentralFlagsAt) & zip::kFlagUtf8Name) != 0)
     return Header(index)->NameEquals(name, caseSensitive);
-  const uint16_t length = GetLe16(record + 28);
+  const uint16_t length = GetLe16(record + zip::kCentralNameLengthAt);
   if (length != name.size()) return false;
   const char16_t* table = OemNameTable();
   const uint8_t* bytes = record + zip::kCentralHeaderSize;

@@ -98,14 +98,15 @@ const char* EntryRecord::ReadCentralHeader(VolumeSet& storage) {
 uint32_t EntryRecord::MeasureCentralHeader(const uint8_t* record, size_t available) {
   // Only what ReadCentralHeader checks, straight from the fixed fields.
   if (available < zip::kCentralHeaderSize || GetLe32(record) != zip::kCentralHeaderSignature) return 0;
-  const uint16_t nameLength = GetLe16(record + 28);
-  const uint16_t extraLength = GetLe16(record + 30);
-  const size_t length = size_t{zip::kCentralHeaderSize} + nameLength + extraLength + GetLe16(record + 32);
+  const uint16_t nameLength = GetLe16(record + zip::kCentralNameLengthAt);
+  const uint16_t extraLength = GetLe16(record + zip::kCentralNameLengthAt + 2);
+  const uint16_t commentLength = GetLe16(record + zip::kCentralNameLengthAt + 4);
+  const size_t length = size_t{zip::kCentralHeaderSize} + nameLength + extraLength + commentLength;
   if (length > available) return 0;
-  uint64_t compressed = GetLe32(record + 20);
-  uint64_t uncompressed = GetLe32(record + 24);
-  uint32_t disk = GetLe16(record + 34);
-  uint64_t offset = GetLe32(record + 42);
+  uint64_t compressed = GetLe32(record + zip::kCentralCompressedSizeAt);
+  uint64_t uncompressed = GetLe32(record + zip::kCentralCompressedSizeAt + 4);
+  uint32_t disk = GetLe16(record + zip::kCentralDiskStartAt);
+  uint64_t offset = GetLe32(record + zip::kCentralLocalOffsetAt);
   if (!ApplyZip64Extra(record + zip::kCentralHeaderSize + nameLength, extraLength, &uncompressed,
                        &compressed, &offset, &disk))
     return 0;

@@ -44,6 +44,8 @@ inline constexpr uint32_t kEndRecordReach = kMaxCommentLength + kEndRecordSize; 
 // parsing the whole record (moving entries between volumes, damaging one
 // field on purpose).
 inline constexpr uint32_t kLocalNameLengthAt = 26;    // then the extra field's length
+inline constexpr uint32_t kCentralFlagsAt = 8;
+inline constexpr uint32_t kCentralCompressedSizeAt = 20;  // then the uncompressed size
 inline constexpr uint32_t kCentralNameLengthAt = 28;  // then extra field's and comment's
 inline constexpr uint32_t kCentralDiskStartAt = 34;
 inline constexpr uint32_t kCentralLocalOffsetAt = 42;

@@ -21,15 +21,9 @@ uint16_t DosTime(int hour, int minute, int second) {
   return static_cast<uint16_t>((hour << 11) | (minute << 5) | (second / 2));
 }
 
+// The reference: the C runtime's own mktime() of the same fields.
 time_t ByMktime(uint16_t date, uint16_t time) {
-  std::tm tm{};
-  tm.tm_sec = (time & 0x1F) * 2;
-  tm.tm_min = (time >> 5) & 0x3F;
-  tm.tm_hour = (time >> 11) & 0x1F;
-  tm.tm_mday = date & 0x1F;
-  tm.tm_mon = ((date >> 5) & 0x0F) - 1;
-  tm.tm_year = 80 + ((date >> 9) & 0x7F);
-  tm.tm_isdst = -1;
+  std::tm tm = DosDateTimeFields(date, time);
   return std::mktime(&tm);
 }
 

@@ -14,6 +14,15 @@ using namespace upktest;
 
 namespace {
 
+// A name of shortest to shortest + spread - 1 characters drawn from letters.
+template <class Text>
+Text RandomName(std::mt19937& random, const Text& letters, size_t shortest, size_t spread) {
+  Text name;
+  for (size_t n = shortest + random() % spread; n > 0; --n)
+    name += letters[random() % letters.size()];
+  return name;
+}
+
 CraftedZip TwoEntries() {
   CraftedZip zip;
   zip.entries.push_back(StoredEntry("first.txt", "hello"));
@@ -355,11 +364,7 @@ TEST(NameIndexTest, NoCaseIndexFindsWhatTheScanFinds) {
   // not, must give the scan's answer: the first such entry of the directory.
   std::mt19937 random(11);
   const std::u16string letters = u"aAbB_\\.\u00e9\u00c9\u00ff";
-  const auto randomName = [&] {
-    std::u16string name;
-    for (size_t n = 1 + random() % 4; n > 0; --n) name += letters[random() % letters.size()];
-    return name;
-  };
+  const auto randomName = [&] { return RandomName(random, letters, 1, 4); };
   for (int round = 0; round < 40; ++round) {
     CentralDirectory dir;
     const int count = 1 + static_cast<int>(random() % 200);
@@ -385,11 +390,7 @@ TEST(NameIndexTest, ScanBeforeTheIndexGivesTheIndexAnswer) {
   // mixed case (with 1252 and UTF-8 names) make many of them match.
   std::mt19937 random(23);
   const std::u16string letters = u"aAbB\\.\u00e9\u00c9";
-  const auto randomName = [&] {
-    std::u16string name;
-    for (size_t n = 1 + random() % 3; n > 0; --n) name += letters[random() % letters.size()];
-    return name;
-  };
+  const auto randomName = [&] { return RandomName(random, letters, 1, 3); };
   int several = 0, unique = 0;
   for (int round = 0; round < 40; ++round) {
     CentralDirectory dir;
@@ -432,11 +433,7 @@ TEST(CentralHeaderTest, DirectoryReadWholeGivesWhatReadingRecordByRecordGives) {
   // whichever way the directory was read.
   std::mt19937 random(31);
   const std::string letters = "aAbB/\x81\x9a\xe1";
-  const auto randomName = [&] {
-    std::string name;
-    for (size_t n = 2 + random() % 6; n > 0; --n) name += letters[random() % letters.size()];
-    return name;
-  };
+  const auto randomName = [&] { return RandomName(random, letters, 2, 6); };
   for (const bool zip64 : {false, true}) {
     TempDir dir;
     CraftedZip zip;
