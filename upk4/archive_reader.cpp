@@ -17,7 +17,10 @@ ArchiveReader::ArchiveReader() {
   // The inflater's register is chosen each time an entry is opened.
 }
 
-ArchiveReader::~ArchiveReader() { FreeRegisteredAllocations(); }
+ArchiveReader::~ArchiveReader() {
+  decode.inflater.Forget();  // lets go of the input before it is freed
+  FreeRegisteredAllocations();
+}
 
 void ArchiveReader::Open(plat::WStringView path) {
   if (!IsClosed()) return;

@@ -256,9 +256,9 @@ bool ArchiveReader::AbandonEntry() {
 
 void ArchiveReader::ForgetEntry() {
   // No verdict and no orderly end: the inflater's memory goes back through
-  // the register.
-  decode.readBuffer.Release();
+  // the register. The inflater lets go of its input first.
   decode.inflater.Forget();
+  decode.readBuffer.Release();
   entryState = EntryState::none;
   FreeRegisteredAllocations();
 }

@@ -12,6 +12,12 @@
 // error the reader starts the entry again through zlib (FallBackToZlib),
 // skips what it has delivered, and zlib decides from there. Damaged streams
 // thus end exactly as with the zlib backend.
+// ISA-L also decodes blocks whose headers zlib refuses (codes that leave
+// some bit patterns unused). A DeflateWalker therefore goes over each piece
+// of input before any of ISA-L's output from it is handed back, and a header
+// that zlib would refuse is reported as damage, which zlib then decides.
+// Large pieces are walked by a second thread while ISA-L decodes them.
+// New input is given only once the previous input has all been taken.
 // The state comes from RegisterAwareAlloc with the register given to Init.
 #pragma once
 #include <cstdint>
@@ -43,10 +49,20 @@ class ZlibInflater : public InflateBuffers {
 };
 
 #ifdef UPK_WITH_ISAL
+#include <memory>
+#include "upk4/deflate_walker.h"
 struct inflate_state;
+class BackgroundWalk;
 
 class IsalInflater : public InflateBuffers {
  public:
+  IsalInflater();
+  ~IsalInflater();
+  IsalInflater(const IsalInflater&) = delete;
+  IsalInflater& operator=(const IsalInflater&) = delete;
+  // Pieces of input from this size on are walked by the second thread.
+  static constexpr uint32_t kBackgroundWalk = 64 * 1024;
+
   int Init(AllocationRegister* blocks);
   int Inflate();
   void End();
@@ -57,11 +73,19 @@ class IsalInflater : public InflateBuffers {
   int FallBackToZlib();
 
  private:
+  // Lets the second thread go from the current input.
+  void StopWalking();
+
   inflate_state* state_ = nullptr;
   AllocationRegister* blocks_ = nullptr;
   bool finished_ = false;
   bool fallback_ = false;
+  bool inputTaken_ = true;  // the next input given is new to the walker
+  bool walking_ = false;    // the second thread is on the current input
+  uint64_t inputBytes_ = 0;  // of the stream, given so far
   ZlibInflater zlib_;
+  DeflateWalker walker_;
+  std::unique_ptr<BackgroundWalk> background_;  // started with the first large piece
 };
 using Inflater = IsalInflater;
 #else

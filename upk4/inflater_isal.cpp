@@ -3,13 +3,20 @@
 #ifdef UPK_WITH_ISAL
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
+#include "upk4/background_walk.h"
 #include "upk4/inflater.h"
+
+IsalInflater::IsalInflater() = default;
+IsalInflater::~IsalInflater() = default;
 
 int IsalInflater::Init(AllocationRegister* blocks) {
   End();
   blocks_ = blocks;
   finished_ = false;
   fallback_ = false;
+  inputTaken_ = true;
+  inputBytes_ = 0;
+  walker_.Reset();
   state_ = static_cast<inflate_state*>(RegisterAwareAlloc(blocks, 1, sizeof(inflate_state)));
   if (state_ == nullptr) return Z_MEM_ERROR;
   isal_inflate_init(state_);
@@ -26,6 +33,18 @@ int IsalInflater::Inflate() {
   }
   if (state_ == nullptr) return Z_STREAM_ERROR;
   if (finished_) return Z_STREAM_END;
+  // New input is walked first, or alongside ISA-L when it is large; what
+  // ISA-L gives from it is handed back only once the walk has passed it.
+  if (inputTaken_ && availIn > 0) {
+    if (availIn >= kBackgroundWalk) {
+      if (!background_) background_ = std::make_unique<BackgroundWalk>();
+      background_->Start(&walker_, nextIn, availIn, inputBytes_);
+      walking_ = true;
+    } else if (!walker_.Walk(nextIn, availIn)) {
+      return Z_DATA_ERROR;  // a header that zlib refuses: zlib decides
+    }
+    inputBytes_ += availIn;
+  }
   state_->next_in = const_cast<uint8_t*>(nextIn);
   state_->avail_in = availIn;
   state_->next_out = nextOut;
@@ -36,6 +55,20 @@ int IsalInflater::Inflate() {
   availIn = state_->avail_in;
   nextOut = state_->next_out;
   availOut = state_->avail_out;
+  inputTaken_ = availIn == 0;
+  if (walking_) {
+    // All input taken: the caller may reuse its buffer, so the walk must be
+    // through it.
+    if (!background_->WaitFor(inputBytes_ - availIn)) {
+      background_->Stop();
+      walking_ = false;
+      return Z_DATA_ERROR;
+    }
+    if (inputTaken_) {
+      background_->Stop();
+      walking_ = false;
+    }
+  }
   if (result < 0) return Z_DATA_ERROR;
   if (state_->block_state == ISAL_BLOCK_FINISH) {
     finished_ = true;
@@ -44,7 +77,13 @@ int IsalInflater::Inflate() {
   return progress ? Z_OK : Z_BUF_ERROR;
 }
 
+void IsalInflater::StopWalking() {
+  if (walking_) background_->Stop();
+  walking_ = false;
+}
+
 int IsalInflater::FallBackToZlib() {
+  StopWalking();
   if (state_ != nullptr) RegisterAwareFree(blocks_, state_);
   state_ = nullptr;
   fallback_ = true;
@@ -53,12 +92,14 @@ int IsalInflater::FallBackToZlib() {
 }
 
 void IsalInflater::End() {
+  StopWalking();
   if (fallback_) zlib_.End();
   if (state_ != nullptr) RegisterAwareFree(blocks_, state_);
   state_ = nullptr;
 }
 
 void IsalInflater::Forget() {
+  StopWalking();
   zlib_.Forget();
   state_ = nullptr;
 }
