@@ -7,7 +7,8 @@
 //
 // Input: 4 bytes of settings, then the stream.
 //   byte 0-1  input read size (1 .. 65536)
-//   byte 2    output chunk: 65535 or a large block of such chunks
+//   byte 2    output chunk: 65535 or a large block of such chunks; bit 4:
+//             ISA-L's block walk on the second thread for every piece
 //   byte 3    declared size: the true size, one more or less, or a small one
 #include <zlib.h>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 #include "upk4/inflater.h"
 
@@ -35,10 +37,12 @@ constexpr int kTruncated = -101;
 // input in memory instead of in a volume set.
 template <class Backend>
 Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
-            uint32_t declared) {
+            uint32_t declared, bool background) {
   Trace trace;
   AllocationRegister blocks;
   Backend io;
+  if constexpr (std::is_same_v<Backend, IsalInflater>)
+    if (background) io.backgroundWalkFrom = 1;
   if (io.Init(&blocks) != Z_OK) std::abort();
   std::vector<uint8_t> readBuffer(readSize), out(chunk);
   size_t consumed = 0;
@@ -185,8 +189,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             : (data[3] & 3) == 1 ? trueSize + 1
                             : (data[3] & 3) == 2 ? (trueSize ? trueSize - 1 : 0)
                                                  : (data[3] >> 2) * 1021u + data[2];
-  const Trace viaZlib = Drive<ZlibInflater>(stream, streamSize, readSize, chunk, declared);
-  const Trace viaIsal = Drive<IsalInflater>(stream, streamSize, readSize, chunk, declared);
+  const bool background = (data[2] & 0x10) != 0;
+  const Trace viaZlib =
+      Drive<ZlibInflater>(stream, streamSize, readSize, chunk, declared, background);
+  const Trace viaIsal =
+      Drive<IsalInflater>(stream, streamSize, readSize, chunk, declared, background);
   if (!(viaZlib == viaIsal)) Report("trace", viaZlib, viaIsal);
   // The fast CRC agrees with zlib's over the whole stream of bytes.
   std::string all;

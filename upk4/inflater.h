@@ -60,8 +60,9 @@ class IsalInflater : public InflateBuffers {
   ~IsalInflater();
   IsalInflater(const IsalInflater&) = delete;
   IsalInflater& operator=(const IsalInflater&) = delete;
-  // Pieces of input from this size on are walked by the second thread.
-  static constexpr uint32_t kBackgroundWalk = 64 * 1024;
+  // Pieces of input from this size on are walked by the second thread
+  // (tests set it lower to send every piece there).
+  uint32_t backgroundWalkFrom = 64 * 1024;
 
   int Init(AllocationRegister* blocks);
   int Inflate();

@@ -36,7 +36,7 @@ int IsalInflater::Inflate() {
   // New input is walked first, or alongside ISA-L when it is large; what
   // ISA-L gives from it is handed back only once the walk has passed it.
   if (inputTaken_ && availIn > 0) {
-    if (availIn >= kBackgroundWalk) {
+    if (availIn >= backgroundWalkFrom) {
       if (!background_) background_ = std::make_unique<BackgroundWalk>();
       background_->Start(&walker_, nextIn, availIn, inputBytes_);
       walking_ = true;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 #include "crafted_zip.h"
 #include "test_support.h"
@@ -215,9 +216,11 @@ TEST(DeflateWalkerTest, RefusesEveryDamagedHeaderThatZlibRefuses) {
 #ifdef UPK_WITH_ISAL
 // What a backend makes of a stream given in pieces, up to its first error.
 template <class Backend>
-int Decode(const std::string& stream, size_t piece, std::string& bytes) {
+int Decode(const std::string& stream, size_t piece, std::string& bytes, bool background = false) {
   AllocationRegister blocks;
   Backend inflater;
+  if constexpr (std::is_same_v<Backend, IsalInflater>)
+    if (background) inflater.backgroundWalkFrom = 1;
   EXPECT_EQ(inflater.Init(&blocks), Z_OK);
   std::string out(1 << 20, '\0');
   size_t offset = 0;
@@ -239,7 +242,8 @@ int Decode(const std::string& stream, size_t piece, std::string& bytes) {
 
 TEST(DeflateWalkerTest, IsalEndsARefusedHeaderAsZlibDoesInLineAndInTheBackground) {
   // Ahead of the block, 70,000 bytes in stored blocks that do not end the
-  // stream, so that the whole input is one piece for the second thread.
+  // stream, so that the whole input is one piece large enough for the
+  // second thread.
   const std::string filler = MakeRandomData(70000, 35);
   std::string prefix;
   for (size_t at = 0; at < filler.size(); at += 35000) {
@@ -251,14 +255,17 @@ TEST(DeflateWalkerTest, IsalEndsARefusedHeaderAsZlibDoesInLineAndInTheBackground
   const std::vector<int> ab = {'a', 'b', 'a', 256};
   for (const auto& dist : {std::vector<uint8_t>{2, 2}, std::vector<uint8_t>{1, 1}}) {
     const std::string stream = DynamicBlock(ThreeSymbols(), dist, ab, prefix);
-    for (size_t piece : {stream.size(), size_t{16384}}) {
-      std::string viaZlib, viaIsal;
+    for (size_t piece : {stream.size(), size_t{16384}, size_t{5}}) {
+      std::string viaZlib, viaIsal, viaIsalBehind;
       const int zlibResult = Decode<ZlibInflater>(stream, piece, viaZlib);
       EXPECT_EQ(Decode<IsalInflater>(stream, piece, viaIsal), zlibResult)
           << int(dist[0]) << " in pieces of " << piece;
+      // Every piece to the second thread, however small.
+      EXPECT_EQ(Decode<IsalInflater>(stream, piece, viaIsalBehind, true), zlibResult)
+          << int(dist[0]) << " in pieces of " << piece << ", walked behind";
       EXPECT_EQ(zlibResult, dist[0] == 2 ? Z_DATA_ERROR : Z_STREAM_END);
       if (zlibResult == Z_STREAM_END) {
-        EXPECT_TRUE(viaIsal == viaZlib);
+        EXPECT_TRUE(viaIsal == viaZlib && viaIsalBehind == viaZlib);
       }
     }
   }
