@@ -22,10 +22,10 @@ constexpr uint16_t kKindMask = 3 << 8, kTakenMask = 63;
 
 using Code = DeflateWalker::Code;
 
-// Counts and orders the codes of n lengths. Returns what is left of the code
-// space in units of the longest code (0 complete, above 0 incomplete, below
-// 0 over-subscribed); longest gets the longest length used.
-int MakeCode(Code& code, const uint8_t* lengths, int n, int& longest) {
+// Counts the codes of n lengths. Returns what is left of the code space in
+// units of the longest code (0 complete, above 0 incomplete, below 0
+// over-subscribed); longest gets the longest length used.
+int CountCode(Code& code, const uint8_t* lengths, int n, int& longest) {
   std::memset(code.count, 0, sizeof code.count);
   for (int s = 0; s < n; ++s) ++code.count[lengths[s]];
   code.count[0] = 0;
@@ -36,11 +36,21 @@ int MakeCode(Code& code, const uint8_t* lengths, int n, int& longest) {
     if (left < 0) return left;
     if (code.count[len] != 0) longest = len;
   }
+  return left;
+}
+
+// Orders the symbols of a counted code by their codes.
+void OrderCode(Code& code, const uint8_t* lengths, int n) {
   uint16_t offset[16];
   offset[1] = 0;
   for (int len = 1; len < 15; ++len) offset[len + 1] = offset[len] + code.count[len];
   for (int s = 0; s < n; ++s)
     if (lengths[s] != 0) code.symbol[offset[lengths[s]]++] = static_cast<uint16_t>(s);
+}
+
+int MakeCode(Code& code, const uint8_t* lengths, int n, int& longest) {
+  const int left = CountCode(code, lengths, n, longest);
+  if (left >= 0) OrderCode(code, lengths, n);
   return left;
 }
 
@@ -76,15 +86,26 @@ uint16_t DistanceEntry(int s, unsigned len) {
 
 // Fills the table for the codes of up to `bits` bits; longer codes and
 // unused bit patterns are left to the slow way.
+// The bits of a 10-bit value in reverse order: codes are stored from their
+// first bit, tables are indexed from the stream's first bit.
+struct Reversed10 {
+  uint16_t value[1024];
+  constexpr Reversed10() : value() {
+    for (unsigned v = 0; v < 1024; ++v)
+      for (unsigned b = 0; b < 10; ++b) value[v] |= static_cast<uint16_t>(((v >> b) & 1u) << (9 - b));
+  }
+};
+constexpr Reversed10 kReversed10;
+
 template <class Entry>
 void FillTable(uint16_t* table, int bits, const Code& code, Entry entry) {
+  static_assert(DeflateWalker::kLitBits <= 10 && DeflateWalker::kDistBits <= 10);
   for (int i = 0; i < (1 << bits); ++i) table[i] = kSlow;
   unsigned value = 0;
   int index = 0;
   for (int len = 1; len <= bits; ++len) {
     for (int k = 0; k < code.count[len]; ++k, ++value, ++index) {
-      unsigned reversed = 0;
-      for (int b = 0; b < len; ++b) reversed |= ((value >> b) & 1u) << (len - 1 - b);
+      const unsigned reversed = kReversed10.value[value] >> (10 - len);
       const uint16_t e = entry(code.symbol[index], static_cast<unsigned>(len));
       for (unsigned r = reversed; r < (1u << bits); r += 1u << len) table[r] = e;
     }
@@ -202,6 +223,14 @@ void DeflateWalker::SymbolsFast(const uint8_t*& inRef, const uint8_t* end) {
 }
 
 bool DeflateWalker::StepSymbol() {
+  // A literal from the table when it is one: the last bytes of every
+  // stream come this way.
+  const uint16_t e = (fixed_ ? Fixed().litTable : litTable_)[bits_ & ((1u << kLitBits) - 1)];
+  if ((e & kKindMask) == kLiteral) {
+    if ((e & kTakenMask) > count_) return false;
+    Take(e & kTakenMask);
+    return true;
+  }
   const Code& lit = fixed_ ? Fixed().lit : lit_;
   const Code& dist = fixed_ ? Fixed().dist : dist_;
   unsigned used = 0;
@@ -241,8 +270,11 @@ bool DeflateWalker::Step() {
         Take(count_ % 8);  // to the byte boundary
         stage_ = Stage::kStoredLengths;
       } else if (type == 1) {
+        // The fixed codes hold symbols zlib refuses (literal/length 286 and
+        // 287, distances 30 and 31), but ISA-L refuses them too: a final
+        // fixed block is the end of the walk as well.
         fixed_ = true;
-        stage_ = Stage::kSymbols;
+        stage_ = final_ ? Stage::kEnded : Stage::kSymbols;
       } else if (type == 2) {
         stage_ = Stage::kCounts;
       } else {
@@ -281,8 +313,10 @@ bool DeflateWalker::Step() {
     case Stage::kCodeLengthCode: {
       if (read_ < ncode_) {
         if (count_ < 3) return false;
-        lengths_[kLengthOrder[read_++]] = bits_ & 7;
-        Take(3);
+        do {
+          lengths_[kLengthOrder[read_++]] = bits_ & 7;
+          Take(3);
+        } while (read_ < ncode_ && count_ >= 3);
         return true;
       }
       int longest;
@@ -290,6 +324,10 @@ bool DeflateWalker::Step() {
         stage_ = Stage::kRefused;  // incomplete, over-subscribed or empty
         return false;
       }
+      // A complete code of at most 7 bits: every 7-bit value finds its code.
+      FillTable(lengthTable_, 7, lengthCode_, [](int symbol, unsigned len) {
+        return static_cast<uint16_t>(symbol << 8 | len);
+      });
       read_ = 0;
       stage_ = Stage::kLengths;
       return true;
@@ -301,28 +339,35 @@ bool DeflateWalker::Step() {
           stage_ = Stage::kRefused;
           return false;
         }
-        fixed_ = false;
-        stage_ = Stage::kSymbols;
         return true;
       }
-      unsigned used = 0;
-      const int s = DecodeSlow(lengthCode_, bits_, count_, used);
-      if (s == -2) return false;
-      if (s < 16) {
-        if (s < 0) break;
-        Take(used);
-        lengths_[read_++] = static_cast<uint8_t>(s);
-        return true;
+      // As many lengths as the bits at hand hold.
+      bool progress = false;
+      while (read_ < total) {
+        const uint16_t e = lengthTable_[bits_ & 127];
+        const unsigned used = e & 15;
+        if (used > count_) return progress;
+        const int s = e >> 8;
+        if (s < 16) {
+          Take(used);
+          lengths_[read_++] = static_cast<uint8_t>(s);
+          progress = true;
+          continue;
+        }
+        const unsigned extraBits = s == 16 ? 2 : s == 17 ? 3 : 7;
+        if (used + extraBits > count_) return progress;
+        const unsigned extra = (bits_ >> used) & ((1u << extraBits) - 1);
+        const unsigned repeat = (s == 16 ? 3 : s == 17 ? 3 : 11) + extra;
+        if ((s == 16 && read_ == 0) || read_ + repeat > total) {
+          stage_ = Stage::kRefused;
+          return false;
+        }
+        const uint8_t value = s == 16 ? lengths_[read_ - 1] : 0;
+        Take(used + extraBits);
+        std::memset(lengths_ + read_, value, repeat);
+        read_ = static_cast<uint16_t>(read_ + repeat);
+        progress = true;
       }
-      const unsigned extraBits = s == 16 ? 2 : s == 17 ? 3 : 7;
-      if (used + extraBits > count_) return false;
-      const unsigned extra = (bits_ >> used) & ((1u << extraBits) - 1);
-      const unsigned repeat = (s == 16 ? 3 : s == 17 ? 3 : 11) + extra;
-      if ((s == 16 && read_ == 0) || read_ + repeat > total) break;
-      const uint8_t value = s == 16 ? lengths_[read_ - 1] : 0;
-      Take(used + extraBits);
-      std::memset(lengths_ + read_, value, repeat);
-      read_ = static_cast<uint16_t>(read_ + repeat);
       return true;
     }
     case Stage::kSymbols:
@@ -337,11 +382,23 @@ bool DeflateWalker::Step() {
 bool DeflateWalker::BuildTables(const uint8_t* lengths, int nlen, int ndist) {
   if (lengths[256] == 0) return false;  // no end of block
   int longest;
-  int left = MakeCode(lit_, lengths, nlen, longest);
-  if (left < 0 || (left > 0 && longest != 1)) return false;
-  left = MakeCode(dist_, lengths + nlen, ndist, longest);
-  if (left < 0 || (left > 0 && longest > 1)) return false;
+  const int litLeft = CountCode(lit_, lengths, nlen, longest);
+  if (litLeft < 0 || (litLeft > 0 && longest != 1)) return false;
+  const int distLeft = CountCode(dist_, lengths + nlen, ndist, longest);
+  if (distLeft < 0 || (distLeft > 0 && longest > 1)) return false;
+  if (final_ && litLeft == 0 && distLeft == 0) {
+    // The last header of the stream, and codes with no unused bit pattern:
+    // every symbol the block can hold is valid, so nothing further in the
+    // stream is for the walk to see (a distance too far back is ISA-L's
+    // own error). Small entries, one block each, end here.
+    stage_ = Stage::kEnded;
+    return true;
+  }
+  OrderCode(lit_, lengths, nlen);
+  OrderCode(dist_, lengths + nlen, ndist);
   FillTable(litTable_, kLitBits, lit_, LiteralEntry);
   FillTable(distTable_, kDistBits, dist_, DistanceEntry);
+  fixed_ = false;
+  stage_ = Stage::kSymbols;
   return true;
 }

@@ -12,7 +12,11 @@
 // header that zlib refuses.
 //
 // Input comes in pieces, each given once, in order; the walker keeps at most
-// 64 bits between pieces. Once the final block has ended it reads no more.
+// 56 bits between pieces. It reads no more once the final block has begun
+// with fixed codes or with complete dynamic ones: no header follows, and
+// ISA-L itself refuses every symbol in such a block that zlib refuses.
+// Only the blocks before the last, and a last one whose codes leave bit
+// patterns unused, are walked symbol by symbol.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +34,7 @@ class DeflateWalker {
     stage_ = Stage::kBlockStart;
     final_ = false;
   }
-  // Whether the final block has ended.
+  // Whether the walk is over: nothing further in the stream needs it.
   bool Ended() const { return stage_ == Stage::kEnded; }
   // Bits taken in but not walked yet (at most 56).
   unsigned HeldBits() const { return count_; }
@@ -63,6 +67,8 @@ class DeflateWalker {
   bool Step();
   bool StepSymbol();
   void SymbolsFast(const uint8_t*& in, const uint8_t* end);
+  // Checks the codes of a dynamic header and goes on to its symbols, or to
+  // the end when nothing in them can need the walk; false on a refusal.
   bool BuildTables(const uint8_t* lengths, int nlen, int ndist);
   void BlockEnded() { stage_ = final_ ? Stage::kEnded : Stage::kBlockStart; }
 
@@ -81,6 +87,7 @@ class DeflateWalker {
   uint16_t nlen_ = 0, ndist_ = 0, ncode_ = 0, read_ = 0;
   uint8_t lengths_[320] = {};
   Code lengthCode_{};
+  uint16_t lengthTable_[128] = {};  // symbol << 8 | length, by the next 7 bits
   // The codes of the current dynamic block.
   Code lit_{}, dist_{};
   uint16_t litTable_[1 << kLitBits] = {};

@@ -240,6 +240,28 @@ int Decode(const std::string& stream, size_t piece, std::string& bytes, bool bac
   return result;
 }
 
+TEST(DeflateWalkerTest, IsalRefusesTheFixedCodesSymbolsThatZlibRefuses) {
+  // The walk ends at a final fixed block's header, trusting ISA-L to refuse
+  // literal/length codes 286 and 287 and distance codes 30 and 31.
+  const auto fixedBlock = [](std::vector<std::pair<uint32_t, int>> codes) {
+    BitWriter w;
+    w.Put(1, 1);
+    w.Put(1, 2);
+    codes.insert(codes.begin(), {{0x30 + 'a', 8}, {0x30 + 'b', 8}});
+    codes.push_back({0, 7});  // end of block
+    for (const auto& [code, length] : codes) w.PutCode(code, length);
+    return w.Bytes();
+  };
+  const std::string streams[] = {
+      fixedBlock({{0xC6, 8}}), fixedBlock({{0xC7, 8}}),              // 286, 287
+      fixedBlock({{1, 7}, {30, 5}}), fixedBlock({{1, 7}, {31, 5}})};  // length 3
+  for (const std::string& stream : streams) {
+    std::string viaZlib, viaIsal;
+    EXPECT_EQ(Decode<ZlibInflater>(stream, stream.size(), viaZlib), Z_DATA_ERROR);
+    EXPECT_EQ(Decode<IsalInflater>(stream, stream.size(), viaIsal), Z_DATA_ERROR);
+  }
+}
+
 TEST(DeflateWalkerTest, IsalEndsARefusedHeaderAsZlibDoesInLineAndInTheBackground) {
   // Ahead of the block, 70,000 bytes in stored blocks that do not end the
   // stream, so that the whole input is one piece large enough for the
