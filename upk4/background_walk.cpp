@@ -28,10 +28,11 @@ bool SpinFor(std::chrono::microseconds limit, Done done) {
 }
 
 constexpr std::chrono::microseconds kSpin{300};
+constexpr std::chrono::milliseconds kIdle{100};
 
 }  // namespace
 
-BackgroundWalk::BackgroundWalk() : thread_([this] { Run(); }) {}
+BackgroundWalk::BackgroundWalk() = default;
 
 BackgroundWalk::~BackgroundWalk() {
   {
@@ -40,13 +41,21 @@ BackgroundWalk::~BackgroundWalk() {
     stop_ = true;
   }
   wake_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 void BackgroundWalk::Start(DeflateWalker* walker, const uint8_t* data, size_t size,
                            uint64_t start) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!running_) {
+      // The first piece, or the thread ended after a long idle time.
+      lock.unlock();
+      if (thread_.joinable()) thread_.join();
+      thread_ = std::thread([this] { Run(); });
+      lock.lock();
+      running_ = true;
+    }
     walker_ = walker;
     data_ = data;
     size_ = size;
@@ -82,8 +91,12 @@ void BackgroundWalk::Run() {
       SpinFor(kSpin, [this] { return busy_.load(); });
       lock.lock();
     }
-    wake_.wait(lock, [this] { return quit_ || busy_; });
-    if (quit_) return;
+    // A thread with nothing to do for a while ends, so that none outlives
+    // the work by long (even for a caller that never closes its archive).
+    if (!wake_.wait_for(lock, kIdle, [this] { return quit_ || busy_.load(); }) || quit_) {
+      running_ = false;
+      return;
+    }
     DeflateWalker* const walker = walker_;
     const uint8_t* const data = data_;
     const size_t size = size_;

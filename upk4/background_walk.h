@@ -6,6 +6,7 @@
 // waits until the walk has checked the stream up to a given byte. Until the
 // walk has taken all of its piece (WaitFor up to the piece's end, or Stop),
 // the piece and the walker belong to the thread and must stay untouched.
+// The thread starts with the first piece and ends after a while without one.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -51,5 +52,6 @@ class BackgroundWalk {
   std::atomic<bool> refused_{false};
   std::atomic<bool> stop_{false};
   bool quit_ = false;
+  bool running_ = false;  // the thread is there and will take a piece
   std::thread thread_;
 };
