@@ -61,7 +61,8 @@ class IsalInflater : public InflateBuffers {
   IsalInflater(const IsalInflater&) = delete;
   IsalInflater& operator=(const IsalInflater&) = delete;
   // Pieces of input from this size on are walked by the second thread
-  // (tests set it lower to send every piece there).
+  // (none on a machine with one processor; tests set it lower to send
+  // every piece there).
   uint32_t backgroundWalkFrom = 64 * 1024;
 
   int Init(AllocationRegister* blocks);

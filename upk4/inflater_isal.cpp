@@ -5,8 +5,13 @@
 #include <isa-l/igzip_lib.h>
 #include "upk4/background_walk.h"
 #include "upk4/inflater.h"
+#include <cstdint>
+#include <thread>
 
-IsalInflater::IsalInflater() = default;
+IsalInflater::IsalInflater() {
+  // With one processor the second thread would only take turns with this one.
+  if (std::thread::hardware_concurrency() < 2) backgroundWalkFrom = UINT32_MAX;
+}
 IsalInflater::~IsalInflater() = default;
 
 int IsalInflater::Init(AllocationRegister* blocks) {

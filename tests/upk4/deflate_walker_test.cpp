@@ -5,14 +5,19 @@
 // thread.
 #include <gtest/gtest.h>
 #include <zlib.h>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 #include "crafted_zip.h"
 #include "test_support.h"
 #include "upk4/deflate_walker.h"
+#ifdef UPK_WITH_ISAL
+#include "upk4/background_walk.h"
+#endif
 #include "upk4/inflater.h"
 
 using namespace upktest;
@@ -240,6 +245,32 @@ int Decode(const std::string& stream, size_t piece, std::string& bytes, bool bac
   return result;
 }
 
+TEST(DeflateWalkerTest, TheSecondThreadTakesPiecesAgainAfterEndingWhenIdle) {
+  // A stream of many blocks, in pieces with pauses longer than the thread's
+  // idle time between some of them; the same blocks followed by a header
+  // that zlib refuses are refused the same way.
+  const std::string text = MakeTextLikeData(600000, 36);
+  const std::string stream = RawDeflate(text);
+  const std::string damaged = OpenDeflate(text) + DynamicBlock(ThreeSymbols(), {2, 2}, {256});
+  BackgroundWalk background;
+  for (const std::string* s : {&stream, &damaged}) {
+    DeflateWalker walker;
+    const size_t piece = s->size() / 4 + 1;
+    bool accepted = true;
+    for (size_t at = 0, k = 0; at < s->size() && accepted; at += piece, ++k) {
+      if (k == 1) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      const size_t n = std::min(piece, s->size() - at);
+      background.Start(&walker, reinterpret_cast<const uint8_t*>(s->data()) + at, n, at);
+      accepted = background.WaitFor(at + n);
+      background.Stop();
+    }
+    EXPECT_EQ(accepted, s == &stream);
+    if (s == &stream) {
+      EXPECT_TRUE(walker.Ended());
+    }
+  }
+}
+
 TEST(DeflateWalkerTest, IsalRefusesTheFixedCodesSymbolsThatZlibRefuses) {
   // The walk ends at a final fixed block's header, trusting ISA-L to refuse
   // literal/length codes 286 and 287 and distance codes 30 and 31.
@@ -277,7 +308,7 @@ TEST(DeflateWalkerTest, IsalEndsARefusedHeaderAsZlibDoesInLineAndInTheBackground
   const std::vector<int> ab = {'a', 'b', 'a', 256};
   for (const auto& dist : {std::vector<uint8_t>{2, 2}, std::vector<uint8_t>{1, 1}}) {
     const std::string stream = DynamicBlock(ThreeSymbols(), dist, ab, prefix);
-    for (size_t piece : {stream.size(), size_t{16384}, size_t{5}}) {
+    for (size_t piece : {stream.size(), size_t{16384}, size_t{999}}) {
       std::string viaZlib, viaIsal, viaIsalBehind;
       const int zlibResult = Decode<ZlibInflater>(stream, piece, viaZlib);
       EXPECT_EQ(Decode<IsalInflater>(stream, piece, viaIsal), zlibResult)
