@@ -75,6 +75,12 @@ bool ArchiveReader::SetPassword(const char16_t* newPassword) {
 
 int32_t ArchiveReader::FindEntry(plat::WStringView name, bool caseSensitive) {
   if (IsClosed()) return -1;
+  const int32_t found = FindEntryAnyWay(name, caseSensitive);
+  centralDir.lastFound = found;
+  return found;
+}
+
+int32_t ArchiveReader::FindEntryAnyWay(plat::WStringView name, bool caseSensitive) {
   if (!centralDir.nameIndexEnabled) {
     // The first few lookups scan: the index costs a conversion and a sort
     // of every name, more than a whole lookup in an archive opened for one
@@ -88,6 +94,8 @@ int32_t ArchiveReader::FindEntry(plat::WStringView name, bool caseSensitive) {
     }
     EnableNameIndex(true);
   }
+  if (const int32_t following = centralDir.FindFollowing(name, caseSensitive); following >= 0)
+    return following;
   const int32_t position = centralDir.FindInIndex(name, caseSensitive);
   if (position >= 0) return centralDir.nameIndex[static_cast<size_t>(position)].directoryIndex;
   // The index is ordered case-sensitively, so a bisection without regard to

@@ -49,6 +49,8 @@ class ArchiveReader {
   void SetBufferSizes(int32_t writeSize, int32_t readSize, int32_t searchSize);
   bool SetPassword(const char16_t* password);
   int32_t FindEntry(plat::WStringView name, bool caseSensitive = false);
+  // FindEntry without noting what it found.
+  int32_t FindEntryAnyWay(plat::WStringView name, bool caseSensitive);
   void EnableNameIndex(bool on);
   // Ends the open entry with its verdict. With the file it was extracted
   // into: sets the file's times, closes it, then sets its attributes.

@@ -238,6 +238,8 @@ void CentralDirectory::DropEntryRecords() {
   nameIndex.clear();
   indexedNames.clear();
   noCaseIndex.clear();
+  uniqueNoCase.clear();
+  lastFound = -1;
   currentEntry = nullptr;
   headers.clear();
   rawOffsets.clear();
@@ -288,6 +290,7 @@ void CentralDirectory::CloseDirectory() {
 void CentralDirectory::BuildNameIndex() {
   nameIndex.clear();
   noCaseIndex.clear();
+  uniqueNoCase.clear();
   indexedNames.assign(headers.size(), plat::WString());
   nameIndex.reserve(headers.size());
   // With distinct names, inserting one by one gives exactly the sorted
@@ -370,6 +373,33 @@ int32_t CentralDirectory::FindByScan(plat::WStringView name, bool caseSensitive)
   return found;
 }
 
+void CentralDirectory::MarkUniqueNames() {
+  const size_t count = std::min(indexedNames.size(), headers.size());
+  std::vector<std::pair<uint64_t, uint32_t>> hashes(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a of the folded name
+    for (const char16_t c : indexedNames[i]) h = (h ^ plat::FoldCaseWide(c)) * 0x100000001b3ull;
+    hashes[i] = {h, i};
+  }
+  std::sort(hashes.begin(), hashes.end());
+  uniqueNoCase.assign(count, true);
+  for (size_t i = 1; i < count; ++i) {
+    if (hashes[i].first != hashes[i - 1].first) continue;
+    uniqueNoCase[hashes[i].second] = false;
+    uniqueNoCase[hashes[i - 1].second] = false;
+  }
+}
+
+int32_t CentralDirectory::FindFollowing(plat::WStringView name, bool caseSensitive) {
+  const size_t next = static_cast<size_t>(lastFound) + 1;
+  if (lastFound < 0 || next >= std::min(indexedNames.size(), headers.size())) return -1;
+  if (uniqueNoCase.empty()) MarkUniqueNames();
+  if (!uniqueNoCase[next]) return -1;
+  const int c = caseSensitive ? plat::CollateWide(indexedNames[next], name)
+                              : plat::CollateWideNoCase(indexedNames[next], name);
+  return c == 0 ? static_cast<int32_t>(next) : -1;
+}
+
 int32_t CentralDirectory::FindNoCase(plat::WStringView name) {
   const size_t count = std::min(indexedNames.size(), headers.size());
   const auto less = [this](uint32_t a, uint32_t b) {
@@ -414,6 +444,8 @@ void CentralDirectory::SetNameIndexEnabled(bool on) {
     nameIndex.clear();
     indexedNames.clear();
     noCaseIndex.clear();
+    uniqueNoCase.clear();
+    lastFound = -1;
   }
 }
 

@@ -73,6 +73,12 @@ class CentralDirectory {
   // which of them a lookup finds.
   static constexpr int32_t kSeveralMatch = -2;
   int32_t FindByScan(plat::WStringView name, bool caseSensitive) const;
+  // With the index built: the entry after the one found last, when its name
+  // matches and no other entry's name equals it without regard to case, so
+  // that every lookup gives it; else -1. Extracting a whole archive name by
+  // name in directory order then skips the bisection.
+  int32_t FindFollowing(plat::WStringView name, bool caseSensitive);
+  void MarkUniqueNames();
   int CompareIndexEntry(plat::WStringView name, size_t position, bool caseSensitive) const;
   // Switches the name index on (built at once from all headers) or off.
   void SetNameIndexEnabled(bool on);
@@ -107,5 +113,11 @@ class CentralDirectory {
   bool nameIndexEnabled = false;
   // Lookups answered by FindByScan since the directory was read.
   uint32_t scannedLookups = 0;
+  // The entry the last lookup found, -1 after a miss.
+  int32_t lastFound = -1;
+  // By directory index: no other name equals this one without regard to
+  // case (names whose folded forms share a hash count as not unique).
+  // Empty until FindFollowing first needs it.
+  std::vector<bool> uniqueNoCase;
   bool readFromFile = false;
 };

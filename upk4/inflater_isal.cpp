@@ -5,13 +5,20 @@
 #include <isa-l/igzip_lib.h>
 #include "upk4/background_walk.h"
 #include "upk4/inflater.h"
-#include <cstdint>
 #include <thread>
 
-IsalInflater::IsalInflater() {
-  // With one processor the second thread would only take turns with this one.
-  if (std::thread::hardware_concurrency() < 2) backgroundWalkFrom = UINT32_MAX;
+namespace {
+
+// With one processor the second thread would only take turns with this one.
+// Asked once, on the first large piece: the answer costs a file read.
+bool SeveralProcessors() {
+  static const bool several = std::thread::hardware_concurrency() >= 2;
+  return several;
 }
+
+}  // namespace
+
+IsalInflater::IsalInflater() = default;
 IsalInflater::~IsalInflater() = default;
 
 int IsalInflater::Init(AllocationRegister* blocks) {
@@ -41,7 +48,7 @@ int IsalInflater::Inflate() {
   // New input is walked first, or alongside ISA-L when it is large; what
   // ISA-L gives from it is handed back only once the walk has passed it.
   if (inputTaken_ && availIn > 0) {
-    if (availIn >= backgroundWalkFrom) {
+    if (availIn >= backgroundWalkFrom && SeveralProcessors()) {
       if (!background_) background_ = std::make_unique<BackgroundWalk>();
       background_->Start(&walker_, nextIn, availIn, inputBytes_);
       walking_ = true;

@@ -426,6 +426,45 @@ TEST(NameIndexTest, ScanBeforeTheIndexGivesTheIndexAnswer) {
   EXPECT_GT(unique, 100);
 }
 
+TEST(NameIndexTest, TheEntryAfterTheLastFoundIsTheIndexAnswer) {
+  // A lookup may take the entry after the one found last without the
+  // bisection; it must be what the index gives, whatever the case of the
+  // name asked for, and with names that repeat in other cases.
+  std::mt19937 random(29);
+  const std::u16string letters = u"aAbB\.éÉ";
+  int taken = 0;
+  for (int round = 0; round < 40; ++round) {
+    CentralDirectory dir;
+    std::vector<std::u16string> names;
+    const int count = 1 + static_cast<int>(random() % 80);
+    for (int i = 0; i < count; ++i) {
+      names.push_back(RandomName(random, letters, 1, 4));
+      const std::string bytes = plat::WideToAnsi(names.back());
+      auto header = std::make_unique<EntryRecord>();
+      header->name.Allocate(static_cast<uint32_t>(bytes.size()), false);
+      std::memcpy(header->name.data, bytes.data(), bytes.size());
+      dir.headers.push_back(std::move(header));
+    }
+    dir.BuildNameIndex();
+    for (int i = 0; i < count; ++i) {
+      dir.lastFound = i - 1;
+      std::u16string asked = names[static_cast<size_t>(i)];
+      if (random() % 3 == 0)
+        for (char16_t& c : asked) c = plat::FoldCaseWide(c);
+      for (const bool caseSensitive : {true, false}) {
+        const int32_t following = dir.FindFollowing(asked, caseSensitive);
+        if (following < 0) continue;
+        const int32_t at = dir.FindInIndex(asked, caseSensitive);
+        int32_t indexed = at >= 0 ? dir.nameIndex[static_cast<size_t>(at)].directoryIndex : -1;
+        if (at < 0 && !caseSensitive) indexed = dir.FindNoCase(asked);
+        ASSERT_EQ(following, indexed) << round << "/" << i;
+        ++taken;
+      }
+    }
+  }
+  EXPECT_GT(taken, 200);
+}
+
 TEST(CentralHeaderTest, DirectoryReadWholeGivesWhatReadingRecordByRecordGives) {
   // Names of code-page bytes (both cases, "/", bytes above 127), some
   // flagged as UTF-8 (valid or not), extra fields and comments, in a plain
