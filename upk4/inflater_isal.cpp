@@ -69,17 +69,11 @@ int IsalInflater::Inflate() {
   availOut = state_->avail_out;
   inputTaken_ = availIn == 0;
   if (walking_) {
-    // All input taken: the caller may reuse its buffer, so the walk must be
-    // through it.
-    if (!background_->WaitFor(inputBytes_ - availIn)) {
-      background_->Stop();
-      walking_ = false;
-      return Z_DATA_ERROR;
-    }
-    if (inputTaken_) {
-      background_->Stop();
-      walking_ = false;
-    }
+    const bool accepted = background_->WaitFor(inputBytes_ - availIn);
+    // All input taken, the caller may reuse its buffer: the thread lets go
+    // of it (having walked it through), as it does on a refusal.
+    if (!accepted || inputTaken_) StopWalking();
+    if (!accepted) return Z_DATA_ERROR;
   }
   if (result < 0) return Z_DATA_ERROR;
   if (state_->block_state == ISAL_BLOCK_FINISH) {
