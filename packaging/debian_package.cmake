@@ -25,6 +25,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Dependencies from what the binaries actually link (zlib, and whatever
 # inflater the library is built with), through dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(UPK_WITH_ISAL)
+  # ISA-L is loaded by name when first needed, out of dpkg-shlibdeps' sight.
+  upk_isal_soname(isal_soname)
+  string(REGEX REPLACE "^libisal\\.so\\." "libisal" isal_package "${isal_soname}")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${isal_package}")
+endif()
 # shlibs and symbols files for libupk4.so.4 (its four exports), and the
 # ldconfig trigger instead of maintainer scripts.
 configure_file(debian/shlibs.in ${CMAKE_CURRENT_BINARY_DIR}/debian/shlibs @ONLY)

@@ -11,6 +11,10 @@ using LibraryHandle = void*;
 // is missing, ERROR_ACCESS_DENIED when its file system forbids mapping it
 // executable, ERROR_BAD_EXE_FORMAT when it is not a loadable library).
 LibraryHandle LoadLibrary(WStringView path);
+// A library of the system by its bare name (a soname, a DLL of the system
+// directory), found where the system's own loader would find a dependency:
+// never in the current directory. Null and the last error set on failure.
+LibraryHandle LoadSystemLibrary(const char* name);
 // True when the file system that holds path refuses to map files executable
 // (mounted noexec on POSIX), so that no library there can ever be loaded.
 bool IsOnNoExecFileSystem(WStringView path);

@@ -19,4 +19,9 @@ class DecodeState {
   uint32_t runningCrc = 0;
   ByteBlock readBuffer;
   uint16_t entryIndex = 0;  // of the open entry, to start it again
+  // The fast inflater decodes once the deflated entries opened so far claim
+  // this much output in all (0: from the first), so that reading a few
+  // small entries never pays for loading it.
+  uint64_t fastInflaterFrom = 0;
+  uint64_t deflatedClaimed = 0;
 };

@@ -45,8 +45,12 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
 void ArchiveReader::StartDecoding() {
   const EntryRecord& entry = *centralDir.currentEntry;
   Inflater& inflater = decode.inflater;
-  if (entry.method == zip::kMethodDeflated)
-    CheckInflateResult(inflater.Init(useAllocationRegister ? &allocations : nullptr));
+  if (entry.method == zip::kMethodDeflated) {
+    // A wrong size only changes which inflater decodes, never the result.
+    decode.deflatedClaimed += std::min(entry.uncompressedSize, UINT64_MAX - decode.deflatedClaimed);
+    const bool fast = decode.deflatedClaimed >= decode.fastInflaterFrom;
+    CheckInflateResult(inflater.Init(useAllocationRegister ? &allocations : nullptr, fast));
+  }
   decode.compressedLeft =
       entry.compressedSize - (entry.IsEncrypted() ? zip::kEncryptionHeaderSize : 0);
   decode.uncompressedLeft = entry.uncompressedSize;

@@ -17,6 +17,9 @@
 // of input before any of ISA-L's output from it is handed back, and a header
 // that zlib would refuse is reported as damage, which zlib then decides.
 // Large pieces are walked by a second thread while ISA-L decodes them.
+// ISA-L is loaded on first need (isal_library.h); a stream that is not
+// worth loading it for, or any stream when it cannot be loaded, goes
+// through zlib from its start.
 // New input is given only once the previous input has all been taken.
 // The state comes from RegisterAwareAlloc with the register given to Init.
 #pragma once
@@ -35,7 +38,8 @@ struct InflateBuffers {
 class ZlibInflater : public InflateBuffers {
  public:
   ZlibInflater();
-  int Init(AllocationRegister* blocks);
+  // fast is the ISA-L backend's choice; here zlib is the only speed.
+  int Init(AllocationRegister* blocks, bool fast = true);
   int Inflate();
   void End();
   // The register has already given the memory back: only the handle goes.
@@ -52,6 +56,7 @@ class ZlibInflater : public InflateBuffers {
 #include <memory>
 #include "upk4/deflate_walker.h"
 struct inflate_state;
+struct IsalEntryPoints;
 class BackgroundWalk;
 
 class IsalInflater : public InflateBuffers {
@@ -65,11 +70,12 @@ class IsalInflater : public InflateBuffers {
   // every piece there).
   uint32_t backgroundWalkFrom = 64 * 1024;
 
-  int Init(AllocationRegister* blocks);
+  // Through ISA-L when fast (and the library can be loaded), else zlib.
+  int Init(AllocationRegister* blocks, bool fast = true);
   int Inflate();
   void End();
   void Forget();
-  // Whether an error may still be ISA-L's rather than zlib's verdict.
+  // Whether ISA-L decodes the stream, so that an error may still be ISA-L's rather than zlib's verdict.
   bool CanFallBack() const { return !fallback_; }
   // Ends the ISA-L stream and starts a zlib stream from the beginning.
   int FallBackToZlib();
@@ -78,6 +84,7 @@ class IsalInflater : public InflateBuffers {
   // Lets the second thread go from the current input.
   void StopWalking();
 
+  const IsalEntryPoints* isal_ = nullptr;
   inflate_state* state_ = nullptr;
   AllocationRegister* blocks_ = nullptr;
   bool finished_ = false;
@@ -95,5 +102,8 @@ using Inflater = ZlibInflater;
 #endif
 
 // CRC-32 (polynomial 0xEDB88320) of size bytes continued from crc, as zlib's
-// crc32 gives it; carry-less multiplication with ISA-L.
+// crc32 gives it; carry-less multiplication with ISA-L, which a large piece
+// loads.
 uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t size);
+// The same through zlib alone.
+uint32_t ZlibCrc32(uint32_t crc, const void* data, size_t size);

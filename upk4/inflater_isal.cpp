@@ -1,10 +1,10 @@
 // The ISA-L backend of the inflater, with zlib behind it for the verdict on
 // damaged streams (see inflater.h).
 #ifdef UPK_WITH_ISAL
-#include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include "upk4/background_walk.h"
 #include "upk4/inflater.h"
+#include "upk4/isal_library.h"
 #include <thread>
 
 namespace {
@@ -21,7 +21,7 @@ bool SeveralProcessors() {
 IsalInflater::IsalInflater() = default;
 IsalInflater::~IsalInflater() = default;
 
-int IsalInflater::Init(AllocationRegister* blocks) {
+int IsalInflater::Init(AllocationRegister* blocks, bool fast) {
   End();
   blocks_ = blocks;
   finished_ = false;
@@ -29,9 +29,15 @@ int IsalInflater::Init(AllocationRegister* blocks) {
   inputTaken_ = true;
   inputBytes_ = 0;
   walker_.Reset();
+  isal_ = fast ? BindIsal() : nullptr;
+  if (isal_ == nullptr) {
+    // zlib from the start, as after a fall-back.
+    fallback_ = true;
+    return zlib_.Init(blocks);
+  }
   state_ = static_cast<inflate_state*>(RegisterAwareAlloc(blocks, 1, sizeof(inflate_state)));
   if (state_ == nullptr) return Z_MEM_ERROR;
-  isal_inflate_init(state_);
+  isal_->init(state_);
   state_->crc_flag = ISAL_DEFLATE;
   return Z_OK;
 }
@@ -61,7 +67,7 @@ int IsalInflater::Inflate() {
   state_->avail_in = availIn;
   state_->next_out = nextOut;
   state_->avail_out = availOut;
-  const int result = isal_inflate(state_);
+  const int result = isal_->inflate(state_);
   const bool progress = state_->avail_in != availIn || state_->avail_out != availOut;
   nextIn = state_->next_in;
   availIn = state_->avail_in;
@@ -111,6 +117,11 @@ void IsalInflater::Forget() {
 }
 
 uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t size) {
-  return crc32_gzip_refl(crc, static_cast<const unsigned char*>(data), size);
+  // Small pieces (a small stored entry) are not worth loading ISA-L for.
+  constexpr size_t kLoadFrom = 64 * 1024;
+  const IsalEntryPoints* isal = BoundIsal();
+  if (isal == nullptr && size >= kLoadFrom) isal = BindIsal();
+  if (isal == nullptr) return ZlibCrc32(crc, data, size);
+  return isal->crc(crc, static_cast<const unsigned char*>(data), size);
 }
 #endif

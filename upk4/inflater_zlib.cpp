@@ -6,7 +6,7 @@ ZlibInflater::ZlibInflater() {
   stream_.zfree = RegisterAwareFree;
 }
 
-int ZlibInflater::Init(AllocationRegister* blocks) {
+int ZlibInflater::Init(AllocationRegister* blocks, bool /*fast*/) {
   stream_.opaque = blocks;
   stream_.next_in = nullptr;
   stream_.avail_in = 0;
@@ -39,8 +39,7 @@ void ZlibInflater::Forget() {
   active_ = false;
 }
 
-#ifndef UPK_WITH_ISAL
-uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t size) {
+uint32_t ZlibCrc32(uint32_t crc, const void* data, size_t size) {
   const auto* p = static_cast<const Bytef*>(data);
   // zlib's length is 32 bits wide on some systems.
   while (size > 0) {
@@ -50,5 +49,10 @@ uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t size) {
     size -= n;
   }
   return crc;
+}
+
+#ifndef UPK_WITH_ISAL
+uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t size) {
+  return ZlibCrc32(crc, data, size);
 }
 #endif

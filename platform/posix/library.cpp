@@ -2,6 +2,7 @@
 #include "platform/library.h"
 
 #include <dlfcn.h>
+#include <cstring>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -26,6 +27,17 @@ LibraryHandle LoadLibrary(WStringView path) {
     SetLastError(loadable ? ERROR_BAD_EXE_FORMAT : ERROR_ACCESS_DENIED);
     return nullptr;
   }
+  return handle;
+}
+
+LibraryHandle LoadSystemLibrary(const char* name) {
+  // A name with a "/" would be a path, relative to the current directory.
+  if (name == nullptr || *name == '\0' || std::strchr(name, '/') != nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  void* handle = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+  if (!handle) SetLastError(ERROR_MOD_NOT_FOUND);
   return handle;
 }
 

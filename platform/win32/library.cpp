@@ -28,6 +28,16 @@ LibraryHandle LoadLibrary(WStringView path) {
   return reinterpret_cast<LibraryHandle>(module);
 }
 
+LibraryHandle LoadSystemLibrary(const char* name) {
+  if (name == nullptr || *name == '\0') {
+    ::SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  // Only from the system directory, whatever the search order says.
+  HMODULE module = ::LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return reinterpret_cast<LibraryHandle>(module);
+}
+
 void* GetProcAddress(LibraryHandle library, const char* name) {
   if (!library || !name) {
     ::SetLastError(library ? ERROR_PROC_NOT_FOUND : ERROR_INVALID_HANDLE);

@@ -5,8 +5,10 @@
 #include <zlib.h>
 #include <string>
 #include "crafted_zip.h"
+#include "reader_test_util.h"
 #include "test_support.h"
 #include "upk4/inflater.h"
+#include "upk4/isal_library.h"
 
 using namespace upktest;
 
@@ -114,6 +116,69 @@ TEST(FastCrcTest, EqualsZlibsCrcInAnyPieces) {
   }
   EXPECT_EQ(UpdateCrc32(0, "", 0), 0u);
   EXPECT_EQ(UpdateCrc32(0, "123456789", 9), 0xCBF43926u);
+  EXPECT_EQ(ZlibCrc32(0, "123456789", 9), 0xCBF43926u);
 }
+
+#ifdef UPK_WITH_ISAL
+TEST(IsalLoadingTest, TheLibraryBindsOnceAndAStreamMayGoThroughZlibFromItsStart) {
+  const IsalEntryPoints* isal = BindIsal();
+  ASSERT_NE(isal, nullptr) << "ISA-L not loadable by its soname";
+  EXPECT_EQ(BindIsal(), isal);
+  EXPECT_EQ(BoundIsal(), isal);
+
+  const std::string text = MakeTextLikeData(200000, 26);
+  const std::string stream = RawDeflate(text);
+  for (const bool fast : {false, true}) {
+    AllocationRegister blocks;
+    IsalInflater inflater;
+    ASSERT_EQ(inflater.Init(&blocks, fast), Z_OK);
+    EXPECT_EQ(inflater.CanFallBack(), fast);
+    std::string out(text.size(), '\0');
+    inflater.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
+    inflater.availIn = static_cast<uint32_t>(stream.size());
+    inflater.nextOut = reinterpret_cast<uint8_t*>(out.data());
+    inflater.availOut = static_cast<uint32_t>(out.size());
+    int result = Z_OK;
+    while (result == Z_OK) result = inflater.Inflate();
+    EXPECT_EQ(result, Z_STREAM_END) << fast;
+    EXPECT_TRUE(out == text) << fast;
+    inflater.End();
+    EXPECT_TRUE(blocks.empty()) << fast;
+  }
+}
+
+// The reader turns to ISA-L once the deflated entries it has opened claim
+// enough output in all; stored entries do not count, and the bytes are the
+// same either way.
+TEST(IsalLoadingTest, TheReaderTakesIsalOnceTheEntriesOpenedClaimEnoughOutput) {
+  struct Step {
+    size_t size;
+    bool deflated;
+    bool fast;  // expected
+  } steps[] = {{10000, true, false}, {300000, false, false}, {20000, true, false},
+               {240000, true, true}, {5000, true, true}};
+  CraftedZip zip;
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    texts.push_back(MakeTextLikeData(steps[i].size, 30 + static_cast<int>(i)));
+    const std::string name = "e" + std::to_string(i);
+    zip.entries.push_back(steps[i].deflated ? DeflatedEntry(name, texts.back())
+                                            : StoredEntry(name, texts.back()));
+  }
+  MemoryStorage storage;
+  ArchiveReader reader;
+  OpenInMemory(reader, storage, zip.Build());
+  reader.decode.fastInflaterFrom = 256 * 1024;
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    ASSERT_TRUE(reader.OpenEntry(static_cast<uint16_t>(i)));
+    if (steps[i].deflated) EXPECT_EQ(reader.decode.inflater.CanFallBack(), steps[i].fast) << i;
+    std::string out(steps[i].size + 1, '\0');
+    EXPECT_EQ(reader.ReadEntry(out.data(), static_cast<uint32_t>(out.size())), steps[i].size);
+    out.resize(steps[i].size);
+    EXPECT_TRUE(out == texts[i]) << i;
+    EXPECT_EQ(reader.CloseEntry(nullptr), 1) << i;
+  }
+}
+#endif
 
 }  // namespace

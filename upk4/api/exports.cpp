@@ -22,6 +22,9 @@ bool openErrorSeen = false;
 
 constexpr uint32_t kUnpackChunkSize = 65535;
 constexpr uint32_t kChunksPerTransfer = 4;
+// Output from which loading the fast inflater pays: it saves about 2 ms per
+// MB against zlib, and loading it costs about 0.5 ms.
+constexpr uint64_t kFastInflaterFrom = 256 * 1024;
 
 // Step codes of a failed open, shown in its message.
 enum OpenStep : int32_t { kAllocHandle = 1, kAllocArchive = 2, kOpenArchive = 3, kOpenOther = 4 };
@@ -116,6 +119,7 @@ UPK4_API ArchiveHandle* UPK4_CALL UPK4_Open(const upk4_char16* path, int32_t cal
       // The library's callback never stops an extraction, so entries move
       // in blocks of several chunks, with the same callbacks per chunk.
       archive->chunksPerTransfer = kChunksPerTransfer;
+      archive->decode.fastInflaterFrom = kFastInflaterFrom;
       archive->Open(ArchiveFileName(pathView, flags));
       // A refused password leaves the archive open without one.
       if (password && *password) archive->SetPassword(password);
