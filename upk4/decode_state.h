@@ -17,6 +17,9 @@ class DecodeState {
   uint64_t uncompressedLeft = 0;
   uint64_t compressedLeft = 0;
   uint32_t runningCrc = 0;
+  // The extraction takes the CRC-32 of what is read (beside the write) and
+  // sets runningCrc itself.
+  bool crcByCaller = false;
   ByteBlock readBuffer;
   uint16_t entryIndex = 0;  // of the open entry, to start it again
   // The fast inflater decodes once the deflated entries opened so far claim

@@ -153,7 +153,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
       storage.Read(io.nextOut, k, false);
       DecryptBytes(io.nextOut, k);
       decode.compressedLeft -= k;
-      decode.runningCrc = UpdateCrc32(decode.runningCrc, io.nextOut, k);
+      if (!decode.crcByCaller) decode.runningCrc = UpdateCrc32(decode.runningCrc, io.nextOut, k);
       decode.uncompressedLeft -= k;
       io.availOut -= k;
       io.nextOut += k;
@@ -174,7 +174,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
       // More output claimed than there is input: nothing can ever come.
       if (k == 0) RaiseError(kZipBadArchive, EntryDetail("stored data shorter than its size"));
       std::memcpy(io.nextOut, io.nextIn, k);
-      decode.runningCrc = UpdateCrc32(decode.runningCrc, io.nextOut, k);
+      if (!decode.crcByCaller) decode.runningCrc = UpdateCrc32(decode.runningCrc, io.nextOut, k);
       decode.uncompressedLeft -= k;
       io.availIn -= k;
       io.availOut -= k;
@@ -193,7 +193,7 @@ uint32_t ArchiveReader::ReadEntry(void* buffer, uint32_t count) {
       continue;
     }
     if (surplusByte) CheckInflateResult(Z_BUF_ERROR);
-    decode.runningCrc = UpdateCrc32(decode.runningCrc, outBefore, k);
+    if (!decode.crcByCaller) decode.runningCrc = UpdateCrc32(decode.runningCrc, outBefore, k);
     decode.uncompressedLeft -= k;
     delivered += k;
     if (result == Z_STREAM_END) break;

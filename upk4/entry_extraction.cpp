@@ -2,12 +2,14 @@
 // directory, in chunks, with progress reports that can stop the work.
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include "framework/file.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "upk4/archive_reader.h"
 #include "upk4/extraction_target.h"
 #include "upk4/path_functions.h"
+#include "upk4/write_behind.h"
 #include "upk4/zip_exception.h"
 #include "upk4/zip_format.h"
 
@@ -116,7 +118,9 @@ void ArchiveReader::CopyInChunks(CFile& output, uint32_t chunk, ExtractProgressC
 // only with callbacks that never stop the work: a stop must come before
 // anything further is read. Whatever goes wrong inside a block is done
 // again the chunk-by-chunk way, so that failures, too, leave the same file
-// behind and the same callbacks made.
+// behind and the same callbacks made. A large deflated entry is written
+// behind: each block's CRC-32 and write run on a second thread while the
+// next block is decoded, and its callbacks follow once it is written.
 void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressCallback callback,
                                  void* userData, const EntryRecord& info, uint64_t& written) {
   // No more chunks than the entry claims to fill (any number gives the same
@@ -125,9 +129,14 @@ void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressC
   const EntryRecord& entry = *centralDir.currentEntry;
   const uint64_t claimed = entry.uncompressedSize / chunk + 1;
   const uint32_t chunks = static_cast<uint32_t>(std::max<uint64_t>(
-      1, std::min<uint64_t>({chunksPerTransfer, claimed, UINT32_MAX / chunk})));
+      1, std::min<uint64_t>({chunksPerTransfer, claimed, UINT32_MAX / 2 / chunk})));
   const uint32_t blockSize = chunk * chunks;
-  uint8_t* const block = TransferBlock(blockSize);
+  // A deflated entry of more than one block is written behind, unless the
+  // decoding keeps the second processor busy itself. Stored data gains
+  // nothing: reading it costs no more than writing it.
+  const bool behind = entry.method == zip::kMethodDeflated && entry.uncompressedSize > blockSize &&
+                      !decode.inflater.BusiesSecondProcessor() && WriteBehind::Worthwhile();
+  uint8_t* const blocks = TransferBlock(behind ? 2 * blockSize : blockSize);
   // Compressed input in larger reads too; the chunk-by-chunk repetition
   // goes back to the configured size.
   const uint32_t configuredRead = decode.readBuffer.size;
@@ -135,14 +144,54 @@ void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressC
       largeReadSize > configuredRead)
     decode.readBuffer.Allocate(
         static_cast<uint32_t>(std::min<uint64_t>(largeReadSize, entry.compressedSize)), false);
+
+  // A block written (whole when whole is true), and its callbacks. A
+  // failed write is done again chunk by chunk, so that the chunks before
+  // the failing one are reported.
+  const auto deliver = [&](const uint8_t* block, uint32_t n, bool whole) {
+    if (!whole) output.Seek(static_cast<int64_t>(written), CFile::begin);
+    for (uint32_t at = 0; at < n; at += chunk) {
+      const uint32_t k = std::min(chunk, n - at);
+      if (!whole) output.Write(block + at, k);
+      written += k;
+      Report(callback, userData, info, written);
+    }
+  };
+  struct CrcByCaller {
+    DecodeState& decode;
+    ~CrcByCaller() { decode.crcByCaller = false; }
+  } crcByCaller{decode};
+  std::optional<WriteBehind> writer;
+  if (behind) {
+    writer.emplace(output, decode.runningCrc);
+    decode.crcByCaller = true;
+  }
+  const uint8_t* handed = nullptr;  // the block in the writer's hands
+  uint32_t handedSize = 0;
+  // Waits for the block in the writer's hands, takes the CRC-32 so far,
+  // and makes the block's callbacks.
+  const auto settle = [&] {
+    if (handed == nullptr) return;
+    const uint8_t* const done = handed;
+    handed = nullptr;
+    const bool whole = writer->Wait();
+    decode.runningCrc = writer->Crc();
+    deliver(done, handedSize, whole);
+  };
+
+  uint8_t* block = blocks;
   uint32_t n = 0;
   do {
-    const uint64_t start = written;
     try {
       n = ReadEntry(block, blockSize);
     } catch (const CException&) {
-      // Damage inside this block: from the entry's start again, through the
+      // Damage inside this block: the block before it is finished first (a
+      // failed write of it ends the entry, as it would have before this
+      // block was read). Then from the entry's start again, through the
       // stretch already written, then on chunk by chunk to the failure.
+      settle();
+      const uint64_t start = written;
+      decode.crcByCaller = false;
       RestartEntry(configuredRead);
       for (uint64_t skipped = 0; skipped < start;) {
         const uint32_t k = ReadEntry(block, chunk);
@@ -152,26 +201,24 @@ void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressC
       CopyInChunks(output, chunk, callback, userData, info, written);
       return;
     }
-    bool reported = false;
-    try {
-      output.Write(block, n);
-    } catch (const CException&) {
-      // The write failed somewhere in the block: write it again chunk by
-      // chunk, so that the chunks before the failing one are reported.
-      output.Seek(static_cast<int64_t>(start), CFile::begin);
-      for (uint32_t at = 0; at < n; at += chunk) {
-        const uint32_t k = std::min(chunk, n - at);
-        output.Write(block + at, k);
-        written += k;
-        Report(callback, userData, info, written);
+    if (!writer) {
+      bool whole = true;
+      try {
+        output.Write(block, n);
+      } catch (const CException&) {
+        whole = false;
       }
-      reported = true;
+      deliver(block, n, whole);
+      continue;
     }
-    for (uint32_t at = 0; !reported && at < n; at += chunk) {
-      written += std::min(chunk, n - at);
-      Report(callback, userData, info, written);
-    }
+    settle();
+    writer->Hand(block, n);
+    handed = block;
+    handedSize = n;
+    block = block == blocks ? blocks + blockSize : blocks;
   } while (n == blockSize);
+  settle();
+  decode.crcByCaller = false;
   // The chunk loop reads once more after a run of full chunks, and that read
   // drains the stream (or finds it damaged).
   if (n % chunk == 0) ReadEntry(block, chunk);

@@ -46,6 +46,8 @@ class ZlibInflater : public InflateBuffers {
   void Forget();
   bool CanFallBack() const { return false; }
   int FallBackToZlib() { return Z_OK; }
+  // Whether decoding keeps a second processor busy (the ISA-L walk).
+  bool BusiesSecondProcessor() const { return false; }
 
  private:
   z_stream stream_{};
@@ -79,6 +81,9 @@ class IsalInflater : public InflateBuffers {
   bool CanFallBack() const { return !fallback_; }
   // Ends the ISA-L stream and starts a zlib stream from the beginning.
   int FallBackToZlib();
+  // Whether decoding keeps a second processor busy: the walk of large
+  // pieces runs beside ISA-L.
+  bool BusiesSecondProcessor() const { return !fallback_; }
 
  private:
   // Lets the second thread go from the current input.

@@ -40,6 +40,30 @@ TEST(Cli, ExtractExitCodesAndFiles) {
   EXPECT_EQ(Upk4Tool("extract --help"), 0);
 }
 
+// A write that fails part of the way through a large entry (a file-size
+// limit standing in for a full disk), in blocks written behind the decoding
+// or in the last one: the extraction fails, and what reached the file is
+// the entry's own beginning.
+TEST(Cli, AWriteThatFailsPartWayFailsAndLeavesOnlyTheEntrysBeginning) {
+  TempDir dir;
+  const std::string text = MakeTextLikeData(1200000, 64);
+  const std::string zip = MakeZipInfoZip(dir, "big.zip", {{"big.txt", text}}, ZipMethod::deflated);
+  for (const size_t limit : {size_t{1}, size_t{300000}, size_t{700001}, text.size() - 1}) {
+    const std::string out = dir.Path("out" + std::to_string(limit));
+    std::string log;
+    const int code = RunCommand("trap '' XFSZ; prlimit --fsize=" + std::to_string(limit) + " " +
+                                    ShellQuote(BuiltProgram("upk4")) + " extract " +
+                                    ShellQuote(zip) + " big.txt " + ShellQuote(out) + " 2>&1",
+                                &log);
+    EXPECT_NE(code, 0) << limit << ": " << log;
+    if (PathExists(out + "/big.txt")) {
+      const std::string left = ReadFile(out + "/big.txt");
+      EXPECT_LE(left.size(), limit);
+      EXPECT_TRUE(left == text.substr(0, left.size())) << limit;
+    }
+  }
+}
+
 TEST(Cli, ExtractAllKeepsGoingAndStaysInside) {
   TempDir dir;
   const std::string text = MakeTextLikeData(200000, 63);

@@ -171,7 +171,9 @@ TEST(IsalLoadingTest, TheReaderTakesIsalOnceTheEntriesOpenedClaimEnoughOutput) {
   reader.decode.fastInflaterFrom = 256 * 1024;
   for (size_t i = 0; i < std::size(steps); ++i) {
     ASSERT_TRUE(reader.OpenEntry(static_cast<uint16_t>(i)));
-    if (steps[i].deflated) EXPECT_EQ(reader.decode.inflater.CanFallBack(), steps[i].fast) << i;
+    if (steps[i].deflated) {
+      EXPECT_EQ(reader.decode.inflater.CanFallBack(), steps[i].fast) << i;
+    }
     std::string out(steps[i].size + 1, '\0');
     EXPECT_EQ(reader.ReadEntry(out.data(), static_cast<uint32_t>(out.size())), steps[i].size);
     out.resize(steps[i].size);
