@@ -1,5 +1,14 @@
 #include "upk4/byte_block.h"
 #include <cstring>
+#include "platform/memory.h"
+
+namespace {
+
+// Large blocks are filled whole right away (the directory, the read buffer,
+// the transfer blocks): their pages are made present in one call.
+constexpr uint32_t kPopulateFrom = 64 * 1024;
+
+}  // namespace
 
 uint8_t* ByteBlock::Allocate(uint32_t newSize, bool zero) {
   if (newSize != size) {
@@ -7,6 +16,7 @@ uint8_t* ByteBlock::Allocate(uint32_t newSize, bool zero) {
     if (newSize != 0) {
       data = new uint8_t[newSize];
       size = newSize;
+      if (size >= kPopulateFrom) plat::PopulateMemory(data, size);
       if (zero) std::memset(data, 0, size);
     }
   } else if (zero && size != 0) {

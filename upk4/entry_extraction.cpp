@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <system_error>
 #include "framework/file.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
@@ -163,8 +164,12 @@ void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressC
   } crcByCaller{decode};
   std::optional<WriteBehind> writer;
   if (behind) {
-    writer.emplace(output, decode.runningCrc);
-    decode.crcByCaller = true;
+    try {
+      writer.emplace(output, decode.runningCrc);
+      decode.crcByCaller = true;
+    } catch (const std::system_error&) {
+      // No thread to be had: the blocks are written in line.
+    }
   }
   const uint8_t* handed = nullptr;  // the block in the writer's hands
   uint32_t handedSize = 0;

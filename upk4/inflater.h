@@ -77,7 +77,8 @@ class IsalInflater : public InflateBuffers {
   int Inflate();
   void End();
   void Forget();
-  // Whether ISA-L decodes the stream, so that an error may still be ISA-L's rather than zlib's verdict.
+  // Whether ISA-L decodes the stream, so that an error may still be ISA-L's
+  // rather than zlib's verdict.
   bool CanFallBack() const { return !fallback_; }
   // Ends the ISA-L stream and starts a zlib stream from the beginning.
   int FallBackToZlib();

@@ -5,6 +5,7 @@
 #include "upk4/background_walk.h"
 #include "upk4/inflater.h"
 #include "upk4/isal_library.h"
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -54,9 +55,16 @@ int IsalInflater::Inflate() {
   // New input is walked first, or alongside ISA-L when it is large; what
   // ISA-L gives from it is handed back only once the walk has passed it.
   if (inputTaken_ && availIn > 0) {
-    if (availIn >= backgroundWalkFrom && SeveralProcessors()) {
-      if (!background_) background_ = std::make_unique<BackgroundWalk>();
-      background_->Start(&walker_, nextIn, availIn, inputBytes_);
+    bool beside = availIn >= backgroundWalkFrom && SeveralProcessors();
+    if (beside) {
+      try {
+        if (!background_) background_ = std::make_unique<BackgroundWalk>();
+        background_->Start(&walker_, nextIn, availIn, inputBytes_);
+      } catch (const std::system_error&) {
+        beside = false;  // no thread to be had: walked in line
+      }
+    }
+    if (beside) {
       walking_ = true;
     } else if (!walker_.Walk(nextIn, availIn)) {
       return Z_DATA_ERROR;  // a header that zlib refuses: zlib decides

@@ -73,3 +73,24 @@ TEST(Library, FailuresAreNamedAsWindowsNamesThem) {
   EXPECT_EQ(GetLastError(), ERROR_BAD_EXE_FORMAT);
   EXPECT_FALSE(RestrictLibrarySearchPath());
 }
+
+// A system library by its bare name, as the loader finds a dependency: a
+// path, even a relative one, is refused, and the current directory is not
+// searched.
+TEST(Library, SystemLibrariesByNameOnly) {
+  LibraryHandle zlib = LoadSystemLibrary("libz.so.1");
+  ASSERT_NE(zlib, nullptr);
+  EXPECT_NE(GetProcAddress(zlib, "zlibVersion"), nullptr);
+  EXPECT_TRUE(FreeLibrary(zlib));
+
+  TempDir dir;
+  std::filesystem::copy_file(UPK_TEST_MODULE, dir.Path("libupkprobe.so"));
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  for (const char* name : {"libupkprobe.so", "./libupkprobe.so", "", "libnothing-upk.so.9"}) {
+    EXPECT_EQ(LoadSystemLibrary(name), nullptr) << name;
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND) << name;
+  }
+  EXPECT_EQ(LoadSystemLibrary(dir.Path("libupkprobe.so").c_str()), nullptr);
+  std::filesystem::current_path(before);
+}
