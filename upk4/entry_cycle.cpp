@@ -37,6 +37,10 @@ bool ArchiveReader::OpenEntry(uint16_t index) {
   }
   if (entry.method != zip::kMethodStored && entry.method != zip::kMethodDeflated)
     RaiseError(kZipBadArchive, EntryDetail("method is neither stored nor deflated"));
+  // Counted once per opening: a restart after damage decodes the same
+  // entry again.
+  if (entry.method == zip::kMethodDeflated)
+    decode.deflatedClaimed += std::min(entry.uncompressedSize, UINT64_MAX - decode.deflatedClaimed);
   StartDecoding();
   entryState = EntryState::open;
   return true;
@@ -47,7 +51,6 @@ void ArchiveReader::StartDecoding() {
   Inflater& inflater = decode.inflater;
   if (entry.method == zip::kMethodDeflated) {
     // A wrong size only changes which inflater decodes, never the result.
-    decode.deflatedClaimed += std::min(entry.uncompressedSize, UINT64_MAX - decode.deflatedClaimed);
     const bool fast = decode.deflatedClaimed >= decode.fastInflaterFrom;
     CheckInflateResult(inflater.Init(useAllocationRegister ? &allocations : nullptr, fast));
   }

@@ -10,6 +10,7 @@
 #include "upk4/archive_reader.h"
 #include "upk4/extraction_target.h"
 #include "upk4/path_functions.h"
+#include "upk4/processors.h"
 #include "upk4/write_behind.h"
 #include "upk4/zip_exception.h"
 #include "upk4/zip_format.h"
@@ -136,7 +137,7 @@ void ArchiveReader::CopyInBlocks(CFile& output, uint32_t chunk, ExtractProgressC
   // decoding keeps the second processor busy itself. Stored data gains
   // nothing: reading it costs no more than writing it.
   const bool behind = entry.method == zip::kMethodDeflated && entry.uncompressedSize > blockSize &&
-                      !decode.inflater.BusiesSecondProcessor() && WriteBehind::Worthwhile();
+                      !decode.inflater.BusiesSecondProcessor() && SeveralProcessors();
   uint8_t* const blocks = TransferBlock(behind ? 2 * blockSize : blockSize);
   // Compressed input in larger reads too; the chunk-by-chunk repetition
   // goes back to the configured size.

@@ -5,19 +5,8 @@
 #include "upk4/background_walk.h"
 #include "upk4/inflater.h"
 #include "upk4/isal_library.h"
+#include "upk4/processors.h"
 #include <system_error>
-#include <thread>
-
-namespace {
-
-// With one processor the second thread would only take turns with this one.
-// Asked once, on the first large piece: the answer costs a file read.
-bool SeveralProcessors() {
-  static const bool several = std::thread::hardware_concurrency() >= 2;
-  return several;
-}
-
-}  // namespace
 
 IsalInflater::IsalInflater() = default;
 IsalInflater::~IsalInflater() = default;

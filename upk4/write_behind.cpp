@@ -15,11 +15,6 @@ WriteBehind::~WriteBehind() {
   thread_.join();
 }
 
-bool WriteBehind::Worthwhile() {
-  static const bool several = std::thread::hardware_concurrency() >= 2;
-  return several;
-}
-
 void WriteBehind::Hand(const uint8_t* data, uint32_t size) {
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -22,10 +22,6 @@ class WriteBehind {
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
 
-  // Whether a second thread can run beside this one (more than one
-  // processor); asked once.
-  static bool Worthwhile();
-
   // Takes the block's CRC-32 and writes it at the file's position.
   void Hand(const uint8_t* data, uint32_t size);
   // Waits until the block in hand is done. False when its write failed,
