@@ -2,6 +2,11 @@
 // POSIX ANSI and OEM code pages), UTF-8 <-> UTF-16, and the collation of the
 // C runtime's "C" locale.
 #include "platform/code_page.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "platform/upper_case_table.h"
 #include "platform/code_page_tables.h"
 
 #include <array>
@@ -121,16 +126,13 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 char16_t AnsiByteToWide(uint8_t b) { return b < 0x80 ? b : kAnsiHigh[b - 0x80]; }
 char16_t OemByteToWide(uint8_t b) { return b < 0x80 ? b : kOemHigh[b - 0x80]; }
 
-char16_t FoldCaseWide(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 0x20);
-  if ((c >= 0xC0 && c <= 0xDE) && c != 0xD7) return static_cast<char16_t>(c + 0x20);
-  switch (c) {
-    case 0x0160: return 0x0161;  // S caron
-    case 0x0152: return 0x0153;  // OE
-    case 0x017D: return 0x017E;  // Z caron
-    case 0x0178: return 0x00FF;  // Y diaeresis
-    default: return c;
-  }
+char16_t UpperCaseFromTable(char16_t c) {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
+  const auto* begin = std::begin(unicode::kUpperCase);
+  const auto* end = std::end(unicode::kUpperCase);
+  const auto* found = std::lower_bound(
+      begin, end, c, [](const unicode::UpperCasePair& p, char16_t unit) { return p.unit < unit; });
+  return (found != end && found->unit == c) ? found->upper : c;
 }
 
 WString Cp1252ToWide(std::string_view ansi) {

@@ -29,16 +29,30 @@ WString Utf8ToUtf16(std::string_view utf8);
 inline WString W(std::string_view utf8) { return Utf8ToUtf16(utf8); }
 
 // Wide-string collation as the C runtime does it in the "C" locale: wcscoll
-// compares code units; the no-case form folds ASCII letters to lower case
-// first (as _wcsicoll does).
+// compares code units; the no-case form compares the FoldCaseWide keys, so
+// names are equal exactly when Windows takes them for one name, and ASCII
+// letters order as lower case (as _wcsicoll orders them).
 int CollateWide(WStringView a, WStringView b);
 int CollateWideNoCase(WStringView a, WStringView b);
 
 // One byte of the ANSI (1252) or OEM (437) code page as UTF-16.
 char16_t AnsiByteToWide(uint8_t b);
 char16_t OemByteToWide(uint8_t b);
-// The lower-case form of a character for comparisons without regard to
-// case: ASCII and the Latin letters of the ANSI code page; others unchanged.
-char16_t FoldCaseWide(char16_t c);
+// The upper-case form of a UTF-16 unit as Windows compares names: the
+// system's own table on Windows; elsewhere the simple uppercase mapping of
+// the Unicode Character Database (upper_case_table.h). Windows does not fold:
+// ß and ẞ stay apart, ı upper-cases to I, İ stays itself.
+char16_t UpperCaseWide(char16_t c);
+// The same mapping from the generated table, on every system.
+char16_t UpperCaseFromTable(char16_t c);
+// The key of a unit for comparisons without regard to case: its upper-case
+// form, with the ASCII capitals given back as small letters so that ASCII
+// names keep the order they always had. Two units have the same key exactly
+// when their upper-case forms are the same.
+inline char16_t FoldCaseWide(char16_t c) {
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 0x20) : c;
+  const char16_t upper = UpperCaseWide(c);
+  return (upper >= u'A' && upper <= u'Z') ? static_cast<char16_t>(upper + 0x20) : upper;
+}
 
 }  // namespace plat

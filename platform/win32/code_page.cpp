@@ -34,6 +34,14 @@ std::string WideToAnsi(WStringView wide, bool* lossy) {
   return out;
 }
 
+char16_t UpperCaseWide(char16_t c) {
+  // The system's own table, the one its file systems compare names with.
+  using RtlUpcaseUnicodeCharFn = WCHAR(NTAPI*)(WCHAR);
+  static const auto upcase = reinterpret_cast<RtlUpcaseUnicodeCharFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlUpcaseUnicodeChar")));
+  return upcase ? static_cast<char16_t>(upcase(static_cast<WCHAR>(c))) : UpperCaseFromTable(c);
+}
+
 void OemToAnsiInPlace(uint8_t* bytes, size_t length) {
   if (!bytes || length == 0) return;
   // OemToCharBuffA converts in place and keeps the length.

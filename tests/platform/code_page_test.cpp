@@ -117,3 +117,36 @@ TEST(CodePage, CollationByCodeUnitAndWithoutCase) {
   EXPECT_LT(CollateWide(u"A", u"_"), 0);
   EXPECT_GT(CollateWideNoCase(u"A", u"_"), 0);
 }
+
+// Names are one name on Windows exactly when their units upper-case alike:
+// Greek, Cyrillic and accented Latin fold as there; ß and ẞ do not, dotless
+// ı upper-cases to I while dotted İ stays itself.
+TEST(CodePage, NamesCompareAsWindowsUpperCasesThem) {
+  struct Case {
+    const char16_t* a;
+    const char16_t* b;
+    bool same;
+  };
+  const Case cases[] = {
+      {u"\u0391\u0392\u0393\u0394/\u03A9\u03BC\u03AD\u03B3\u03B1-\u0416\u0443\u043A.txt",
+       u"\u03B1\u03B2\u03B3\u03B4/\u03A9\u039C\u0388\u0393\u0391-\u0436\u0423\u041A.txt", true},
+      {u"\u00C9t\u00E9 \u00C5ngstr\u00F6m", u"\u00E9T\u00C9 \u00E5NGSTR\u00D6M", true},
+      {u"\u0152uvre \u0178", u"\u0153UVRE \u00FF", true},
+      {u"\u03C3\u03C2", u"\u03A3\u03A3", true},     // both sigmas upper-case to one
+      {u"stra\u00DFe", u"STRASSE", false},              // no full folding
+      {u"\u00DF", u"\u1E9E", false},                    // ß and capital ẞ stay apart
+      {u"\u0131", u"I", true},                           // dotless ı upper-cases to I
+      {u"\u0131", u"i", true},
+      {u"\u0130", u"i", false},                          // dotted İ is its own
+      {u"\u00B5", u"\u039C", true},                     // micro sign and capital mu
+      {u"\u00D7", u"\u00F7", false},
+      {u"\u01C5", u"\u01C4", true},                      // title case Dž upper-cases to DŽ
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CollateWideNoCase(c.a, c.b) == 0, c.same) << Utf16ToUtf8(c.a) << " / " << Utf16ToUtf8(c.b);
+    EXPECT_EQ(CollateWideNoCase(c.b, c.a) == 0, c.same) << Utf16ToUtf8(c.b);
+  }
+  EXPECT_EQ(UpperCaseWide(u'\u0436'), u'\u0416');
+  EXPECT_EQ(UpperCaseWide(u'\u0416'), u'\u0416');
+  EXPECT_EQ(UpperCaseWide(u'\uFF41'), u'\uFF21');  // fullwidth letters too
+}

@@ -40,6 +40,28 @@ TEST(Cli, ExtractExitCodesAndFiles) {
   EXPECT_EQ(Upk4Tool("extract --help"), 0);
 }
 
+// A name asked for in other cases than the archive holds is found as Windows
+// would find it, beyond ASCII; a file already in the destination under that
+// name in yet other cases is taken for it and replaced.
+TEST(Cli, EntriesAreFoundWithoutRegardToCaseInEveryScript) {
+  TempDir dir;
+  const std::string held = "\u0391\u0392\u0393\u0394/\u03A9\u03BC\u03AD\u03B3\u03B1-\u0416\u0443\u043A.txt";
+  const std::string asked = "\u03B1\u03B2\u03B3\u03B4/\u03A9\u039C\u0388\u0393\u0391-\u0436\u0423\u041A.txt";
+  const std::string zip = MakeZipPython(dir, "u.zip", {{held, "unicode"}}, ZipMethod::deflated);
+  std::filesystem::create_directories(dir.Path("out"));
+  WriteFile(dir.Path("out/\u03C9\u03BC\u03AD\u03B3\u03B1-\u0436\u0443\u043A.TXT"), "old");
+  std::string log;
+  ASSERT_EQ(Upk4Tool("extract " + ShellQuote(zip) + " " + ShellQuote(asked) + " " +
+                         ShellQuote(dir.Path("out")), &log), 0) << log;
+  // The old file was found as the same name and replaced: one file is left,
+  // under the name as typed.
+  EXPECT_EQ(ReadFile(dir.Path("out/\u03A9\u039C\u0388\u0393\u0391-\u0436\u0423\u041A.txt")), "unicode");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path("out")),
+                          std::filesystem::directory_iterator()), 1);
+  EXPECT_EQ(Upk4Tool("extract " + ShellQuote(zip) + " " + ShellQuote("STRASSE") + " " +
+                     ShellQuote(dir.Path("out"))), 3);
+}
+
 // A write that fails part of the way through a large entry (a file-size
 // limit standing in for a full disk), in blocks written behind the decoding
 // or in the last one: the extraction fails, and what reached the file is
