@@ -1,5 +1,6 @@
 # upk_windows_version(TARGET FILENAME DESCRIPTION): a version resource for a
-# Windows binary (version, copyright and the MIT licence); nothing elsewhere.
+# Windows binary of the release set (version, copyright and the MIT licence),
+# which is also stripped with its symbols kept beside it; nothing elsewhere.
 function(upk_windows_version target filename description)
   if(NOT WIN32)
     return()
@@ -14,5 +15,20 @@ function(upk_windows_version target filename description)
   set(UPK_RC_DESCRIPTION "${description}")
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
-  target_sources(${target} PRIVATE ${rc})
+  target_sources(${target} PRIVATE ${rc} ${PROJECT_SOURCE_DIR}/platform/win32/terminate_handler.cpp)
+  upk_strip_beside(${target})
+endfunction()
+
+# upk_strip_beside(TARGET): outside Debug builds of the Windows set, the
+# linked binary is stripped and its debug symbols go to TARGET_FILE.debug
+# beside it, linked by a .gnu_debuglink section, for crash analysis.
+function(upk_strip_beside target)
+  if(NOT WIN32)
+    return()
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND "$<$<NOT:$<CONFIG:Debug>>:${CMAKE_OBJCOPY};--only-keep-debug;$<TARGET_FILE:${target}>;$<TARGET_FILE:${target}>.debug>"
+    COMMAND "$<$<NOT:$<CONFIG:Debug>>:${CMAKE_STRIP};--strip-all;$<TARGET_FILE:${target}>>"
+    COMMAND "$<$<NOT:$<CONFIG:Debug>>:${CMAKE_OBJCOPY};--add-gnu-debuglink=$<TARGET_FILE:${target}>.debug;$<TARGET_FILE:${target}>>"
+    COMMAND_EXPAND_LISTS VERBATIM)
 endfunction()
