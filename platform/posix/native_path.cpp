@@ -23,9 +23,19 @@
 namespace plat {
 namespace {
 
-bool ExistsExactly(const std::string& native) {
+// A link that neither we nor root made leads wherever its owner likes: in a
+// directory that others can write (the shared temporary path, the folder
+// of a downloaded package) it is never taken for the name that was asked
+// for, whether that name matched exactly or only without regard to case.
+bool IsForeignLink(const struct stat& st) {
+  return S_ISLNK(st.st_mode) && st.st_uid != ::geteuid() && st.st_uid != 0;
+}
+
+// 1 the name exists exactly, 0 it does not, -1 it is another user's link.
+int ExistsExactly(const std::string& native) {
   struct stat st{};
-  return ::lstat(native.c_str(), &st) == 0;
+  if (::lstat(native.c_str(), &st) != 0) return 0;
+  return IsForeignLink(st) ? -1 : 1;
 }
 
 
@@ -217,6 +227,18 @@ WString FromNativePath(std::string_view native) {
 std::string ResolveNativePath(WStringView path) { return posix::Resolve(path).native; }
 
 namespace posix {
+namespace {
+
+ResolvedPath RefuseForeignLink() {
+  SetLastError(ERROR_STOPPED_ON_SYMLINK);
+  return {};
+}
+
+}  // namespace
+
+bool FindNameNoCase(const std::string& directory, const std::string& name, std::string* found) {
+  return FindNoCase(directory, name, found);
+}
 
 ResolvedPath Resolve(WStringView path) {
   ResolvedPath resolved;
@@ -229,6 +251,7 @@ ResolvedPath Resolve(WStringView path) {
   std::string native = ToNativePath(path);
   if (native.empty()) return resolved;
   if (::lstat(native.c_str(), &resolved.self) == 0) {
+    if (IsForeignLink(resolved.self)) return RefuseForeignLink();
     resolved.native = std::move(native);
     resolved.selfKnown = resolved.exists = true;
     return resolved;
@@ -243,6 +266,7 @@ ResolvedPath Resolve(WStringView path) {
     const std::string last = native.substr(slash + 1);
     struct stat parentStat {};
     if (last != "." && last != ".." && ::lstat(parent.c_str(), &parentStat) == 0) {
+      if (IsForeignLink(parentStat)) return RefuseForeignLink();
       if (S_ISDIR(parentStat.st_mode)) {
         resolved.parentKnown = true;
         resolved.parent = parentStat;
@@ -274,7 +298,9 @@ ResolvedPath Resolve(WStringView path) {
     std::string next = component;
     if (!unmatched && !component.empty() && component != "." && component != "..") {
       std::string candidate = result + component;
-      if (!ExistsExactly(candidate)) {
+      const int exists = ExistsExactly(candidate);
+      if (exists < 0) return RefuseForeignLink();
+      if (exists == 0) {
         std::string found;
         if (FindNoCase(result, component, &found)) {
           next = found;

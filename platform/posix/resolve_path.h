@@ -37,7 +37,14 @@ struct ResolvedPath {
   bool parentKnown = false;
   struct stat parent {};
 };
+// An empty native path (ERROR_STOPPED_ON_SYMLINK) when a component that the
+// resolution looks at (the name itself, its directory, or any component it
+// walks) is a link owned by another user than us or root.
 ResolvedPath Resolve(WStringView path);
+
+// The entry of directory that equals name without regard to case (the
+// smallest such name), only when it is the current user's own.
+bool FindNameNoCase(const std::string& directory, const std::string& name, std::string* found);
 
 // What stat() says of a resolved path: from the resolution when the name
 // is no link, else asked. False with errno set when it does not exist.
