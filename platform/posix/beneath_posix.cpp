@@ -125,7 +125,7 @@ bool Walk(WStringView base, const std::vector<std::string>& components, size_t c
           Position& at) {
   const posix::ResolvedPath resolved = posix::Resolve(base.empty() ? WStringView(u".") : base);
   if (resolved.native.empty()) {
-    if (GetLastError() == 0) SetLastError(ERROR_PATH_NOT_FOUND);
+    SetLastError(resolved.refusal ? resolved.refusal : ERROR_PATH_NOT_FOUND);
     return false;
   }
   const int fd = ::open(resolved.native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

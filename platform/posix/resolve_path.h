@@ -26,6 +26,7 @@ namespace posix {
 // that asked need not look at the same names again.
 struct ResolvedPath {
   std::string native;  // empty when refused
+  uint32_t refusal = 0;  // why, when the resolution itself refused the name
   // Whether the lstat() of native was taken: then `exists` and `self` say
   // what stood under the name a moment ago.
   bool selfKnown = false;
