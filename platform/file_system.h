@@ -67,6 +67,10 @@ bool IsOnRemovableMedia(WStringView path);
 // the path cannot be carried unchanged: not valid UTF-8, or holding a
 // backslash, which the core would take for a separator.
 WString GetTempPath();
+// Where a run's private directory goes: on Windows where the system has
+// GetTempPath2W its path (for SYSTEM a directory other users cannot write),
+// else GetTempPath's. The log stays in GetTempPath's, where tools look.
+WString GetRunTempPath();
 // Full path of the running executable, or of the module that holds the
 // address when one is given.
 WString GetModuleFileName(const void* addressInModule = nullptr);

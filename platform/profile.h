@@ -9,6 +9,12 @@ namespace plat {
 // section when missing and replacing an existing value of the key.
 bool WriteProfileString(WStringView section, WStringView key, WStringView value,
                         WStringView fileName);
+// Writes a new file that holds only [section] with key=value: never merged
+// into what is there. Fails (ERROR_FILE_EXISTS) when anything has the name.
+// UTF-16LE with its byte-order mark on Windows (the profile reader takes
+// every character from it), UTF-8 on POSIX.
+bool WriteNewProfileFile(WStringView section, WStringView key, WStringView value,
+                         WStringView fileName);
 // Reads a value back; the default when the file, section or key is missing.
 WString ReadProfileString(WStringView section, WStringView key, WStringView defaultValue,
                           WStringView fileName);

@@ -70,5 +70,11 @@ int32_t MulDiv(int32_t a, int32_t b, int32_t c);
 inline constexpr uint32_t MB_ICONERROR = 0x10;
 inline constexpr int IDOK = 1;
 int MessageBox(const char16_t* text, const char16_t* caption, uint32_t style);
+// Whether a message box would be seen: false on Windows where the process's
+// window station is not visible (a service, session 0, SYSTEM under a
+// deployment tool); there MessageBox writes to standard error instead, and
+// callers that keep a log put the message there too. True on POSIX, whose
+// message box is standard error.
+bool IsWindowStationVisible();
 
 }  // namespace plat

@@ -2,27 +2,11 @@
 // code, unit-tested on every system.
 #include "platform/windows_names.h"
 
+#include "platform/long_path.h"
 #include "platform/native_path.h"
 
 namespace plat {
 namespace {
-
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
-
-// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9: the part before the first dot,
-// in any case, once the blanks Windows ignores before that dot are gone
-// ("nul .txt" is NUL too).
-bool IsDeviceName(WStringView component) {
-  WStringView stem = component.substr(0, component.find(u'.'));
-  while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
-  WString upper;
-  for (char16_t c : stem) upper += Upper(c);
-  if (upper == u"CON" || upper == u"PRN" || upper == u"AUX" || upper == u"NUL") return true;
-  // Windows also takes the superscript digits 1-3 for COM and LPT ports.
-  return upper.size() == 4 && (upper.starts_with(u"COM") || upper.starts_with(u"LPT")) &&
-         ((upper[3] >= u'1' && upper[3] <= u'9') || upper[3] == u'\u00b9' ||
-          upper[3] == u'\u00b2' || upper[3] == u'\u00b3');
-}
 
 WString Quoted(WStringView component) { return u"\"" + WString(component) + u"\""; }
 

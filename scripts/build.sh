@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Configures and builds one build tree, showing progress:
 #   scripts/build.sh BUILD_DIR [cmake configure arguments ...]
+# UPK_BUILD_TARGETS="a b" builds only those targets (the demo builds what it
+# runs, not the test programs).
 # On a terminal Ninja's own status line runs in place. Elsewhere (CI, a pipe)
 # a line every tenth of the way with the elapsed time, plus every line that
 # is not a status line (warnings, errors) in full.
@@ -20,8 +22,10 @@ fi
 
 echo "== build $build"
 jobs=${UPK_BUILD_JOBS:-$(nproc)}
+targets=()
+for t in ${UPK_BUILD_TARGETS:-}; do targets+=(--target "$t"); done
 if [[ -t 1 ]]; then
-  cmake --build "$build" -j"$jobs"
+  cmake --build "$build" -j"$jobs" "${targets[@]}"
 else
   # Ninja prints "[done/total] description" per step when not on a terminal.
   shown=0 status=1
@@ -38,7 +42,7 @@ else
     else
       printf '%s\n' "$line"
     fi
-  done < <(NINJA_STATUS='[%f/%t] ' cmake --build "$build" -j"$jobs" 2>&1
+  done < <(NINJA_STATUS='[%f/%t] ' cmake --build "$build" -j"$jobs" "${targets[@]}" 2>&1
            echo "__build_status $?")
   if ((status != 0)); then
     echo "build of $build failed after $((SECONDS - start))s" >&2

@@ -16,7 +16,15 @@ if [[ $(id -u) -ne 0 ]]; then
   echo "missing Debian packages: ${missing[*]} (run as root or install them)" >&2
   exit 1
 fi
-echo "installing: ${missing[*]}"
+# One line on what is installed; apt-get's own output goes to a log that is
+# shown, and kept, only when it fails.
+log=${TMPDIR:-/tmp}/upk-apt-$(date +%Y%m%d-%H%M%S)-$$.log
+echo "installing Debian packages: ${missing[*]} (apt-get log: $log)"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if ! { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}"; } \
+     >"$log" 2>&1; then
+  tail -n 30 "$log" >&2
+  echo "installing Debian packages failed; the whole apt-get log is $log" >&2
+  exit 1
+fi
+rm -f "$log"

@@ -8,6 +8,7 @@
 #include "platform/last_error.h"
 #include "platform/code_page.h"
 #include "platform/native_path.h"
+#include "platform/window.h"
 #include "setup/exit_codes.h"
 #include "setup/setup_app.h"
 
@@ -39,6 +40,9 @@ void CSetupApp::ShowError(uint32_t code, plat::WStringView text) {
     systemText = FormatIntegers(u"Unknown error %lu.\r\n", {static_cast<int64_t>(code)});
   }
   message += systemText;
+  // Where no one can see the box (a service, SYSTEM under a deployment
+  // tool), the log is where the message is read.
+  if (!plat::IsWindowStationVisible()) m_strErrorCodes += message + u", ";
   m_pPlatform->MessageBox(message.c_str(), u"Error", kErrorBoxStyle);
 }
 

@@ -19,7 +19,12 @@ void CSetupApp::HandOff() {
   if (!m_bTempDirCreated || m_strTempDir.empty()) return;
   const plat::WString commandFile = m_strTempDir + u"qx.tmp";
   plat::DeleteFile(commandFile);
-  plat::WriteProfileString(u"PARA", u"CommandString", CarriedArguments(), commandFile);
+  // Written whole as a new file: a "qx.tmp" that reappeared after the
+  // deletion is never merged into, and the hand-off stops with its code.
+  if (!plat::WriteNewProfileFile(u"PARA", u"CommandString", CarriedArguments(), commandFile)) {
+    AddErrorCode(setup::kInstallFailure);
+    return;
+  }
 
   int32_t result = 0;
   if (UPKInit) {

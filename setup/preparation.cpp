@@ -107,6 +107,9 @@ bool CSetupApp::ChooseTempDirectory() {
     // appears between the listing and the creation is never used, and no
     // other run's sweep can take the new directory for a leftover.
     if (!m_tempDirLock.CreateLocked(name)) continue;
+    if (m_tempDirLock.IsUnprotected()) {
+      m_strErrorCodes += u"no access control for " + name + u" (file system without security), ";
+    }
     m_strTempDir = name;
     m_bTempDirCreated = true;
     chosen = true;
@@ -130,7 +133,7 @@ bool CSetupApp::PreparePackage() {
   ApplyCommandLine();
 
   m_strPath = plat::GetModuleFileName();
-  m_strTempDir = plat::GetTempPath();
+  m_strTempDir = plat::GetRunTempPath();
   const size_t slash = m_strPath.find_last_of(u'\\');
   m_strModuleDir = slash == plat::WString::npos ? m_strPath : m_strPath.substr(0, slash + 1);
 

@@ -285,6 +285,8 @@ bool DirectoryLock::Acquire(WStringView directory) {
 
 bool DirectoryLock::IsHeld() const { return m_state && m_state->fd >= 0; }
 
+bool DirectoryLock::IsUnprotected() const { return false; }  // modes everywhere
+
 bool DirectoryLock::Names(WStringView path) const {
   if (!m_state || m_state->inode == 0) return false;
   std::string native = ResolveNativePath(path);

@@ -414,6 +414,8 @@ WString GetTempPath() {
   return path;
 }
 
+WString GetRunTempPath() { return GetTempPath(); }
+
 WString GetModuleFileName(const void* addressInModule) {
   if (addressInModule) {
     // /proc/self/maps names the file behind every mapping by its full path,

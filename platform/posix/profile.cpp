@@ -14,6 +14,7 @@
 #include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "platform/posix/posix_support.h"
+#include "platform/new_file.h"
 #include "platform/profile_text.h"
 
 namespace plat {
@@ -55,6 +56,15 @@ bool WriteProfileString(WStringView section, WStringView key, WStringView value,
   const bool closed = CloseFileHandle(file);
   if (!written) SetLastError(error);
   return written && closed;
+}
+
+bool WriteNewProfileFile(WStringView section, WStringView key, WStringView value,
+                         WStringView fileName) {
+  if (!IsValidProfileEntry(section, key, value)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return WriteNewFile(fileName, WithProfileValue({}, section, key, value));
 }
 
 WString ReadProfileString(WStringView section, WStringView key, WStringView defaultValue,

@@ -89,6 +89,8 @@ MessageWindow::~MessageWindow() = default;
 WindowHandle MessageWindow::Handle() const { return &m_state->record; }
 uint32_t MessageWindow::RedrawCount() const { return m_state->record.redrawCount; }
 
+bool IsWindowStationVisible() { return true; }
+
 int MessageBox(const char16_t* text, const char16_t* caption, uint32_t /*style*/) {
   std::string line = Utf16ToUtf8(caption ? WStringView(caption) : WStringView(u"Error"));
   line += ": ";

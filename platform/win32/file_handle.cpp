@@ -9,6 +9,30 @@ namespace {
 
 HANDLE AsHandle(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
 
+// Removes what stands under the name (a file, or a link as itself) so that a
+// new file can be made there. A directory or a read-only file refuses, as
+// CREATE_ALWAYS refuses them.
+bool RemoveForReplacement(const std::wstring& native, bool* existed) {
+  *existed = false;
+  win32::ScopedHandle old(::CreateFileW(
+      native.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!old.valid()) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;  // nothing there
+  }
+  *existed = true;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(old.get(), &info)) return false;
+  const bool link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (!link && (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return win32::MarkForDeletion(old.get());
+}
+
 }  // namespace
 
 FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare share,
@@ -33,9 +57,21 @@ FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare share,
     case FileCreate::OpenAlways: disposition = OPEN_ALWAYS; break;
     case FileCreate::CreateNew: disposition = CREATE_NEW; break;
   }
-  HANDLE h = ::CreateFileW(win32::Wide(path).c_str(), desired, shareMode, nullptr, disposition,
+  const std::wstring native = win32::SystemPath(path);
+  bool replaced = false;
+  if (create == FileCreate::CreateAlways) {
+    // A file or link at the name is replaced by a new file, never opened:
+    // in a directory others could write, a file they planted (with an
+    // access list of theirs) is not ours to fill, and a link's target stays
+    // untouched. A name that reappears before the creation fails it.
+    if (!RemoveForReplacement(native, &replaced)) return kInvalidFile;
+    disposition = CREATE_NEW;
+  }
+  HANDLE h = ::CreateFileW(native.c_str(), desired, shareMode, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
+  // As CREATE_ALWAYS reports a file that was there.
+  if (replaced) ::SetLastError(ERROR_ALREADY_EXISTS);
   return reinterpret_cast<FileHandle>(h);
 }
 

@@ -11,13 +11,14 @@ namespace plat {
 namespace {
 
 using win32::FromWide;
+using win32::SystemPath;
 using win32::Wide;
 
 bool HasWildcard(WStringView path) { return path.find_first_of(u"*?") != WStringView::npos; }
 
 // A path without its trailing separators (but "C:\" stays a root).
 std::wstring WithoutTrailingSeparator(WStringView path) {
-  std::wstring p = Wide(path);
+  std::wstring p = SystemPath(path);
   while (p.size() > 1 && (p.back() == L'\\' || p.back() == L'/') && p[p.size() - 2] != L':') {
     p.pop_back();
   }
@@ -31,25 +32,25 @@ bool PathFileExists(WStringView path) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
-  return ::PathFileExistsW(Wide(path).c_str()) != FALSE;
+  return ::GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-uint32_t GetFileAttributes(WStringView path) { return ::GetFileAttributesW(Wide(path).c_str()); }
+uint32_t GetFileAttributes(WStringView path) { return ::GetFileAttributesW(SystemPath(path).c_str()); }
 
 bool SetFileAttributes(WStringView path, uint32_t attributes) {
-  return ::SetFileAttributesW(Wide(path).c_str(), attributes) != FALSE;
+  return ::SetFileAttributesW(SystemPath(path).c_str(), attributes) != FALSE;
 }
 
-bool DeleteFile(WStringView path) { return ::DeleteFileW(Wide(path).c_str()) != FALSE; }
+bool DeleteFile(WStringView path) { return ::DeleteFileW(SystemPath(path).c_str()) != FALSE; }
 
 bool CreateDirectory(WStringView path) {
-  return ::CreateDirectoryW(Wide(path).c_str(), nullptr) != FALSE;
+  return ::CreateDirectoryW(SystemPath(path).c_str(), nullptr) != FALSE;
 }
 
 bool CreatePrivateDirectory(WStringView path) {
   // Fails on anything already there, a junction or link included; the new
   // directory inherits the user's own temporary directory's protection.
-  const std::wstring p = Wide(path);
+  const std::wstring p = SystemPath(path);
   if (!::CreateDirectoryW(p.c_str(), nullptr)) return false;
   const DWORD attributes = ::GetFileAttributesW(p.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES ||
@@ -62,21 +63,21 @@ bool CreatePrivateDirectory(WStringView path) {
 }
 
 bool RemoveDirectory(WStringView path) {
-  return ::RemoveDirectoryW(Wide(path).c_str()) != FALSE;
+  return ::RemoveDirectoryW(SystemPath(path).c_str()) != FALSE;
 }
 
 bool CopyFile(WStringView from, WStringView to, bool failIfExists) {
-  return ::CopyFileW(Wide(from).c_str(), Wide(to).c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+  return ::CopyFileW(SystemPath(from).c_str(), SystemPath(to).c_str(), failIfExists ? TRUE : FALSE) != FALSE;
 }
 
 bool MoveFileDelayUntilReboot(WStringView path) {
-  return ::MoveFileExW(Wide(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+  return ::MoveFileExW(SystemPath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
 bool SetFileTimes(WStringView path, const CalendarTime* creation, const CalendarTime* lastAccess,
                   const CalendarTime* lastWrite) {
   win32::ScopedHandle file(::CreateFileW(
-      Wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      SystemPath(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.valid()) return false;
   FILETIME c{}, a{}, w{};
@@ -159,13 +160,30 @@ bool IsOnRemovableMedia(WStringView path) {
   return ::GetDriveTypeW(volume) == DRIVE_REMOVABLE;
 }
 
-WString GetTempPath() {
+namespace {
+
+using GetTempPathFn = DWORD(WINAPI*)(DWORD, LPWSTR);
+
+WString TempPathFrom(GetTempPathFn get) {
   wchar_t buffer[MAX_PATH + 2] = {};
-  const DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
+  const DWORD n = get(MAX_PATH + 1, buffer);
   if (n == 0 || n > MAX_PATH + 1) return {};
   WString path = FromWide(buffer, n);
   if (path.empty() || path.back() != u'\\') path += u'\\';
   return path;
+}
+
+}  // namespace
+
+WString GetTempPath() { return TempPathFrom(&::GetTempPathW); }
+
+WString GetRunTempPath() {
+  // GetTempPath2W (Windows 11, and 10 with the 2022 updates) gives SYSTEM
+  // its own "C:\Windows\SystemTemp", which other users cannot write; every
+  // other caller gets what GetTempPathW gives.
+  static const auto get2 = reinterpret_cast<GetTempPathFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
+  return TempPathFrom(get2 ? get2 : &::GetTempPathW);
 }
 
 WString GetModuleFileName(const void* addressInModule) {

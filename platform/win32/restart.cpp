@@ -40,8 +40,9 @@ bool EnableShutdownPrivilege() {
 }
 
 bool RequestRestart(bool force) {
-  // Tests set UPK_RESTART_COMMAND: the restart then runs that program
-  // instead (nothing when it is empty), as on POSIX.
+#if defined(UPK_TEST_HOOKS)
+  // Test builds only: with UPK_RESTART_COMMAND set the restart runs that
+  // program instead (nothing when it is empty or "true"), as on POSIX.
   if (const char* command = std::getenv("UPK_RESTART_COMMAND")) {
     const std::string text = command;
     if (text.empty() || text == "true") return true;
@@ -51,6 +52,7 @@ bool RequestRestart(bool force) {
     if (code != 0) ::SetLastError(ERROR_GEN_FAILURE);
     return code == 0;
   }
+#endif
   if (RunsUnderWine()) {
     ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;

@@ -115,10 +115,39 @@ bool RedrawWindow(WindowHandle window, uint32_t flags) {
   return ::RedrawWindow(AsHwnd(window), nullptr, nullptr, flags) != FALSE;
 }
 
+namespace {
+
+// Whether anyone can see a window of this process: a service, session 0 or
+// SYSTEM started by a deployment tool runs on a window station that is not
+// visible, where a message box would wait for ever.
+bool StationVisible() {
+  HWINSTA station = ::GetProcessWindowStation();
+  USEROBJECTFLAGS flags{};
+  if (!station || !::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) {
+    return true;  // cannot tell: show it
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+bool ShowsNoDialogs() {
+#if defined(UPK_TEST_HOOKS)
+  if (const char* quiet = std::getenv("UPK_NO_DIALOGS"); quiet && *quiet) return true;
+#endif
+  return !IsWindowStationVisible();
+}
+
+}  // namespace
+
+bool IsWindowStationVisible() {
+  static const bool visible = StationVisible();
+  return visible;
+}
+
 int MessageBox(const char16_t* text, const char16_t* caption, uint32_t style) {
-  // With UPK_NO_DIALOGS set (tests, unattended runs) the message goes to
-  // standard error and the call returns at once, as on POSIX.
-  if (const char* quiet = std::getenv("UPK_NO_DIALOGS"); quiet && *quiet) {
+  // Where no one can see a box, the message goes to standard error and the
+  // call returns at once as if it had been closed, as on POSIX; the caller's
+  // log has it too.
+  if (ShowsNoDialogs()) {
     std::string line = Utf16ToUtf8(caption ? WStringView(caption) : WStringView(u"Error"));
     line += ": ";
     if (text) line += Utf16ToUtf8(text);

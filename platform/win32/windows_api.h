@@ -107,6 +107,7 @@
 #undef RDW_VALIDATE
 
 #include <string>
+#include "platform/long_path.h"
 #include "platform/win_types.h"
 
 namespace plat::win32 {
@@ -116,6 +117,9 @@ namespace plat::win32 {
 inline std::wstring Wide(WStringView s) { return std::wstring(s.begin(), s.end()); }
 inline WString FromWide(const wchar_t* s, size_t length) { return WString(s, s + length); }
 inline WString FromWide(const std::wstring& s) { return WString(s.begin(), s.end()); }
+// A path for the file calls: in the extended-length form where it is long
+// (see long_path.h), so no name is ever cut at MAX_PATH.
+inline std::wstring SystemPath(WStringView path) { return Wide(SystemPathForm(path)); }
 
 // FILETIME (100 ns since 1601) and calendar time (s since 1970) apart.
 inline constexpr int64_t kFileTimeEpochOffset = 11644473600LL;
@@ -131,6 +135,18 @@ inline CalendarTime FromFileTime(const FILETIME& ft) {
   return static_cast<CalendarTime>(ticks / 10000000ULL) - kFileTimeEpochOffset;
 }
 
+// Marks an open file or empty directory (opened with DELETE access) for
+// deletion when its last handle closes: FILE_DISPOSITION_INFO, whose member
+// <windows.h> has renamed by its DeleteFile macro.
+inline bool MarkForDeletion(HANDLE h) {
+  struct {
+    BOOLEAN deleteFile;
+  } disposition{TRUE};
+  static_assert(sizeof disposition == sizeof(FILE_DISPOSITION_INFO));
+  return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+}
+
 // Owns a kernel handle and closes it.
 class ScopedHandle {
  public:
@@ -141,6 +157,10 @@ class ScopedHandle {
   ScopedHandle(const ScopedHandle&) = delete;
   ScopedHandle& operator=(const ScopedHandle&) = delete;
   HANDLE get() const { return m_h; }
+  void reset(HANDLE h) {
+    if (valid()) ::CloseHandle(m_h);
+    m_h = h;
+  }
   bool valid() const { return m_h != nullptr && m_h != INVALID_HANDLE_VALUE; }
 
  private:

@@ -5,10 +5,37 @@
 #   reproducible_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/upk-repro.XXXXXX")
+fail() { echo "FAIL: $*"; exit 1; }
+
+# Another user where the test may switch users (root with setpriv). That user
+# must reach what it runs: the build tree may lie under a directory it cannot
+# enter (a clone in /root, mode 0700), and so may $TMPDIR. Its work goes
+# under /tmp then, and it runs a copy of the tools laid out as installed.
+other=()
+base=${TMPDIR:-/tmp}
+if [[ $(id -u) -eq 0 ]] && command -v setpriv >/dev/null; then
+  other=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  if ! "${other[@]}" test -x "$base/." 2>/dev/null; then
+    echo "note: $base cannot be entered by uid 65534; the other user works under /tmp"
+    base=/tmp
+  fi
+fi
+work=$(mktemp -d "$base/upk-repro.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
-fail() { echo "FAIL: $*"; exit 1; }
+if [[ ${#other[@]} -gt 0 ]]; then
+  mkdir -p "$work/tools/bin" "$work/tools/lib/upk"
+  cp -L "$build/bin/upkpack" "$build/bin/Setup" "$work/tools/bin/"
+  cp -L "$build/lib/libupk4.so" "$work/tools/lib/"
+  cp -L "$build/lib/upk/upk2.so" "$build/lib/upk/QXSetup.exe" "$work/tools/lib/upk/"
+  chmod -R a+rX "$work/tools"
+  "${other[@]}" "$work/tools/bin/upkpack" --help >/dev/null ||
+    fail "uid 65534 cannot run the copied upkpack"
+  upkpack_other=$work/tools/bin/upkpack
+else
+  echo "note: not root or no setpriv: the second package is made by the same user"
+  upkpack_other=$build/bin/upkpack
+fi
 
 # The same tree twice, made in opposite orders, with other times and modes.
 make_tree() {  # DIR ORDER(forward|reverse) TIME
@@ -42,15 +69,12 @@ for c in "${cases[@]}"; do
   name=${c%%|*}; read -ra extra <<<"${c#*|}"
   (cd "$work/one" && umask 022 && LC_ALL=C TZ=UTC \
      pack "$work/out1-$name" "${extra[@]}")
-  # Another user where the test may switch users.
-  runas=()
-  if [[ $(id -u) -eq 0 ]] && command -v setpriv >/dev/null; then
-    chown -R 65534:65534 "$work/two"
-    mkdir -p "$work/out2-$name" && chown 65534:65534 "$work/out2-$name"
-    runas=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  mkdir -p "$work/out2-$name"
+  if [[ ${#other[@]} -gt 0 ]]; then
+    chown -R 65534:65534 "$work/two" "$work/out2-$name"
   fi
   (cd "$work/two/deeper" && umask 077 && LC_ALL=C.UTF-8 TZ=Pacific/Kiritimati \
-     "${runas[@]}" "$build/bin/upkpack" -q -o "$work/out2-$name/Setup" "${extra[@]}")
+     "${other[@]}" "$upkpack_other" -q -o "$work/out2-$name/Setup" "${extra[@]}")
   for f in "$work/out1-$name"/*; do
     cmp "$f" "$work/out2-$name/$(basename "$f")" || fail "$name: $(basename "$f") differs"
   done

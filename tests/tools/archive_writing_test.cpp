@@ -82,7 +82,9 @@ void ExpectPythonReads(const std::string& zip, const std::vector<Source>& source
                        ShellQuote(out) + " " + ShellQuote(password)),
             0);
   for (const Source& s : sources) {
-    if (s.name.back() != '/') EXPECT_EQ(ReadFile(out + "/" + s.name), s.data) << s.name;
+    if (s.name.back() != '/') {
+      EXPECT_EQ(ReadFile(out + "/" + s.name), s.data) << s.name;
+    }
   }
 }
 
@@ -272,7 +274,7 @@ TEST(VolumeSplitter, VolumesFollowTheNamingAndRecordRules) {
       const std::string iz = dir.Path("iz");
       fs::create_directories(iz);
       for (size_t k = 0; k < volumes.size(); ++k) {
-        char name[16];
+        char name[32];
         std::snprintf(name, sizeof name, "x.z%02zu", k + 1);
         fs::copy_file(volumes[k], k + 1 == volumes.size() ? iz + "/x.zip" : iz + "/" + name);
       }

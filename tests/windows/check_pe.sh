@@ -31,7 +31,7 @@ done
 grep -q "^Subsystem.*(Windows GUI)" <<<"$($objdump -p "$setup")" || fail "Setup.exe is not a GUI program"
 manifest=$(strings -n 8 "$setup" | tr -d '\r' | sed -n '/<assembly/,/<\/assembly>/p')
 for needle in 'level="requireAdministrator"' 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' \
-              "processorArchitecture=\"$manifest_arch\"" '<dpiAware' ; do
+              "processorArchitecture=\"$manifest_arch\"" '<dpiAware' '<longPathAware' ; do
   grep -qF "$needle" <<<"$manifest" || fail "Setup.exe manifest lacks $needle"
 done
 
@@ -51,6 +51,18 @@ for f in "$setup" "$upk4" "$upk2" "$qxsetup"; do
   characteristics=$($objdump -p "$f" | awk '/^DllCharacteristics/ {print $2}')
   (( (16#$characteristics & 0x140) == 0x140 )) || fail "$(basename "$f") lacks ASLR/DEP ($characteristics)"
 done
+
+# A release set takes nothing from the environment that tests steer it with:
+# a Setup.exe run as SYSTEM never runs a restart command someone put there.
+if ! grep -q '^UPK_TEST_HOOKS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+  for f in "$setup" "$upk4" "$upk2"; do
+    for hook in UPK_RESTART_COMMAND UPK_NO_DIALOGS; do
+      if strings -a "$f" | grep -q "$hook" || strings -a -el "$f" | grep -q "$hook"; then
+        fail "$(basename "$f") of a release set names $hook"
+      fi
+    done
+  done
+fi
 
 if (( failures )); then
   echo "$failures check(s) failed for the $arch set in $build"

@@ -13,6 +13,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 
 ARGS = None
 FAILURES = []
@@ -40,10 +41,11 @@ class Case:
         self.report = os.path.join(self.root, "report.txt")
         self.package = os.path.join(self.pkg_dir, "Setup.exe")
 
-    def build(self, upk2=None, extra=()):
-        payload = os.path.join(self.root, "payload.txt")
-        with open(payload, "w") as f:
-            f.write("payload\n")
+    def build(self, upk2=None, extra=(), payload=None):
+        if payload is None:
+            payload = os.path.join(self.root, "payload.txt")
+            with open(payload, "w") as f:
+                f.write("payload\n")
         b = ARGS.build
         cmd = [ARGS.upkpack, "-q", "-o", self.package,
                "--target", "windows-x86_64", "--windows-set", b,
@@ -51,15 +53,17 @@ class Case:
         subprocess.run(cmd, check=True)
         return self
 
-    def run(self, args, env=()):
+    def command(self, args, env=()):
+        probe = os.path.join(ARGS.build, "bin", "exit_code_probe.exe")
+        return [ARGS.wine_run, probe, "TMP=" + win(self.tmp), "TEMP=" + win(self.tmp),
+                *env, "--", win(self.package), *args]
+
+    def run(self, args, env=(), cwd=None):
         if os.path.exists(self.report):
             os.remove(self.report)
-        probe = os.path.join(ARGS.build, "bin", "exit_code_probe.exe")
-        cmd = [ARGS.wine_run, probe, "TMP=" + win(self.tmp), "TEMP=" + win(self.tmp),
-               *env, "--", win(self.package), *args]
-        out = subprocess.run(cmd, capture_output=True, text=True, timeout=120)
-        m = re.search(r"exit code: (\d+)", out.stdout)
-        return int(m.group(1)) if m else None, out.stdout + out.stderr
+        out = subprocess.run(self.command(args, env), capture_output=True, text=True,
+                             timeout=120, cwd=cwd)
+        return exit_code(out.stdout), out.stdout + out.stderr
 
     def report_values(self):
         values = {}
@@ -77,6 +81,11 @@ class Case:
         with open(path, "rb") as f:
             data = f.read()
         return data.decode("utf-16-le") if not data.startswith(b"\xff\xfe") else "BOM:" + data.decode("utf-16")
+
+
+def exit_code(output):
+    m = re.search(r"exit code: (\d+)", output)
+    return int(m.group(1)) if m else None
 
 
 def report_arg(case):
@@ -176,6 +185,88 @@ def signed_package_still_runs():
     check(case.report_values().get("qx.tmp") == "present", "signed package reached the program")
 
 
+def two_runs_at_once_never_share_a_directory():
+    case = Case("two_runs").build()
+    reports = [os.path.join(case.root, "report%d.txt" % i) for i in (1, 2)]
+    runs = [subprocess.Popen(case.command(["/report=" + win(r), "/sleep=1500"]),
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            for r in reports]
+    outputs = [run.communicate(timeout=120)[0] for run in runs]
+    for output in outputs:
+        check(exit_code(output) == 0, "run at the same time: %s" % output)
+    directories = []
+    for report in reports:
+        with open(report, encoding="utf-8", errors="replace") as f:
+            values = dict(line.rstrip("\n").partition("=")[::2] for line in f)
+        directories.append(values.get("directory", "").lower())
+    check(directories[0] != directories[1] and all(directories),
+          "two runs, two directories: %s" % directories)
+    check(not [n for n in os.listdir(case.tmp) if n.lower().startswith(("setuptemp", ".upk-"))],
+          "both directories removed: %s" % os.listdir(case.tmp))
+
+
+def current_directory_with_files_that_must_survive(case):
+    cwd = os.path.join(case.root, "Downloads")
+    for d in (".git", "bench"):
+        os.makedirs(os.path.join(cwd, d))
+    with open(os.path.join(cwd, "a.txt"), "w") as f:
+        f.write("must survive")
+    return cwd
+
+
+def survived(cwd):
+    return sorted(os.listdir(cwd)) == [".git", "a.txt", "bench"]
+
+
+DEEP = "/".join(["deep"] + ["directory_level_%d" % n for n in range(1, 15)] +
+                ["deep_file_name.txt"])
+
+
+def deep_payload_paths_keep_their_full_names():
+    case = Case("deep_payload")
+    payload = os.path.join(case.root, "payload")
+    os.makedirs(os.path.dirname(os.path.join(payload, DEEP)))
+    with open(os.path.join(payload, DEEP), "w") as f:
+        f.write("deep")
+    case.build(payload=payload + "/.")
+    cwd = current_directory_with_files_that_must_survive(case)
+    deep = os.path.join(case.tmp, "SetupTemp0", *DEEP.split("/"))
+    check(len(win(deep)) > 300, "a path of more than 300 characters: %d" % len(win(deep)))
+    for attempt in (1, 2):
+        run = subprocess.Popen(case.command([report_arg(case), "/sleep=3000"]), cwd=cwd,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        seen = False
+        for _ in range(100):  # while the setup program sleeps
+            if os.path.exists(deep):
+                seen = open(deep).read() == "deep"
+                break
+            if run.poll() is not None:
+                break
+            time.sleep(0.05)
+        output = run.communicate(timeout=120)[0]
+        check(exit_code(output) == 0, "deep payload run %d: %s" % (attempt, output))
+        check(seen, "run %d: the deep file under its full name" % attempt)
+        check(not os.path.exists(os.path.join(case.tmp, "SetupTemp0")),
+              "run %d: directory removed: %s" % (attempt, os.listdir(case.tmp)))
+        check(survived(cwd), "run %d: the current directory untouched: %s" % (attempt, os.listdir(cwd)))
+
+
+def a_deep_leftover_neither_stops_a_run_nor_touches_the_current_directory():
+    case = Case("deep_leftover").build()
+    leftover = os.path.join(case.tmp, "SetupTemp0", *DEEP.split("/"))
+    os.makedirs(os.path.dirname(leftover))
+    with open(leftover, "w") as f:
+        f.write("left over")
+    os.chmod(leftover, 0o444)
+    cwd = current_directory_with_files_that_must_survive(case)
+    got, output = case.run([report_arg(case)], cwd=cwd)
+    check(got == 0, "run after a deep leftover: %s %s" % (got, output))
+    check(case.report_values().get("qx.tmp") == "present", "the program ran")
+    check(survived(cwd), "the current directory untouched: %s" % os.listdir(cwd))
+    check(not [n for n in os.listdir(case.tmp) if n.lower().startswith(("setuptemp", ".upk-"))],
+          "the leftover and the run's directory removed: %s" % os.listdir(case.tmp))
+
+
 def main():
     global ARGS
     p = argparse.ArgumentParser(description=__doc__)
@@ -191,7 +282,10 @@ def main():
                  copystvar_carries_the_settings_in_and_back,
                  leftover_directories_are_swept,
                  second_stage_failures_reach_the_log,
-                 signed_package_still_runs):
+                 signed_package_still_runs,
+                 two_runs_at_once_never_share_a_directory,
+                 deep_payload_paths_keep_their_full_names,
+                 a_deep_leftover_neither_stops_a_run_nor_touches_the_current_directory):
         before = len(FAILURES)
         case()
         print("%s %s" % ("ok    " if len(FAILURES) == before else "FAILED", case.__name__), flush=True)

@@ -1,0 +1,18 @@
+# upk_windows_version(TARGET FILENAME DESCRIPTION): a version resource for a
+# Windows binary (version, copyright and the MIT licence); nothing elsewhere.
+function(upk_windows_version target filename description)
+  if(NOT WIN32)
+    return()
+  endif()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(UPK_RC_FILETYPE VFT_DLL)
+  else()
+    set(UPK_RC_FILETYPE VFT_APP)
+  endif()
+  set(UPK_RC_FILENAME "${filename}")
+  set(UPK_RC_DESCRIPTION "${description}")
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
