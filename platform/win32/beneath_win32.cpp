@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/beneath.h"
+#include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
 
@@ -15,7 +16,7 @@ namespace plat {
 namespace {
 
 using win32::ScopedHandle;
-using win32::Wide;
+using win32::SystemPath;
 
 bool SplitComponents(WStringView relative, std::vector<WString>* out) {
   size_t start = 0;
@@ -38,7 +39,7 @@ using Held = std::vector<std::unique_ptr<ScopedHandle>>;
 // is a directory and no reparse point.
 bool StepDown(const WString& path, Held& held) {
   for (int attempt = 0; attempt < 8; ++attempt) {
-    HANDLE h = ::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+    HANDLE h = ::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
@@ -58,7 +59,8 @@ bool StepDown(const WString& path, Held& held) {
     }
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) return false;
-    if (!::CreateDirectoryW(Wide(path).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    if (!::CreateDirectoryW(SystemPath(path).c_str(), nullptr) &&
+        ::GetLastError() != ERROR_ALREADY_EXISTS)
       return false;
   }
   ::SetLastError(ERROR_PATH_NOT_FOUND);
@@ -68,7 +70,8 @@ bool StepDown(const WString& path, Held& held) {
 // Walks through the first `count` components; path ends as the last one.
 bool Walk(WStringView base, const std::vector<WString>& components, size_t count, WString& path,
           Held& held) {
-  path = base.empty() ? WString(u".") : WString(base);
+  // Full, so that a long path can be given in the extended form.
+  path = GetFullPathName(base.empty() ? WStringView(u".") : base);
   while (path.size() > 1 && IsPathSeparator(path.back())) path.pop_back();
   for (size_t i = 0; i < count; ++i) {
     path += u'\\';
@@ -102,7 +105,7 @@ FileHandle CreateFileBeneath(WStringView base, WStringView relative) {
   if (!Walk(base, components, components.size() - 1, path, held)) return kInvalidFile;
   path += u'\\';
   path += components.back();
-  const std::wstring wide = Wide(path);
+  const std::wstring wide = SystemPath(path);
 
   // Whatever stands at the name goes first: a link or junction itself (its
   // target untouched), a file even when read-only; a directory stays.
