@@ -56,6 +56,12 @@ bool CFile::Open(plat::WStringView fileName, uint32_t openFlags, CFileException*
   return true;
 }
 
+void CFile::Attach(plat::FileHandle handle, plat::WStringView fileName) {
+  Abort();
+  m_hFile = handle;
+  m_strFileName = FullPath(fileName);
+}
+
 uint32_t CFile::Read(void* buffer, uint32_t count) {
   if (!IsOpen()) CFileException::ThrowOsError(plat::ERROR_INVALID_HANDLE, m_strFileName);
   if (count == 0) return 0;

@@ -32,6 +32,9 @@ class CFile {
   // error record with cause, operating-system error and file name.
   virtual bool Open(plat::WStringView fileName, uint32_t openFlags,
                     CFileException* error = nullptr);
+  // Takes over a handle that the platform opened (a file made below a
+  // directory without passing through links), known by fileName.
+  void Attach(plat::FileHandle handle, plat::WStringView fileName);
   // Bytes read: fewer than asked only at the end of the file, 0 there.
   // Other failures throw CFileException.
   virtual uint32_t Read(void* buffer, uint32_t count);

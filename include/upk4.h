@@ -36,6 +36,10 @@ typedef struct ArchiveHandle ArchiveHandle;
 
 /* Unpack flags. */
 #define UPK4_UNPACK_MISSING_OK 1u /* a missing entry is not an error */
+/* fileName (or the entry's own name) is a relative path below destDir: its
+ * directories are made there, and nothing below destDir is ever passed
+ * through a symbolic link or junction (681, ERROR_STOPPED_ON_SYMLINK). */
+#define UPK4_UNPACK_FULL_PATH 2u
 
 /* Window messages sent and posted during extraction. */
 #define UPK4_MSG_SETPOS 1026u /* to progressWindow: position 0..65535 */
@@ -48,9 +52,13 @@ UPK4_API ArchiveHandle* UPK4_CALL UPK4_Open(const upk4_char16* path, int32_t cal
 /* Extracts one entry into destDir under the name part of fileName (or of the
  * entry's own name when fileName is null). 0 success, 2 no such entry,
  * -2 damaged data / wrong password / CRC mismatch / I/O failure, any other
- * positive value a system error code; 123 (ERROR_INVALID_NAME) when the name
- * part is empty, "." or "..", so that the file would not land inside destDir.
- * An extraction that fails is never reported as 0. */
+ * positive value a system error code (the system's "file not found" as 3, so
+ * that it never reads as a missing entry); 123 (ERROR_INVALID_NAME) when the
+ * name part is empty, "." or "..", so that the file would not land inside
+ * destDir, and on Windows for a name that Windows gives another meaning (a
+ * ":" stream, a device name such as CON or nul.txt, a trailing dot or
+ * blank); 206 (ERROR_FILENAME_EXCED_RANGE) for a name component longer than
+ * 255 characters, never cut. An extraction that fails is never reported as 0. */
 UPK4_API int32_t UPK4_CALL UPK4_Unpack(ArchiveHandle* handle, const upk4_char16* entryName,
                                        const upk4_char16* destDir, const upk4_char16* fileName,
                                        uint32_t flags);

@@ -51,6 +51,7 @@ WString SystemMessageText(uint32_t code) {
     case ERROR_BAD_EXE_FORMAT: text = "The file is not a valid program or library for this system."; break;
     case ERROR_ALREADY_EXISTS: text = "The file cannot be created because it already exists."; break;
     case ERROR_FILENAME_EXCED_RANGE: text = "The file name or extension is too long."; break;
+    case ERROR_STOPPED_ON_SYMLINK: text = "The operation stopped at a symbolic link or junction, which is not followed."; break;
     case ERROR_DIRECTORY: text = "The directory name is not valid."; break;
     case ERROR_NO_UNICODE_TRANSLATION: text = "No mapping for the Unicode character exists in the target code page."; break;
     case ERROR_NOT_FOUND: text = "Element not found."; break;

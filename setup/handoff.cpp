@@ -11,9 +11,12 @@
 #include "setup/setup_app.h"
 
 void CSetupApp::HandOff() {
-  // Without any temporary path every name below would resolve against the
-  // current directory, which is not ours.
-  if (m_strTempDir.empty()) return;
+  // Only into a directory of our own: without one, m_strTempDir is the
+  // shared temporary path (or empty, and every name would resolve against
+  // the current directory), where "qx.tmp" would hand every argument to
+  // anyone who can read it, and a library or program planted there would
+  // be loaded or started. Nothing is written then but the log.
+  if (!m_bTempDirCreated || m_strTempDir.empty()) return;
   const plat::WString commandFile = m_strTempDir + u"qx.tmp";
   plat::DeleteFile(commandFile);
   // Written whole as a new file: a "qx.tmp" that reappeared after the

@@ -82,7 +82,9 @@ class ArchiveReader {
   std::string EntryDetail(const std::string& problem) const;
 
   // Extraction. True when the entry was extracted; *outcome, when given,
-  // says how it ended otherwise.
+  // says how it ended otherwise. With fullPath the directories of the name
+  // are made below destDir and nothing below it is passed through a link
+  // (ERROR_STOPPED_ON_SYMLINK).
   bool ExtractEntry(uint16_t index, const char16_t* destDir, bool fullPath,
                     const char16_t* newName, ExtractProgressCallback callback,
                     void* userData, uint32_t bufferSize, ExtractOutcome* outcome = nullptr);

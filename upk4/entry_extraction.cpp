@@ -5,6 +5,8 @@
 #include <optional>
 #include <system_error>
 #include "framework/file.h"
+#include "framework/file_exception.h"
+#include "platform/beneath.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "upk4/archive_reader.h"
@@ -42,15 +44,31 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
   EntryRecord info;
   GetEntryInfo(info, index);
   const plat::WString name = newName ? plat::WString(newName) : info.GetNameWide();
+  TargetRefusal refusal;
   const std::optional<plat::WString> target =
-      BuildExtractionTarget(destDir ? destDir : u"", name, fullPath);
+      BuildExtractionTarget(destDir ? destDir : u"", name, fullPath, &refusal);
   if (!target) {
-    plat::SetLastError(plat::ERROR_INVALID_NAME);
+    plat::SetLastError(refusal.error);
     return false;
   }
 
+  // With the name's directories, everything below the destination is made
+  // by the walk that never passes through a link there: the destination is
+  // the caller's choice, what lies below it may be anybody's.
+  const plat::WString destination = destDir ? destDir : u"";
+  const plat::WString below = fullPath ? GetPathWithoutDrive(name) : plat::WString();
+  // The destination itself is made as named, as before.
+  if (fullPath && !destination.empty()) CreateDirectoryTree(destination);
   if (IsDirectoryEntry(index)) {
-    CreateDirectoryTree(*target);
+    if (fullPath) {
+      // A link in the way is refused, not waved through as a directory
+      // that could not be made.
+      if (!plat::CreateDirectoriesBeneath(destination, below) &&
+          plat::GetLastError() == plat::ERROR_STOPPED_ON_SYMLINK)
+        return false;
+    } else {
+      CreateDirectoryTree(*target);
+    }
     plat::SetFileAttributes(*target, info.externalAttributes);
     result = ExtractOutcome::extracted;
     return true;
@@ -60,13 +78,23 @@ bool ArchiveReader::ExtractEntry(uint16_t index, const char16_t* destDir, bool f
     result = ExtractOutcome::refused;
     return false;
   }
-  CreateDirectoryTree(GetDirectoryPart(*target));
 
   CFile output;
-  CFileException error;
-  if (!output.Open(*target, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite,
-                   &error))
-    throw error;
+  if (fullPath) {
+    const plat::FileHandle handle = plat::CreateFileBeneath(destination, below);
+    if (handle == plat::kInvalidFile) {
+      const long os = static_cast<long>(plat::GetLastError());
+      throw CFileException(CFileException::OsErrorToException(os), os,
+                           plat::GetFullPathName(*target));
+    }
+    output.Attach(handle, *target);
+  } else {
+    CreateDirectoryTree(GetDirectoryPart(*target));
+    CFileException error;
+    if (!output.Open(*target, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite,
+                     &error))
+      throw error;
+  }
 
   uint64_t written = 0;
   if (chunksPerTransfer > 1)

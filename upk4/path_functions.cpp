@@ -3,16 +3,6 @@
 #include "platform/file_system.h"
 #include "platform/native_path.h"
 
-namespace {
-
-constexpr size_t kMaxPart = 255;
-
-plat::WString Limited(plat::WStringView part) {
-  return plat::WString(part.substr(0, kMaxPart));
-}
-
-}  // namespace
-
 // Process-wide: the exports take the archive's name at each UPK4_Open, and
 // the storage of whichever handle later reads a split archive names its
 // volumes from it (the name is not part of the handle). Rewritten at each
@@ -30,15 +20,15 @@ PathParts SplitPath(plat::WStringView path) {
     if (plat::IsPathSeparator(path[i])) lastSeparator = i;
   }
   if (lastSeparator != plat::WStringView::npos) {
-    parts.directory = Limited(path.substr(0, lastSeparator + 1));
+    parts.directory = plat::WString(path.substr(0, lastSeparator + 1));
     path.remove_prefix(lastSeparator + 1);
   }
   size_t dot = path.rfind(u'.');
   if (dot != plat::WStringView::npos) {
-    parts.extension = Limited(path.substr(dot));
+    parts.extension = plat::WString(path.substr(dot));
     path = path.substr(0, dot);
   }
-  parts.name = Limited(path);
+  parts.name = plat::WString(path);
   return parts;
 }
 

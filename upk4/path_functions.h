@@ -11,8 +11,12 @@ struct PathParts {
   plat::WString name;
   plat::WString extension;  // with its dot
 };
-// Splits as the C runtime's _wsplitpath: drive at most 2 characters, the
-// other parts at most 255 each. Both "\" and "/" separate.
+// Splits as the C runtime's _wsplitpath: drive at most 2 characters, then
+// directory, name and extension, each whole: the runtime's cut at 255
+// characters would make a shorter name of a long one, so that a deep entry
+// landed in a directory of another name; a name too long for the system
+// fails where it is used (ERROR_FILENAME_EXCED_RANGE) instead. Both "\"
+// and "/" separate.
 PathParts SplitPath(plat::WStringView path);
 
 plat::WString GetDirectoryPart(plat::WStringView path);    // drive + directory

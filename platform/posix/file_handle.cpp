@@ -20,7 +20,7 @@ FileHandle OpenFileHandle(WStringView path, FileAccess access, FileShare /*share
   const posix::ResolvedPath resolved = posix::Resolve(path);
   const std::string& native = resolved.native;
   if (native.empty()) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
+    SetLastError(resolved.refusal ? resolved.refusal : ERROR_PATH_NOT_FOUND);
     return kInvalidFile;
   }
   int flags = O_CLOEXEC;

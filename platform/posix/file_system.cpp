@@ -29,7 +29,7 @@ bool StatPath(WStringView path, std::string* native, struct stat* st) {
   const posix::ResolvedPath resolved = posix::Resolve(path);
   *native = resolved.native;
   if (native->empty()) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
+    SetLastError(resolved.refusal ? resolved.refusal : ERROR_PATH_NOT_FOUND);
     return false;
   }
   if (!posix::StatResolved(resolved, st)) {
@@ -158,7 +158,7 @@ static bool MakeDirectory(WStringView path, mode_t mode, std::string* native) {
   const posix::ResolvedPath resolved = posix::Resolve(path);
   *native = resolved.native;
   if (native->empty()) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
+    SetLastError(resolved.refusal ? resolved.refusal : ERROR_PATH_NOT_FOUND);
     return false;
   }
   if (::mkdir(native->c_str(), mode) != 0) {

@@ -23,9 +23,19 @@
 namespace plat {
 namespace {
 
-bool ExistsExactly(const std::string& native) {
+// A link that neither we nor root made leads wherever its owner likes: in a
+// directory that others can write (the shared temporary path, the folder
+// of a downloaded package) it is never taken for the name that was asked
+// for, whether that name matched exactly or only without regard to case.
+bool IsForeignLink(const struct stat& st) {
+  return S_ISLNK(st.st_mode) && st.st_uid != ::geteuid() && st.st_uid != 0;
+}
+
+// 1 the name exists exactly, 0 it does not, -1 it is another user's link.
+int ExistsExactly(const std::string& native) {
   struct stat st{};
-  return ::lstat(native.c_str(), &st) == 0;
+  if (::lstat(native.c_str(), &st) != 0) return 0;
+  return IsForeignLink(st) ? -1 : 1;
 }
 
 
@@ -77,6 +87,9 @@ DirectoryId IdOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
 struct KeptListings {
   std::unordered_map<DirectoryId, DirectoryListing, DirectoryIdHash> byDirectory;
   size_t names = 0;  // in all listings kept
+  // Directories whose every component was found free of other users'
+  // links, and when; trusted as long as a listing is.
+  std::unordered_map<std::string, std::chrono::steady_clock::time_point> linkFree;
 
   DirectoryListing* Find(const struct stat& directory) {
     const auto it = byDirectory.find(IdOf(directory));
@@ -196,6 +209,25 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   return true;
 }
 
+// Whether a component of the directory (the directory itself included) is
+// another user's link: the kernel would follow it on the way to any name
+// in it, exact or not.
+bool DirectoryHasForeignLink(const std::string& directory) {
+  if (directory.empty() || directory == "/" || directory == ".") return false;
+  KeptListings& kept = ThreadListings();
+  const auto now = std::chrono::steady_clock::now();
+  const auto it = kept.linkFree.find(directory);
+  if (it != kept.linkFree.end() && now - it->second <= kListingLifetime) return false;
+  for (size_t end = directory.find('/', 1);; end = directory.find('/', end + 1)) {
+    struct stat st {};
+    if (::lstat(directory.substr(0, end).c_str(), &st) == 0 && IsForeignLink(st)) return true;
+    if (end == std::string::npos) break;
+  }
+  if (kept.linkFree.size() >= kListingsKept) kept.linkFree.clear();
+  kept.linkFree[directory] = now;
+  return false;
+}
+
 }  // namespace
 
 std::string ToNativePath(WStringView path) {
@@ -217,6 +249,20 @@ WString FromNativePath(std::string_view native) {
 std::string ResolveNativePath(WStringView path) { return posix::Resolve(path).native; }
 
 namespace posix {
+namespace {
+
+ResolvedPath RefuseForeignLink() {
+  SetLastError(ERROR_STOPPED_ON_SYMLINK);
+  ResolvedPath refused;
+  refused.refusal = ERROR_STOPPED_ON_SYMLINK;
+  return refused;
+}
+
+}  // namespace
+
+bool FindNameNoCase(const std::string& directory, const std::string& name, std::string* found) {
+  return FindNoCase(directory, name, found);
+}
 
 ResolvedPath Resolve(WStringView path) {
   ResolvedPath resolved;
@@ -224,11 +270,14 @@ ResolvedPath Resolve(WStringView path) {
   // every check before it saw ("upk4.dll\0.txt" is "upk4.dll" there).
   if (path.find(u'\0') != WStringView::npos) {
     SetLastError(ERROR_INVALID_NAME);
+    resolved.refusal = ERROR_INVALID_NAME;
     return resolved;
   }
   std::string native = ToNativePath(path);
   if (native.empty()) return resolved;
   if (::lstat(native.c_str(), &resolved.self) == 0) {
+    if (IsForeignLink(resolved.self) || DirectoryHasForeignLink(NativeParent(native)))
+      return RefuseForeignLink();
     resolved.native = std::move(native);
     resolved.selfKnown = resolved.exists = true;
     return resolved;
@@ -243,6 +292,7 @@ ResolvedPath Resolve(WStringView path) {
     const std::string last = native.substr(slash + 1);
     struct stat parentStat {};
     if (last != "." && last != ".." && ::lstat(parent.c_str(), &parentStat) == 0) {
+      if (DirectoryHasForeignLink(parent)) return RefuseForeignLink();
       if (S_ISDIR(parentStat.st_mode)) {
         resolved.parentKnown = true;
         resolved.parent = parentStat;
@@ -274,7 +324,9 @@ ResolvedPath Resolve(WStringView path) {
     std::string next = component;
     if (!unmatched && !component.empty() && component != "." && component != "..") {
       std::string candidate = result + component;
-      if (!ExistsExactly(candidate)) {
+      const int exists = ExistsExactly(candidate);
+      if (exists < 0) return RefuseForeignLink();
+      if (exists == 0) {
         std::string found;
         if (FindNoCase(result, component, &found)) {
           next = found;

@@ -26,6 +26,7 @@ namespace posix {
 // that asked need not look at the same names again.
 struct ResolvedPath {
   std::string native;  // empty when refused
+  uint32_t refusal = 0;  // why, when the resolution itself refused the name
   // Whether the lstat() of native was taken: then `exists` and `self` say
   // what stood under the name a moment ago.
   bool selfKnown = false;
@@ -37,7 +38,14 @@ struct ResolvedPath {
   bool parentKnown = false;
   struct stat parent {};
 };
+// An empty native path (ERROR_STOPPED_ON_SYMLINK) when a component that the
+// resolution looks at (the name itself, its directory, or any component it
+// walks) is a link owned by another user than us or root.
 ResolvedPath Resolve(WStringView path);
+
+// The entry of directory that equals name without regard to case (the
+// smallest such name), only when it is the current user's own.
+bool FindNameNoCase(const std::string& directory, const std::string& name, std::string* found);
 
 // What stat() says of a resolved path: from the resolution when the name
 // is no link, else asked. False with errno set when it does not exist.

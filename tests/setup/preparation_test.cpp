@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "fake_platform.h"
 #include "framework/file.h"
@@ -168,6 +169,22 @@ TEST_F(SetupDirTest, NoFreeNameGivesCode8AndLeavesTheSystemPath) {
   if (!failed) GTEST_SKIP() << "directories could not be made foreign (not root)";
   EXPECT_EQ(upktest::NativePath(app.TempDir()), sysTmp_ + "/");
   EXPECT_EQ(app.ErrorCodes().substr(0, 3), u"8 (");
+
+  // The whole run then hands nothing off into the shared path: no "qx.tmp"
+  // with the arguments (a password among them), no library copy; the log
+  // is all that appears, and it ends with code 8.
+  TestApp run(&platform_);
+  run.SetArguments(u"/password=secret");
+  EXPECT_FALSE(run.InitInstance());
+  std::vector<std::string> appeared;
+  for (const auto& entry : fs::directory_iterator(sysTmp_)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("SetupTemp", 0) != 0) appeared.push_back(name);
+  }
+  EXPECT_EQ(appeared, std::vector<std::string>{"qxi_setup.log"});
+  EXPECT_EQ(run.ErrorCodes().substr(0, 3), u"8 (");
+  EXPECT_EQ(run.ErrorCodes().find(u"1168"), plat::WString::npos) << plat::Utf16ToUtf8(run.ErrorCodes());
+  for (int n : {0, 199}) EXPECT_TRUE(fs::is_empty(Temp(n))) << n;
 }
 
 TEST_F(SetupDirTest, CopyStvarSwitchInAnyCaseAndInsideAWord) {

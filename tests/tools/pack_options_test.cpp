@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "pack_error.h"
+#include "platform/code_page.h"
 #include "pack_options.h"
 #include "payload_list.h"
 #include "test_support.h"
@@ -116,6 +117,33 @@ TEST(PackOptions, WindowsImagesAreCheckedForTheTargetsMachine) {
   EXPECT_THROW(upkpack::CheckWindowsInputs(o), PackError);
   o.target.clear();  // this system's own set is not checked
   EXPECT_NO_THROW(upkpack::CheckWindowsInputs(o));
+}
+
+// Payload names for Windows: refused when Windows would read them as
+// something else, a warning when they need long paths there.
+TEST(PackOptions, WindowsPayloadNamesAreCheckedAndLongPathsWarned) {
+  for (const char16_t* bad : {u"a.txt:stream", u"aux/x.txt", u"CON", u"trail./y.txt", u"sp /z.txt",
+                              u"d/LPT1.log"}) {
+    EXPECT_THROW(upkpack::CheckWindowsPayloadName(bad), PackError) << plat::Utf16ToUtf8(bad);
+  }
+  EXPECT_NO_THROW(upkpack::CheckWindowsPayloadName(u"docs/console.txt"));
+  try {
+    upkpack::CheckWindowsPayloadName(u"aux/x.txt");
+  } catch (const PackError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"aux/x.txt\" cannot be extracted on Windows: \"aux\" is a device name"),
+              std::string::npos) << e.what();
+  }
+
+  // 62 characters of run directory in front: a file reaches MAX_PATH at 198
+  // characters of name, a directory (or a file's directory) 248 at 186.
+  const plat::WString file197(197, u'f'), file198(198, u'f');
+  EXPECT_EQ(upkpack::LongPathWarning(file197, false), "");
+  EXPECT_NE(upkpack::LongPathWarning(file198, false).find("198 characters) needs long-path support"),
+            std::string::npos);
+  EXPECT_EQ(upkpack::LongPathWarning(plat::WString(185, u'd') + u"/", true), "");
+  EXPECT_NE(upkpack::LongPathWarning(plat::WString(186, u'd') + u"/", true), "");
+  EXPECT_EQ(upkpack::LongPathWarning(plat::WString(185, u'd') + u"/a.txt", false), "");
+  EXPECT_NE(upkpack::LongPathWarning(plat::WString(186, u'd') + u"/a.txt", false), "");
 }
 
 TEST(PackOptions, SourceDateEpochIsPlainSecondsOrRefused) {

@@ -158,4 +158,60 @@ TEST(Cli, TestReportsEachEntryAndFailsOnDamage) {
   EXPECT_NE(log.find("FAILED s.txt: encrypted"), std::string::npos) << log;
 }
 
+// Another user's link below DESTDIR (and our own alike): the entries that
+// would pass through it are refused by name, nothing reaches its target,
+// the others are extracted, and the exit code is that of other failures.
+// As root the link is given to another user, as in the attacker's run.
+TEST(Cli, ExtractAllNeverPassesThroughALinkBelowTheDestination) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.Path("private"));
+  std::filesystem::create_directories(dir.Path("dest/real"));
+  std::filesystem::create_directory_symlink(dir.Path("private"), dir.Path("dest/sub"));
+  std::filesystem::create_directory_symlink(dir.Path("private"), dir.Path("dest/real/mine"));
+  const bool foreign =
+      RunCommand("chown -h 65534 " + ShellQuote(dir.Path("dest/sub")) + " 2>/dev/null") == 0;
+  CraftedZip zip;
+  zip.entries = {StoredEntry("sub/pwn.txt", "x"), StoredEntry("sub/deeper/pwn.txt", "x"),
+                 StoredEntry("sub/", ""), StoredEntry("real/mine/pwn.txt", "x"),
+                 StoredEntry("real/ok.txt", "ok"), StoredEntry("top.txt", "top")};
+  WriteFile(dir.Path("a.zip"), zip.Build());
+  std::string log;
+  EXPECT_EQ(Upk4Tool("extract " + ShellQuote(dir.Path("a.zip")) + " " + ShellQuote(dir.Path("dest")),
+                     &log), 5) << log;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path("private"))) << (foreign ? "foreign" : "own");
+  for (const char* name : {"sub/pwn.txt", "sub/deeper/pwn.txt", "sub/", "real/mine/pwn.txt"})
+    EXPECT_NE(log.find(std::string(name) + ": refused: a symbolic link below the destination"),
+              std::string::npos) << name << "\n" << log;
+  EXPECT_NE(log.find("4 of 6 entries failed"), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(dir.Path("dest/real/ok.txt")), "ok");
+  EXPECT_EQ(ReadFile(dir.Path("dest/top.txt")), "top");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("dest/sub")));
+}
+
+// No name is cut: a path of 298 characters lands under its full name; a
+// component longer than 255 fails alone with 206 and is named.
+TEST(Cli, LongNamesAreExtractedWholeOrFailWith206) {
+  TempDir dir;
+  std::string deep = "deep";
+  for (int i = 1; i <= 15; ++i) deep += "/directory_level_" + std::to_string(i);
+  deep += "/deep_file_name.txt";
+  ASSERT_GT(deep.size(), 290u);
+  const std::string overlong = "x/" + std::string(256, 'n') + ".txt";
+  CraftedZip zip;
+  zip.entries = {StoredEntry(deep, "deep"), StoredEntry(overlong, "long"),
+                 StoredEntry("after.txt", "after")};
+  WriteFile(dir.Path("a.zip"), zip.Build());
+  std::string log;
+  EXPECT_EQ(Upk4Tool("extract " + ShellQuote(dir.Path("a.zip")) + " " + ShellQuote(dir.Path("out/")),
+                     &log), 5) << log;
+  EXPECT_EQ(ReadFile(dir.Path("out/" + deep)), "deep");
+  EXPECT_NE(log.find(overlong + ": refused: a component of the name is longer than 255 characters (code 206)"),
+            std::string::npos) << log;
+  EXPECT_EQ(ReadFile(dir.Path("out/after.txt")), "after");
+  EXPECT_FALSE(PathExists(dir.Path("out/x")));
+  // Nothing under a cut name anywhere.
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir.Path("out")))
+    EXPECT_EQ(e.path().filename().string().find("directory_ledeep"), std::string::npos) << e.path();
+}
+
 }  // namespace

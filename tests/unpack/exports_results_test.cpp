@@ -183,6 +183,28 @@ TEST(Results, NamesThatWouldLeaveTheDestinationStayInsideOrAreRefused) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
+// A file that cannot be created is reported with the system's cause, never
+// as damaged data; the system's "not found" never reads as a missing entry.
+TEST(Results, AFileThatCannotBeCreatedGivesTheSystemsCause) {
+  TempDir dir;
+  const std::string zip = CraftedArchive(dir, {StoredEntry("a.txt", "alpha")});
+  WriteFile(dir.Path("blocker"), "a file where a directory should be");
+  ArchiveHandle* h = OpenPlain(zip);
+  ASSERT_NE(h, nullptr);
+  const plat::WString below = WinPath(dir.Path("blocker/sub"));
+  const int32_t result = Upk4().Unpack(h, u"a.txt", below.c_str(), nullptr, 0);
+  EXPECT_NE(result, -2);
+  EXPECT_NE(result, 2);
+  EXPECT_GT(result, 0);
+  // A name longer than any file system takes: 206, nothing cut, nothing made.
+  const plat::WString overlong(256, u'n');
+  const plat::WString out = WinPath(dir.Path("out"));
+  EXPECT_EQ(Upk4().Unpack(h, u"a.txt", out.c_str(), overlong.c_str(), 0), 206);
+  EXPECT_FALSE(fs::exists(dir.Path("out")));
+  EXPECT_EQ(Upk4().Unpack(h, u"a.txt", out.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(Upk4().Close(h), 1);  // an entry of this handle failed
+}
+
 TEST(Results, LibraryExportsExactlyTheFourEntryPoints) {
   std::string listing;
   ASSERT_EQ(RunCommand("nm -D --defined-only " + ShellQuote(LibraryPath()), &listing), 0);

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include "reader_test_util.h"
 #include "upk4/decode_state.h"
+#include "upk4/extraction_target.h"
+#include "upk4/path_functions.h"
 
 using namespace upktest;
 
@@ -115,7 +117,55 @@ TEST(PathFunctionsTest, SplittingLikeTheRuntime) {
   EXPECT_EQ(p.directory, u"\\dir.d\\");
   EXPECT_EQ(p.name, u"name");
   EXPECT_EQ(p.extension, u"");
-  EXPECT_EQ(SplitPath(plat::WString(300, u'n')).name.size(), 255u);
+  // Nothing is cut: a long name stays whole, for the target's check to
+  // refuse rather than to land under a shorter name.
+  EXPECT_EQ(SplitPath(plat::WString(300, u'n')).name.size(), 300u);
+  const plat::WString deep = plat::WString(270, u'd') + u"\\file.txt";
+  EXPECT_EQ(GetDirectoryPart(deep), plat::WString(270, u'd') + u"\\");
+  EXPECT_EQ(GetPathWithoutDrive(deep), deep);
+}
+
+// Where an entry lands, and why a name is refused before anything exists.
+TEST(PathFunctionsTest, ExtractionTargetRefusesWithTheCause) {
+  const plat::WString deep = [] {
+    plat::WString name = u"deep";
+    for (int i = 1; i <= 14; ++i) name += u"\\directory_level_" + plat::WString(1, u'0' + i % 10);
+    return name + u"\\deep_file_name.txt";
+  }();
+  struct Case {
+    const char16_t* destDir;
+    plat::WString name;
+    bool fullPath, windowsNames;
+    std::optional<plat::WString> target;
+    uint32_t error;
+  };
+  const plat::WString longComponent(256, u'x');
+  const Case cases[] = {
+      {u"out\\", u"a\\b.txt", true, false, u"out\\a\\b.txt", 0},
+      {u"out", u"a\\b.txt", false, false, u"out\\b.txt", 0},
+      {u"out", deep, true, false, u"out\\" + deep, 0},  // far past 260, whole
+      {u"out", u"..\\x", true, false, std::nullopt, plat::ERROR_INVALID_NAME},
+      {u"out", u"c:x", true, false, std::nullopt, plat::ERROR_INVALID_NAME},
+      {u"out", u"a\\" + longComponent, true, false, std::nullopt, plat::ERROR_FILENAME_EXCED_RANGE},
+      {u"out", longComponent + u"\\a", true, false, std::nullopt, plat::ERROR_FILENAME_EXCED_RANGE},
+      {u"out", plat::WString(255, u'x'), true, false, u"out\\" + plat::WString(255, u'x'), 0},
+      {u"out", longComponent + u".txt", false, false, std::nullopt, plat::ERROR_FILENAME_EXCED_RANGE},
+      // Windows names: refused only where the rule applies.
+      {u"out", u"aux\\x.txt", true, true, std::nullopt, plat::ERROR_INVALID_NAME},
+      {u"out", u"aux\\x.txt", true, false, u"out\\aux\\x.txt", 0},
+      {u"out", u"a.txt:stream", false, true, std::nullopt, plat::ERROR_INVALID_NAME},
+      {u"out", u"trail.\\y.txt", true, true, std::nullopt, plat::ERROR_INVALID_NAME},
+      {u"out", u"aux\\x.txt", false, true, u"out\\x.txt", 0},  // only the file name is used
+  };
+  for (const Case& c : cases) {
+    TargetRefusal refusal;
+    const std::optional<plat::WString> target =
+        BuildExtractionTarget(c.destDir, c.name, c.fullPath, &refusal, c.windowsNames);
+    const std::string what = plat::Utf16ToUtf8(c.name).substr(0, 60);
+    EXPECT_EQ(target, c.target) << what;
+    EXPECT_EQ(refusal.error, c.error) << what;
+    EXPECT_EQ(refusal.reason.empty(), c.error == 0) << what;
+  }
 }
 
 TEST(PathFunctionsTest, VolumeNamePatternKeepsConversionsOfTheFileName) {

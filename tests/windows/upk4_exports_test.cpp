@@ -83,6 +83,29 @@ TEST_F(Upk4Dll, UnpacksStoredAndDeflatedEntriesAsSetupCallsIt) {
   EXPECT_EQ(close(h), 0);
 }
 
+// Names that mean something else on Windows are refused with 123 before
+// anything is created, whether they are the entry's own or the new name;
+// with the full path, every directory of the name is checked too.
+TEST_F(Upk4Dll, WindowsNamesAreRefusedBeforeAnythingIsCreated) {
+  upktest::CraftedZip zip;
+  for (const char* name : {"a.txt:stream", "CON", "nul.txt", "aux/x.txt", "trail./y.txt",
+                           "sp /z.txt", "LPT1.log", "com1", "fine.txt"})
+    zip.entries.push_back(upktest::StoredEntry(name, "data"));
+  ArchiveHandle* h = open(WriteArchive(zip).c_str(), 0, 0, u"", UPK4_OPEN_PLAIN);
+  ASSERT_NE(h, nullptr);
+  const WString out = dir.Path("out");
+  for (const char16_t* entry : {u"a.txt:stream", u"CON", u"nul.txt", u"LPT1.log", u"com1"})
+    EXPECT_EQ(unpack(h, entry, out.c_str(), nullptr, 0), 123) << plat::Utf16ToUtf8(entry);
+  for (const char16_t* entry : {u"aux\\x.txt", u"trail.\\y.txt", u"sp \\z.txt"})
+    EXPECT_EQ(unpack(h, entry, out.c_str(), nullptr, UPK4_UNPACK_FULL_PATH), 123)
+        << plat::Utf16ToUtf8(entry);
+  EXPECT_EQ(unpack(h, u"fine.txt", out.c_str(), u"setup.exe:Zone.Identifier", 0), 123);
+  EXPECT_FALSE(plat::PathFileExists(out));
+  EXPECT_EQ(unpack(h, u"fine.txt", out.c_str(), u"sub\\fine.txt", UPK4_UNPACK_FULL_PATH), 0);
+  EXPECT_EQ(wintest::ReadBytes(dir.Path("out\\sub\\fine.txt")), "data");
+  EXPECT_EQ(close(h), 0);
+}
+
 TEST_F(Upk4Dll, DamagedArchiveFailsWithoutBlocking) {
   ASSERT_EQ(_putenv("UPK_NO_DIALOGS=1"), 0);  // the failed open's message box
   ASSERT_TRUE(wintest::WriteBytes(dir.Path("bad.zip"), "not an archive at all"));

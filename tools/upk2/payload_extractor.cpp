@@ -1,10 +1,14 @@
 #include "payload_extractor.h"
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "package_archive.h"
 #include "platform/code_page.h"
 #include "platform/dir_tree.h"
+#include "platform/last_error.h"
+#include "platform/windows_names.h"
 #include "upk4/archive_reader.h"
 
 namespace upk2 {
@@ -65,6 +69,11 @@ ExtractSummary ExtractPayload(ArchiveReader& reader, plat::WStringView destDir) 
     if (IsReservedEntryName(name)) {
       throw Upk2Error("entry would replace a file of Setup: " + plat::WideToAnsi(name));
     }
+    if (plat::kWindowsNamesApply) {
+      if (const std::optional<plat::WString> problem = plat::WindowsNameProblem(name))
+        throw Upk2Error("entry name refused: " + plat::WideToAnsi(name) + ": " +
+                        plat::WideToAnsi(*problem));
+    }
     wanted.push_back(static_cast<uint16_t>(i));
   }
 
@@ -72,8 +81,18 @@ ExtractSummary ExtractPayload(ArchiveReader& reader, plat::WStringView destDir) 
   ExtractSummary summary;
   for (uint16_t index : wanted) {
     const bool directory = reader.IsDirectoryEntry(index);
+    plat::SetLastError(0);
     if (!reader.ExtractEntry(index, dest.c_str(), true, nullptr, nullptr, nullptr, 65535)) {
-      throw Upk2Error("cannot extract " + plat::WideToAnsi(reader.GetEntry(index)->GetNameWide()));
+      // The system's cause when there is one (a name too long, a full
+      // disk); else the entry's data failed its check.
+      const uint32_t error = plat::GetLastError();
+      std::string text = "cannot extract " + plat::WideToAnsi(reader.GetEntry(index)->GetNameWide());
+      if (error != 0) {
+        plat::WString reason = plat::FormatSystemMessage(error);
+        while (!reason.empty() && (reason.back() == u'\n' || reason.back() == u'\r')) reason.pop_back();
+        text += ": " + plat::WideToAnsi(reason) + " (code " + std::to_string(error) + ")";
+      }
+      throw Upk2Error(text);
     }
     ++(directory ? summary.directories : summary.files);
   }

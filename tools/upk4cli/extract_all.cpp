@@ -11,6 +11,7 @@
 #include "progress_bar.h"
 #include "upk4.h"
 #include "platform/code_page.h"
+#include "platform/beneath.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
@@ -46,6 +47,9 @@ std::optional<std::vector<Listed>> ListEntries(const plat::WString& archivePath)
 std::string Reason(int32_t result) {
   if (result == -2) return "damaged data, a wrong or missing password, or a CRC-32 mismatch";
   if (result == 2) return "not found by its name";
+  if (result == static_cast<int32_t>(plat::ERROR_STOPPED_ON_SYMLINK))
+    return "refused: a symbolic link below the destination directory is not followed (code " +
+           std::to_string(result) + ")";
   std::string text = plat::Utf16ToUtf8(plat::FormatSystemMessage(static_cast<uint32_t>(result)));
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return (text.empty() ? "system error" : text) + " (code " + std::to_string(result) + ")";
@@ -93,21 +97,25 @@ int ExtractAll(const ExtractAllArgs& args) {
   };
   for (const Listed& e : *entries) {
     const bool isDirectory = !e.name.empty() && e.name.back() == u'\\';
-    const std::optional<plat::WString> target = BuildExtractionTarget(destDir, e.name, true);
-    if (!target) {
-      fail(e, "refused: the name would leave the destination directory", false);
+    TargetRefusal refusal;
+    if (!BuildExtractionTarget(destDir, e.name, true, &refusal)) {
+      fail(e, "refused: " + plat::Utf16ToUtf8(refusal.reason) + " (code " +
+                  std::to_string(refusal.error) + ")", false);
       continue;
     }
+    // Everything below the destination is made by walking down from it,
+    // never through a link that anyone put there.
+    const plat::WString relative = GetPathWithoutDrive(e.name);
     if (isDirectory) {
-      if (!CreateDirectoryTree(*target)) fail(e, "cannot create the directory", false);
+      CreateDirectoryTree(destDir);  // the destination itself, as named
+      if (!plat::CreateDirectoriesBeneath(destDir, relative))
+        fail(e, Reason(static_cast<int32_t>(plat::GetLastError())), false);
       continue;
     }
-    // The library makes the directories of the target.
-    const plat::WString directory = GetDirectoryPart(*target);
     if (bar)
       UPK4_SetProgress(bar->Handle(), nullptr, static_cast<int32_t>(doneBytes / 1000), total);
-    const int32_t result = UPK4_Unpack(handle, e.name.c_str(), directory.c_str(),
-                                       GetFileNamePart(*target).c_str(), 0);
+    const int32_t result = UPK4_Unpack(handle, e.name.c_str(), destDir.c_str(), relative.c_str(),
+                                       UPK4_UNPACK_FULL_PATH);
     doneBytes += e.size;
     if (result != 0) fail(e, Reason(result), result == -2);
   }

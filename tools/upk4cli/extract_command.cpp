@@ -17,6 +17,7 @@
 #include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "upk4/archive_reader.h"
+#include "upk4/extraction_target.h"
 #include "upk4/path_functions.h"
 
 namespace {
@@ -181,9 +182,18 @@ int RunExtract(int argc, char** argv) {
                    "or a CRC-32 mismatch\n",
                    args.entry.c_str());
       return kBadData;
-    default:
-      std::fprintf(stderr, "upk4: cannot extract %s: %s\n", args.entry.c_str(),
-                   SystemReason(result).c_str());
+    default: {
+      // A refused name: what is wrong with it, not only the code's text.
+      TargetRefusal refusal;
+      if (!BuildExtractionTarget(destDir, fileName, false, &refusal) &&
+          static_cast<uint32_t>(result) == refusal.error) {
+        std::fprintf(stderr, "upk4: cannot extract %s: refused: %s (code %d)\n", args.entry.c_str(),
+                     plat::Utf16ToUtf8(refusal.reason).c_str(), static_cast<int>(result));
+      } else {
+        std::fprintf(stderr, "upk4: cannot extract %s: %s\n", args.entry.c_str(),
+                     SystemReason(result).c_str());
+      }
       return kSystemError;
+    }
   }
 }

@@ -1,5 +1,6 @@
 #include "package_builder.h"
 
+#include <cstdio>
 #include <random>
 
 #include "config_block.h"
@@ -14,6 +15,7 @@
 #include "progress_line.h"
 #include "setup/package_trailer.h"
 #include "volume_splitter.h"
+#include "windows_target.h"
 #include "zip_writer.h"
 
 namespace upkpack {
@@ -148,10 +150,16 @@ EntryPlan PlanEntries(const PackOptions& options) {
   };
   add(options.upk2, upk2::kSecondStageEntry, false);
   add(options.qxsetup, upk2::kSetupProgramName, false);
+  const bool forWindows = !options.target.empty();
   for (const PayloadItem& item : CollectPayload(options.payload)) {
     if (upk2::IsReservedEntryName(item.name)) {
       throw PackError("the payload name \"" + plat::Utf16ToUtf8(item.name) +
                       "\" would replace a file that Setup keeps in its temporary directory");
+    }
+    if (forWindows) {
+      CheckWindowsPayloadName(item.name);
+      const std::string warning = LongPathWarning(item.name, item.directory);
+      if (!warning.empty()) std::fprintf(stderr, "upkpack: warning: %s\n", warning.c_str());
     }
     add(item.source, item.name, item.directory);
   }

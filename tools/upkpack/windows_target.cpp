@@ -5,6 +5,9 @@
 
 #include "framework/byte_cursor.h"
 #include "pack_error.h"
+#include "platform/code_page.h"
+#include "platform/native_path.h"
+#include "platform/windows_names.h"
 
 namespace upkpack {
 namespace {
@@ -42,6 +45,29 @@ void CheckWindowsInputs(const PackOptions& options) {
                       (machine ? " (it is for another machine)" : " (not a Windows program)"));
     }
   }
+}
+
+void CheckWindowsPayloadName(plat::WStringView name) {
+  if (const std::optional<plat::WString> problem = plat::WindowsNameProblem(name)) {
+    throw PackError("the payload name \"" + plat::Utf16ToUtf8(name) +
+                    "\" cannot be extracted on Windows: " + plat::Utf16ToUtf8(*problem));
+  }
+}
+
+std::string LongPathWarning(plat::WStringView name, bool directory) {
+  while (!name.empty() && plat::IsPathSeparator(name.back())) name.remove_suffix(1);
+  // The directories above the entry are made before it.
+  size_t parent = 0;
+  for (size_t i = 0; i < name.size(); ++i)
+    if (plat::IsPathSeparator(name[i])) parent = i;
+  const size_t full = kTypicalRunDirectoryLength + name.size();
+  const bool tooLong = full >= (directory ? kMaxDirectoryWithoutLongPaths : kMaxPathWithoutLongPaths) ||
+                       (parent > 0 && kTypicalRunDirectoryLength + parent >= kMaxDirectoryWithoutLongPaths);
+  if (!tooLong) return {};
+  return "the payload name \"" + plat::Utf16ToUtf8(name) + "\" (" + std::to_string(name.size()) +
+         " characters) needs long-path support on Windows: below a temporary directory of " +
+         std::to_string(kTypicalRunDirectoryLength) + " characters its path reaches " +
+         std::to_string(full) + "; without long paths enabled it fails there";
 }
 
 }  // namespace upkpack

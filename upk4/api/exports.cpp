@@ -6,6 +6,7 @@
 #include "module_context.h"
 #include "progress_callback.h"
 #include "framework/exception.h"
+#include "framework/file_exception.h"
 #include "framework/safe_format.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
@@ -52,6 +53,15 @@ void ShowOpenError(int32_t step) {
   }
 }
 
+// A system error as UPK4_Unpack's result. 2 there means "no such entry",
+// so the system's ERROR_FILE_NOT_FOUND (a directory of the target missing,
+// or a name the system cannot create) is reported as the path it is.
+int32_t SystemResult(uint32_t error) {
+  if (error == plat::ERROR_FILE_NOT_FOUND) error = plat::ERROR_PATH_NOT_FOUND;
+  plat::SetLastError(error);
+  return static_cast<int32_t>(error);
+}
+
 // The body of UPK4_Unpack; every exception it raises is the caller's -2.
 int32_t Unpack(ArchiveHandle& handle, const char16_t* entryName, const char16_t* destDir,
                const char16_t* fileName, uint32_t flags) {
@@ -65,24 +75,37 @@ int32_t Unpack(ArchiveHandle& handle, const char16_t* entryName, const char16_t*
   // itself, never followed.
   const plat::WString name =
       fileName ? plat::WString(fileName) : archive.GetEntry(index)->GetNameWide();
-  const auto target = BuildExtractionTarget(destDir ? destDir : u"", name, false);
+  const bool fullPath = (flags & UPK4_UNPACK_FULL_PATH) != 0;
+  TargetRefusal refusal;
+  const auto target = BuildExtractionTarget(destDir ? destDir : u"", name, fullPath, &refusal);
   if (!target) {
-    plat::SetLastError(plat::ERROR_INVALID_NAME);
-    return plat::ERROR_INVALID_NAME;
+    plat::SetLastError(refusal.error);
+    return static_cast<int32_t>(refusal.error);
   }
-  if (plat::PathFileExists(*target)) {
+  // With the full path the walk below destDir replaces the old file itself,
+  // through the directories it has opened, never by a name that a link
+  // could redirect.
+  if (!fullPath && plat::PathFileExists(*target)) {
     plat::SetFileAttributes(*target, plat::FILE_ATTRIBUTE_NORMAL);
     const uint32_t deleteError = plat::DeleteFile(*target) ? 0 : plat::GetLastError();
     if (plat::PathFileExists(*target))
-      return deleteError != 0 ? static_cast<int32_t>(deleteError) : static_cast<int32_t>(plat::ERROR_ACCESS_DENIED);
+      return SystemResult(deleteError != 0 ? deleteError : plat::ERROR_ACCESS_DENIED);
   }
 
   bool ok;
   ExtractOutcome outcome = ExtractOutcome::systemFailure;
   try {
-    ok = archive.ExtractEntry(static_cast<uint16_t>(index), destDir, false, fileName,
+    ok = archive.ExtractEntry(static_cast<uint16_t>(index), destDir, fullPath, fileName,
                               UnpackProgressCallback, &progressSettings, kUnpackChunkSize,
                               &outcome);
+  } catch (const CFileException& e) {
+    // The output file could not be created or written (a name the system
+    // refuses, a full disk): the system's cause, not damaged data.
+    // A file exception of the archive's own file stays the caller's -2.
+    if (archive.AbandonEntry()) handle.entryFailed = true;
+    if (e.m_lOsError > 0 && e.m_strFileName == plat::GetFullPathName(*target))
+      return SystemResult(static_cast<uint32_t>(e.m_lOsError));
+    throw;
   } catch (...) {
     // Let the handle extract further entries after a damaged one; its close
     // still reports the entry that failed.
@@ -95,7 +118,7 @@ int32_t Unpack(ArchiveHandle& handle, const char16_t* entryName, const char16_t*
   // password for an encrypted entry) is never reported as success.
   if (outcome != ExtractOutcome::systemFailure) return -2;
   const uint32_t error = plat::GetLastError();
-  return error != 0 ? static_cast<int32_t>(error) : -2;
+  return error != 0 ? SystemResult(error) : -2;
 }
 
 }  // namespace
