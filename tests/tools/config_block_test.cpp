@@ -85,16 +85,36 @@ TEST(ConfigBlock, RefusesNamesThatCannotWork) {
   EXPECT_NO_THROW(upkpack::CheckPassword("Pass word!~"));
 }
 
-TEST(EntryNames, OemNamesReadBackAsTheNamesThatWentIn) {
-  const plat::WString name = plat::Utf8ToUtf16("d\xc3\xa9j\xc3\xa0/\xc3\xbc" "ber.txt");
-  const std::string bytes = upkpack::ToArchiveName(name);
-  EXPECT_EQ(bytes.size(), name.size());
-  EXPECT_EQ(static_cast<uint8_t>(bytes[1]), 0x82);  // é in code page 437
-  EXPECT_EQ(upkpack::FromArchiveName(bytes), name);
-  EXPECT_EQ(upkpack::ToArchiveName(u"a\\b"), "a/b");
-  // The euro sign has an ANSI form but no OEM one; CJK has neither.
-  EXPECT_THROW(upkpack::ToArchiveName(u"\u20ac.txt"), PackError);
-  EXPECT_THROW(upkpack::ToArchiveName(u"\u6f22.txt"), PackError);
+// Plain ASCII names are stored as they are; every other name in UTF-8 with
+// flag bit 11, never in an OEM code page that the installing Windows would
+// read in its own (850, 866, ...). Each reads back as the name that went in.
+TEST(EntryNames, NonAsciiNamesAreUtf8AndReadBackAsTheNamesThatWentIn) {
+  struct Case {
+    std::u16string name;
+    std::string bytes;
+    bool utf8;
+  };
+  const Case cases[] = {
+      {u"plain/name.txt", "plain/name.txt", false},
+      {u"a\\b", "a/b", false},
+      {u"d\u00e9j\u00e0/\u00fcber.txt", "d\xc3\xa9j\xc3\xa0/\xc3\xbc" "ber.txt", true},
+      {u"\u20ac.txt", "\xe2\x82\xac.txt", true},  // no OEM form at all
+      {u"\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac/\u041a\u0438\u0440.txt",
+       "\xce\x95\xce\xbb\xce\xbb\xce\xb7\xce\xbd\xce\xb9\xce\xba\xce\xac/\xd0\x9a\xd0\xb8\xd1\x80.txt", true},
+      {u"\U0001F600.txt", "\xf0\x9f\x98\x80.txt", true},
+  };
+  for (const Case& c : cases) {
+    const upkpack::ArchiveName stored = upkpack::ToArchiveName(c.name);
+    EXPECT_EQ(stored.bytes, c.bytes);
+    EXPECT_EQ(stored.utf8, c.utf8);
+    plat::WString back = upkpack::FromArchiveName(stored);
+    for (char16_t& ch : back) if (ch == u'/') ch = u'\\';
+    plat::WString expected = c.name;
+    for (char16_t& ch : expected) if (ch == u'/') ch = u'\\';
+    EXPECT_EQ(back, expected);
+  }
+  EXPECT_THROW(upkpack::ToArchiveName(std::u16string(u"a\0b", 3)), PackError);
+  EXPECT_THROW(upkpack::ToArchiveName(u"half\xD800.txt"), PackError);
 }
 
 }  // namespace

@@ -178,6 +178,21 @@ TEST(PayloadList, NamesTreesRelativelyAndRefusesCaseCollisions) {
   EXPECT_THROW(upkpack::CollectPayload({dir.Path("missing")}), PackError);
   EXPECT_THROW(upkpack::CheckDistinctNames({u"A11", u"QXSetup.exe", u"a11"}), PackError);
   EXPECT_NO_THROW(upkpack::CheckDistinctNames({u"A11", u"QXSetup.exe", u"a12"}));
+  // Names that Windows takes for one, beyond ASCII too.
+  EXPECT_THROW(upkpack::CheckDistinctNames({u"\u03a9.txt", u"\u03c9.TXT"}), PackError);
+  EXPECT_NO_THROW(upkpack::CheckDistinctNames({u"\u00df", u"\u1e9e"}));
+
+  // Links inside a payload directory: refused without --dereference, taken
+  // as what they point to with it; a link back into the tree never ends.
+  std::filesystem::create_symlink(dir.Path("single.bin"), dir.Path("tree/file-link"));
+  std::filesystem::create_directory_symlink(dir.Path("tree/sub"), dir.Path("tree/dir-link"));
+  EXPECT_THROW(upkpack::CollectPayload({dir.Path("tree/.")}), PackError);
+  const auto taken = upkpack::CollectPayload({dir.Path("tree/.")}, true);
+  EXPECT_EQ(names(taken), (std::vector<std::string>{"a.txt", "dir-link/", "dir-link/b.txt",
+                                                    "file-link", "sub/", "sub/b.txt"}));
+  EXPECT_EQ(taken[3].size, 3u);
+  std::filesystem::create_directory_symlink(dir.Path("tree"), dir.Path("tree/sub/loop"));
+  EXPECT_THROW(upkpack::CollectPayload({dir.Path("tree/.")}, true), PackError);
 }
 
 }  // namespace

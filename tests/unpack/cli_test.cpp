@@ -34,6 +34,9 @@ TEST(Cli, ExtractExitCodesAndFiles) {
   EXPECT_NE(log.find("no entry"), std::string::npos) << log;
   EXPECT_EQ(Upk4Tool("extract " + a + " d/text.txt " + out + " --password bad", &log), 4);
   EXPECT_EQ(Upk4Tool("extract " + ShellQuote(dir.Path("none.zip")) + " x " + out), 1);
+  // A path in a message is shown as the user types it, not in the core's form.
+  EXPECT_EQ(Upk4Tool("list " + ShellQuote(dir.Path("none.zip")), &log), 1);
+  EXPECT_NE(log.find("not found: \"" + dir.Path("none.zip") + "\""), std::string::npos) << log;
   EXPECT_EQ(Upk4Tool("extract"), 2);
   EXPECT_EQ(Upk4Tool("extract " + a + " " + out + " --as x"), 2);  // --as needs an entry
   EXPECT_EQ(Upk4Tool("extract " + a + " d/text.txt " + out + " -q"), 2);

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 #include "framework/exception.h"
+#include "framework/file_exception.h"
 #include "framework/safe_format.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -18,6 +19,20 @@ void ReportOpenFailure(const char* archivePath, const std::string& reason) {
 
 }  // namespace
 
+std::string MessageForUser(const CException& e) {
+  plat::WString text = e.GetErrorMessage();
+  // A file named in the message is shown in the form the user types it
+  // ("/x.zip" on POSIX, not the core's "\x.zip").
+  if (const auto* file = dynamic_cast<const CFileException*>(&e); file && !file->m_strFileName.empty()) {
+    const plat::WString& name = file->m_strFileName;
+    const size_t at = text.find(name);
+    if (at != plat::WString::npos) {
+      text.replace(at, name.size(), plat::Utf8ToUtf16(plat::ToNativePath(name)));
+    }
+  }
+  return plat::Utf16ToUtf8(text);
+}
+
 bool OpenArchiveForTool(ArchiveReader& reader, const char* archivePath) {
   const plat::WString given = plat::FromNativePath(archivePath);
   // A split archive is named by its volume-name pattern (data%d.zip); the
@@ -31,7 +46,7 @@ bool OpenArchiveForTool(ArchiveReader& reader, const char* archivePath) {
     reader.Open(path);
     return true;
   } catch (const CException& e) {
-    ReportOpenFailure(archivePath, plat::Utf16ToUtf8(e.GetErrorMessage()));
+    ReportOpenFailure(archivePath, MessageForUser(e));
   } catch (const std::bad_alloc&) {
     ReportOpenFailure(archivePath, "out of memory");
   } catch (const std::exception& e) {

@@ -64,7 +64,7 @@ std::optional<std::string> TestEntry(ArchiveReader& reader, uint16_t index, Byte
     return ZipReason(e);
   } catch (const CException& e) {
     reader.AbandonEntry();
-    return plat::Utf16ToUtf8(e.GetErrorMessage());
+    return MessageForUser(e);
   } catch (const std::bad_alloc&) {
     reader.AbandonEntry();
     return "out of memory";

@@ -1,55 +1,37 @@
 #include "entry_names.h"
 
-#include <map>
-
 #include "pack_error.h"
 #include "platform/code_page.h"
 
 namespace upkpack {
 
-namespace {
-
-// UTF-16 unit -> OEM byte, for the bytes above 127 whose way back through
-// the reader's conversions is one UTF-16 unit. The first byte wins.
-const std::map<char16_t, char>& OemTable() {
-  static const std::map<char16_t, char> table = [] {
-    std::map<char16_t, char> t;
-    for (int b = 0x80; b <= 0xFF; ++b) {
-      uint8_t byte = static_cast<uint8_t>(b);
-      plat::OemToAnsiInPlace(&byte, 1);
-      const plat::WString wide =
-          plat::AnsiToWide(std::string_view(reinterpret_cast<const char*>(&byte), 1));
-      if (wide.size() == 1) t.emplace(wide[0], static_cast<char>(b));
-    }
-    return t;
-  }();
-  return table;
-}
-
-}  // namespace
-
-std::string ToArchiveName(plat::WStringView name) {
-  std::string bytes;
-  bytes.reserve(name.size());
-  for (char16_t c : name) {
-    if (c == u'\\') c = u'/';
-    if (c > 0 && c < 0x80) {
-      bytes += static_cast<char>(c);
-      continue;
-    }
-    const auto& table = OemTable();
-    const auto it = table.find(c);
-    if (c == 0 || it == table.end()) {
+ArchiveName ToArchiveName(plat::WStringView name) {
+  ArchiveName out;
+  bool ascii = true;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    const bool high = c >= 0xD800 && c <= 0xDBFF;
+    const bool low = c >= 0xDC00 && c <= 0xDFFF;
+    if (c == 0 || low || (high && (i + 1 == name.size() || name[i + 1] < 0xDC00 ||
+                                   name[i + 1] > 0xDFFF))) {
       throw PackError("the name \"" + plat::Utf16ToUtf8(name) +
-                      "\" has a character that the archive's code page cannot hold");
+                      "\" holds a character that no archive name can carry");
     }
-    bytes += it->second;
+    if (high) ++i;
+    if (c >= 0x80) ascii = false;
   }
-  return bytes;
+  plat::WString slashed(name);
+  for (char16_t& c : slashed) {
+    if (c == u'\\') c = u'/';
+  }
+  out.bytes = plat::Utf16ToUtf8(slashed);
+  out.utf8 = !ascii;
+  return out;
 }
 
-plat::WString FromArchiveName(const std::string& bytes) {
-  std::string copy = bytes;
+plat::WString FromArchiveName(const ArchiveName& name) {
+  if (name.utf8) return plat::Utf8ToUtf16(name.bytes);
+  std::string copy = name.bytes;
   plat::OemToAnsiInPlace(reinterpret_cast<uint8_t*>(copy.data()), copy.size());
   return plat::AnsiToWide(copy);
 }

@@ -134,6 +134,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOpt
     } else if (arg == "--password") {
       options.password = value();
       if (options.password.empty()) throw PackError("the password must not be empty");
+    } else if (arg == "--dereference" || arg == "-L") {
+      noValue();
+      options.dereference = true;
     } else if (arg == "--store") {
       noValue();
       options.store = true;
@@ -202,6 +205,9 @@ Options:
   --password PW        encrypt the entries (traditional PKWARE encryption);
                        printable ASCII, no "|"
   --store              store the entries instead of deflating them
+  -L, --dereference    take what symbolic links in payload directories point
+                       to (files and directory trees); without it a link
+                       there is refused
   --zip64              ZIP64 fields for every entry (entries and archives
                        past 4 GiB get them anyway)
   --archive NAME       write the archive beside the package as NAME instead

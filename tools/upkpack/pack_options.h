@@ -23,6 +23,7 @@ struct PackOptions {
   int32_t openValue = 0;
   int32_t initValue = 10796611;
   bool quiet = false;
+  bool dereference = false;       // links in payload directories taken as what they point to
   std::optional<int64_t> sourceDateEpoch;  // from SOURCE_DATE_EPOCH: fixed entry times
   std::vector<std::filesystem::path> payload;
   // "windows-i686" or "windows-x86_64": the four inputs are that Windows

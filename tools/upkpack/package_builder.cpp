@@ -134,11 +134,13 @@ EntryPlan PlanEntries(const PackOptions& options) {
   auto add = [&](const fs::path& source, const plat::WString& name, bool directory) {
     ZipSource zip;
     zip.source = source;
-    zip.name = ToArchiveName(name);
+    const ArchiveName archiveName = ToArchiveName(name);
+    zip.name = archiveName.bytes;
+    zip.utf8Name = archiveName.utf8;
     zip.directory = directory;
     zip.size = directory ? 0 : FileSize(source);
     ExpectedEntry entry;
-    entry.name = FromArchiveName(zip.name);
+    entry.name = FromArchiveName(archiveName);
     for (char16_t& c : entry.name) {
       if (c == u'/') c = u'\\';
     }
@@ -151,7 +153,7 @@ EntryPlan PlanEntries(const PackOptions& options) {
   add(options.upk2, upk2::kSecondStageEntry, false);
   add(options.qxsetup, upk2::kSetupProgramName, false);
   const bool forWindows = !options.target.empty();
-  for (const PayloadItem& item : CollectPayload(options.payload)) {
+  for (const PayloadItem& item : CollectPayload(options.payload, options.dereference)) {
     if (upk2::IsReservedEntryName(item.name)) {
       throw PackError("the payload name \"" + plat::Utf16ToUtf8(item.name) +
                       "\" would replace a file that Setup keeps in its temporary directory");

@@ -20,11 +20,32 @@ plat::WString ToName(const fs::path& relative) {
 
 std::string Show(const fs::path& path) { return path.string(); }
 
-void AddTree(const fs::path& root, const plat::WString& prefix, std::vector<PayloadItem>& items) {
+void AddTree(const fs::path& root, const plat::WString& prefix, bool dereference,
+             std::vector<PayloadItem>& items) {
   std::vector<fs::directory_entry> found;
   std::error_code ec;
-  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    found.push_back(*it);
+  const auto options = dereference ? fs::directory_options::follow_directory_symlink
+                                   : fs::directory_options::none;
+  // With links followed, every directory is taken once: a link back into
+  // the tree (or to a directory already taken) would never end.
+  std::vector<fs::path> taken;
+  if (dereference) taken.push_back(fs::canonical(root, ec));
+  fs::recursive_directory_iterator it(root, options, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& entry = *it;
+    if (entry.is_symlink() && !dereference) {
+      throw PackError("a symbolic link is not taken: " + Show(entry.path()) +
+                      " (--dereference takes what it points to)");
+    }
+    if (dereference && entry.is_directory()) {
+      const fs::path real = fs::canonical(entry.path(), ec);
+      if (ec) break;
+      if (std::find(taken.begin(), taken.end(), real) != taken.end()) {
+        throw PackError("a link leads back to a directory already taken: " + Show(entry.path()));
+      }
+      taken.push_back(real);
+    }
+    found.push_back(entry);
   }
   if (ec) throw PackError("cannot read the directory " + Show(root) + ": " + ec.message());
   std::sort(found.begin(), found.end(),
@@ -36,16 +57,13 @@ void AddTree(const fs::path& root, const plat::WString& prefix, std::vector<Payl
     PayloadItem item;
     item.name = prefix + ToName(relative);
     item.source = entry.path();
-    if (entry.is_symlink() && entry.is_directory()) {
-      throw PackError("a link to a directory is not followed: " + Show(entry.path()));
-    }
     if (entry.is_directory()) {
       item.directory = true;
       item.name += u'/';
     } else if (entry.is_regular_file()) {
       item.size = entry.file_size();
     } else {
-      throw PackError("not a regular file or directory: " + Show(entry.path()));
+      throw PackError("not a regular file, directory or link to one: " + Show(entry.path()));
     }
     items.push_back(std::move(item));
   }
@@ -53,7 +71,7 @@ void AddTree(const fs::path& root, const plat::WString& prefix, std::vector<Payl
 
 }  // namespace
 
-std::vector<PayloadItem> CollectPayload(const std::vector<fs::path>& arguments) {
+std::vector<PayloadItem> CollectPayload(const std::vector<fs::path>& arguments, bool dereference) {
   std::vector<PayloadItem> items;
   for (const fs::path& argument : arguments) {
     std::error_code ec;
@@ -80,7 +98,7 @@ std::vector<PayloadItem> CollectPayload(const std::vector<fs::path>& arguments) 
         self.source = argument;
         items.push_back(std::move(self));
       }
-      AddTree(argument, prefix, items);
+      AddTree(argument, prefix, dereference, items);
     } else {
       throw PackError("not a regular file or directory: " + Show(argument));
     }
@@ -94,9 +112,7 @@ void CheckDistinctNames(const std::vector<plat::WString>& names) {
   std::map<plat::WString, plat::WString> seen;
   for (const plat::WString& name : names) {
     plat::WString key = name;
-    for (char16_t& c : key) {
-      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    }
+    for (char16_t& c : key) c = plat::FoldCaseWide(c);
     const auto [it, fresh] = seen.emplace(key, name);
     if (!fresh) {
       std::string text = "two entries named \"" + plat::Utf16ToUtf8(name) + "\"";

@@ -18,9 +18,13 @@ struct PayloadItem {
 // A FILE becomes one entry under its own name. A DIR becomes an entry for
 // itself and one for everything below it, under the directory's name; a DIR
 // given as "DIR/." puts its contents at the top. Directory trees come in
-// name order. Symbolic links to files are stored as the files they point to;
-// links to directories and special files are refused (PackError).
-std::vector<PayloadItem> CollectPayload(const std::vector<std::filesystem::path>& arguments);
+// name order. A symbolic link inside a directory is refused (PackError,
+// naming --dereference) unless `dereference` is set: then it is stored as
+// what it points to, a file or a directory tree (a link that leads back into
+// a directory already taken is refused). What the arguments themselves name
+// is always followed. Special files are refused.
+std::vector<PayloadItem> CollectPayload(const std::vector<std::filesystem::path>& arguments,
+                                        bool dereference = false);
 
 // Throws PackError when two names differ only in case (they would collide
 // when extracted on Windows).

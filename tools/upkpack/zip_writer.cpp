@@ -170,6 +170,9 @@ void WriteEncryptedData(zipFile zip, const ZipSource& entry, const ZipWriteOptio
         "cannot finish " + entry.name);
 }
 
+// Flag bit 11: the entry's name is UTF-8.
+unsigned long NameFlag(const ZipSource& entry) { return entry.utf8Name ? 0x0800u : 0u; }
+
 }  // namespace
 
 void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
@@ -201,15 +204,16 @@ void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
       Check(zipOpenNewFileInZip4_64(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
                                     nullptr, deflate ? Z_DEFLATED : 0,
                                     deflate ? Z_DEFAULT_COMPRESSION : 0, 1, -MAX_WBITS, 8,
-                                    Z_DEFAULT_STRATEGY, nullptr, 0, 0, zip::kFlagEncrypted, zip64),
+                                    Z_DEFAULT_STRATEGY, nullptr, 0, 0,
+                                    zip::kFlagEncrypted | NameFlag(entry), zip64),
             "cannot add " + entry.name);
       WriteEncryptedData(zip.get(), entry, options, crc, buffer, done, total);
       continue;
     }
-    Check(zipOpenNewFileInZip3_64(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
+    Check(zipOpenNewFileInZip4_64(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
                                   nullptr, deflate ? Z_DEFLATED : 0,
                                   deflate ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, 8,
-                                  Z_DEFAULT_STRATEGY, nullptr, 0, zip64),
+                                  Z_DEFAULT_STRATEGY, nullptr, 0, 0, NameFlag(entry), zip64),
           "cannot add " + entry.name);
 
     if (!entry.directory) {

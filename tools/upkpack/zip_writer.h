@@ -15,6 +15,7 @@ namespace upkpack {
 struct ZipSource {
   std::filesystem::path source;  // for a directory: where its time comes from (may be empty)
   std::string name;              // archive name bytes (entry_names.h)
+  bool utf8Name = false;         // the name is UTF-8 (flag bit 11)
   bool directory = false;
   uint64_t size = 0;             // expected size; a file that changes is an error
 };
