@@ -69,3 +69,5 @@ build_set i686 OFF
 bash tests/windows/check_pe.sh build-windows-i686 i686
 start_wine build-windows-x86_64
 ctest --test-dir build-windows-x86_64 --output-on-failure
+# The release archives: both sets as released, reproducible, checked.
+bash tests/windows/release_archive_test.sh

@@ -1,22 +1,32 @@
 #!/usr/bin/env bash
-# The Debian package on this machine: installs, serves its users (man,
-# pkg-config, find_package, upkpack with its defaults, the library through
-# ldconfig), and removes cleanly. Changes the system, so CI runs it, not
-# ctest:   tests/packaging/deb_install_test.sh PACKAGE.deb
+# The Debian packages on this machine (libupk4-4, libupk4-dev, upk): they
+# install, serve their users (man, pkg-config, find_package, upkpack with its
+# defaults, the library through ldconfig), and remove cleanly. Changes the
+# system, so CI runs it, not ctest:
+#   tests/packaging/deb_install_test.sh PACKAGE_DIR
 set -euo pipefail
-deb=$(readlink -f "$1")
+dir=$(readlink -f "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 fail() { echo "FAIL: $*"; exit 1; }
 [[ $(id -u) -eq 0 ]] || fail "needs root (dpkg -i)"
-if dpkg-query -W -f='${Status}' upk 2>/dev/null | grep -q "ok installed"; then
-  fail "upk is installed already; remove it first"
-fi
+packages=(upk libupk4-dev libupk4-4)
+for p in "${packages[@]}"; do
+  if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+    fail "$p is installed already; remove it first"
+  fi
+done
+debs=("$dir"/*.deb)
+[[ ${#debs[@]} -eq 3 ]] || fail "expected three packages in $dir, found ${#debs[@]}"
 work=$(mktemp -d "${TMPDIR:-/tmp}/upk-deb.XXXXXX")
-trap 'rm -rf "$work"; dpkg -P upk >/dev/null 2>&1 || true' EXIT
-files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print substr($6, 2) }')
+trap 'rm -rf "$work"; dpkg -P "${packages[@]}" >/dev/null 2>&1 || true' EXIT
+files=$(for d in "${debs[@]}"; do dpkg-deb --contents "$d"; done | awk '$1 !~ /^d/ { print substr($6, 2) }')
+[[ $(dpkg-deb --field "$dir"/libupk4-4_*.deb Multi-Arch) == same ]] || fail "libupk4-4 is not Multi-Arch: same"
 
 echo "== dpkg -i"
-dpkg -i "$deb"
+# The tools need the library's package: alone they are refused.
+if dpkg -i "$dir"/upk_*.deb >/dev/null 2>&1; then fail "upk installed without libupk4-4"; fi
+dpkg -r upk >/dev/null 2>&1 || true
+dpkg -i "${debs[@]}"
 ldconfig -p | grep -q "libupk4.so.4 " || fail "libupk4.so.4 is not in the ldconfig cache"
 # Slim images tell dpkg to leave manual pages out.
 if grep -qs "^path-exclude=/usr/share/man" /etc/dpkg/dpkg.cfg.d/*; then
@@ -56,11 +66,13 @@ set -e
 [[ $code -eq 12 ]] || fail "the package exits with $code, not 12"
 
 echo "== dpkg -r, dpkg -P"
-dpkg -r upk
+dpkg -r "${packages[@]}"
 for f in $files; do
   [[ ! -e /$f && ! -L /$f ]] || fail "left after removal: /$f"
 done
 ! ldconfig -p | grep -q "libupk4.so.4 " || fail "libupk4.so.4 still in the ldconfig cache"
-dpkg -P upk
-! dpkg-query -W upk >/dev/null 2>&1 || fail "dpkg still knows upk after purging it"
+dpkg -P "${packages[@]}"
+for p in "${packages[@]}"; do
+  ! dpkg-query -W "$p" >/dev/null 2>&1 || fail "dpkg still knows $p after purging it"
+done
 echo "PASS"

@@ -222,33 +222,55 @@ DEEP = "/".join(["deep"] + ["directory_level_%d" % n for n in range(1, 15)] +
                 ["deep_file_name.txt"])
 
 
-def deep_payload_paths_keep_their_full_names():
-    case = Case("deep_payload")
-    payload = os.path.join(case.root, "payload")
-    os.makedirs(os.path.dirname(os.path.join(payload, DEEP)))
-    with open(os.path.join(payload, DEEP), "w") as f:
-        f.write("deep")
-    case.build(payload=payload + "/.")
+def payload_seen_during_runs(case, names, runs=2):
+    """Runs the package `runs` times from a directory of files that must
+    survive; while the setup program sleeps, each payload name must stand
+    whole in the run's directory, with its content."""
     cwd = current_directory_with_files_that_must_survive(case)
-    deep = os.path.join(case.tmp, "SetupTemp0", *DEEP.split("/"))
-    check(len(win(deep)) > 300, "a path of more than 300 characters: %d" % len(win(deep)))
-    for attempt in (1, 2):
+    for attempt in range(1, runs + 1):
         run = subprocess.Popen(case.command([report_arg(case), "/sleep=3000"]), cwd=cwd,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        seen = False
+        pending = set(names)
         for _ in range(100):  # while the setup program sleeps
-            if os.path.exists(deep):
-                seen = open(deep).read() == "deep"
-                break
-            if run.poll() is not None:
+            for name in list(pending):
+                path = os.path.join(case.tmp, "SetupTemp0", *name.split("/"))
+                if os.path.exists(path) and open(path, encoding="utf-8").read() == name:
+                    pending.discard(name)
+            if not pending or run.poll() is not None:
                 break
             time.sleep(0.05)
         output = run.communicate(timeout=120)[0]
-        check(exit_code(output) == 0, "deep payload run %d: %s" % (attempt, output))
-        check(seen, "run %d: the deep file under its full name" % attempt)
+        check(exit_code(output) == 0, "run %d: %s" % (attempt, output))
+        check(not pending, "run %d: not under their full names: %s" % (attempt, sorted(pending)))
         check(not os.path.exists(os.path.join(case.tmp, "SetupTemp0")),
               "run %d: directory removed: %s" % (attempt, os.listdir(case.tmp)))
         check(survived(cwd), "run %d: the current directory untouched: %s" % (attempt, os.listdir(cwd)))
+
+
+def package_of(case, names):
+    payload = os.path.join(case.root, "payload")
+    for name in names:
+        path = os.path.join(payload, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(name)
+    return case.build(payload=payload + "/.")
+
+
+def deep_payload_paths_keep_their_full_names():
+    case = Case("deep_payload")
+    package_of(case, [DEEP])
+    deep = os.path.join(case.tmp, "SetupTemp0", *DEEP.split("/"))
+    check(len(win(deep)) > 300, "a path of more than 300 characters: %d" % len(win(deep)))
+    payload_seen_during_runs(case, [DEEP])
+
+
+def greek_cyrillic_and_accented_names_arrive_whole():
+    case = Case("unicode_names")
+    names = ["\u00dcn\u00efc\u00f6d\u00e9 dir/\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac/\u03b1.txt",
+             "\u041a\u0438\u0440\u0438\u043b\u043b\u0438\u0446\u0430.txt", "caf\u00e9 cr\u00e8me.txt"]
+    package_of(case, names)
+    payload_seen_during_runs(case, names, runs=1)
 
 
 def a_deep_leftover_neither_stops_a_run_nor_touches_the_current_directory():
@@ -285,6 +307,7 @@ def main():
                  signed_package_still_runs,
                  two_runs_at_once_never_share_a_directory,
                  deep_payload_paths_keep_their_full_names,
+                 greek_cyrillic_and_accented_names_arrive_whole,
                  a_deep_leftover_neither_stops_a_run_nor_touches_the_current_directory):
         before = len(FAILURES)
         case()

@@ -70,11 +70,17 @@ void ApplyDefaultInputs(PackOptions& options, const fs::path& toolDirectory) {
   }
   // Installed, the libraries are in the configured library directory (such
   // as lib/x86_64-linux-gnu); in the build tree, and by default, in lib.
+  // The tools' package holds no development link: the library image is then
+  // the runtime library's own file.
   fs::path lib = root / UPK_INSTALL_LIBDIR;
   std::error_code ec;
-  if (!fs::is_regular_file(lib / "libupk4.so", ec)) lib = root / "lib";
+  const char* const kRuntimeName = "libupk4.so." UPK_VERSION_MAJOR;
+  auto has = [&](const fs::path& dir, const char* name) { return fs::is_regular_file(dir / name, ec); };
+  if (!has(lib, "libupk4.so") && !has(lib, kRuntimeName)) lib = root / "lib";
   if (options.setup.empty()) options.setup = root / "bin" / "Setup";
-  if (options.upk4.empty()) options.upk4 = lib / "libupk4.so";
+  if (options.upk4.empty()) {
+    options.upk4 = lib / (has(lib, "libupk4.so") || !has(lib, kRuntimeName) ? "libupk4.so" : kRuntimeName);
+  }
   if (options.upk2.empty()) options.upk2 = lib / "upk" / "upk2.so";
   if (options.qxsetup.empty()) options.qxsetup = lib / "upk" / "QXSetup.exe";
 }
