@@ -13,6 +13,7 @@
 #include <vector>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <string>
 
 #include "platform/code_page.h"
@@ -59,17 +60,50 @@ bool SameStamp(const struct stat& a, const struct stat& b) {
 // thread's own creations left), and for a short while at most: a change by
 // another process within the same tick of the file system's clock is then
 // seen at the latest after kListingLifetime.
+// A directory with more names than kNamesKept is kept in a compact form:
+// 64-bit hashes of its folded names, sorted, and the few hashes that several
+// of its names share. It answers "no such name" without a read, which is
+// what creating many new files in a large directory asks again and again;
+// a name that may be there is looked up under its own spelling, and only
+// when that is not it, or several names fold alike, is the directory read.
+struct CompactNames {
+  std::vector<uint64_t> hashes;              // sorted, one per distinct folded name
+  std::unordered_set<uint64_t> added;        // this thread's creations since
+  std::unordered_set<uint64_t> shared;       // hashes that several names have
+  bool MayHave(uint64_t h) const {
+    return added.count(h) != 0 || std::binary_search(hashes.begin(), hashes.end(), h);
+  }
+  size_t size() const { return hashes.size() + added.size(); }
+};
+
 struct DirectoryListing {
   struct stat stamp {};  // identity and times of the directory
   std::chrono::steady_clock::time_point readAt, usedAt;
   std::unordered_map<WString, std::string> byFoldedName;  // folded -> smallest actual name
+  std::unique_ptr<CompactNames> compact;  // instead of byFoldedName, for large directories
+  size_t Size() const { return compact ? compact->size() : byFoldedName.size(); }
 };
+
+// FNV-1a over the folded name's units, finished by a 64-bit mix.
+uint64_t NameHash(WStringView folded) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (char16_t c : folded) {
+    h ^= c;
+    h *= 0x100000001b3ull;
+  }
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  return h;
+}
 constexpr std::chrono::milliseconds kListingLifetime{1000};
 // Enough for an archive's whole tree of directories, whose entries come in
 // any order (a jar's classes are not grouped by package), and bounded by
 // names too, so that a few huge directories cannot hold much memory.
 constexpr size_t kListingsKept = 1024;
 constexpr size_t kNamesKept = size_t{1} << 16;
+// Compact listings hold 8 bytes a name: at most 16 MiB in all per thread.
+constexpr size_t kCompactNamesKept = size_t{1} << 21;
 
 struct DirectoryId {
   dev_t device;
@@ -86,7 +120,8 @@ DirectoryId IdOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
 
 struct KeptListings {
   std::unordered_map<DirectoryId, DirectoryListing, DirectoryIdHash> byDirectory;
-  size_t names = 0;  // in all listings kept
+  size_t names = 0;         // in all full listings kept
+  size_t compactNames = 0;  // in all compact listings kept
   // Directories whose every component was found free of other users'
   // links, and when; trusted as long as a listing is.
   std::unordered_map<std::string, std::chrono::steady_clock::time_point> linkFree;
@@ -98,28 +133,61 @@ struct KeptListings {
   void Forget(const struct stat& directory) {
     const auto it = byDirectory.find(IdOf(directory));
     if (it == byDirectory.end()) return;
-    names -= it->second.byFoldedName.size();
+    Uncount(it->second);
     byDirectory.erase(it);
+  }
+  void Uncount(const DirectoryListing& listing) {
+    (listing.compact ? compactNames : names) -= listing.Size();
   }
   // Keeps a fresh listing, making room by forgetting the least recently used
   // ones; null when the listing alone is beyond the bound.
   DirectoryListing* Keep(DirectoryListing&& fresh) {
     Forget(fresh.stamp);
-    const size_t size = fresh.byFoldedName.size();
-    if (size > kNamesKept) return nullptr;
-    while (!byDirectory.empty() &&
-           (byDirectory.size() >= kListingsKept || names + size > kNamesKept)) {
+    if (fresh.byFoldedName.size() > kNamesKept) Compact(fresh);
+    const bool compact = fresh.compact != nullptr;
+    const size_t size = fresh.Size();
+    if (compact && size > kCompactNamesKept) return nullptr;
+    auto over = [&] {
+      return byDirectory.size() >= kListingsKept ||
+             (compact ? compactNames + size > kCompactNamesKept : names + size > kNamesKept);
+    };
+    while (!byDirectory.empty() && over()) {
       auto oldest = byDirectory.begin();
       for (auto it = byDirectory.begin(); it != byDirectory.end(); ++it)
         if (it->second.usedAt < oldest->second.usedAt) oldest = it;
-      names -= oldest->second.byFoldedName.size();
+      Uncount(oldest->second);
       byDirectory.erase(oldest);
     }
-    names += size;
+    (compact ? compactNames : names) += size;
     const DirectoryId id = IdOf(fresh.stamp);
     return &(byDirectory[id] = std::move(fresh));
   }
+  // Replaces the full listing by its hashes.
+  static void Compact(DirectoryListing& listing) {
+    auto compact = std::make_unique<CompactNames>();
+    compact->hashes.reserve(listing.byFoldedName.size());
+    for (const auto& [folded, name] : listing.byFoldedName) compact->hashes.push_back(NameHash(folded));
+    std::sort(compact->hashes.begin(), compact->hashes.end());
+    // Two folded names with one hash (as rare as 1 in 2^64 a pair): that
+    // hash is always looked up by reading the directory.
+    for (size_t i = 1; i < compact->hashes.size(); ++i) {
+      if (compact->hashes[i] == compact->hashes[i - 1]) compact->shared.insert(compact->hashes[i]);
+    }
+    compact->hashes.erase(std::unique(compact->hashes.begin(), compact->hashes.end()),
+                          compact->hashes.end());
+    listing.byFoldedName = {};
+    listing.compact = std::move(compact);
+  }
   void NameAdded(DirectoryListing& listing, WString folded, const std::string& name) {
+    if (listing.compact) {
+      const uint64_t h = NameHash(folded);
+      if (listing.compact->MayHave(h)) {
+        listing.compact->shared.insert(h);  // a second name of that form, or a collision
+      } else if (listing.compact->added.insert(h).second) {
+        ++compactNames;
+      }
+      return;
+    }
     auto [it, inserted] = listing.byFoldedName.emplace(std::move(folded), name);
     if (inserted) ++names;
     else if (name < it->second) it->second = name;
@@ -195,16 +263,35 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   listing->usedAt = now;
   const WString wanted = Utf8ToUtf16(name);
   if (Utf16ToUtf8(wanted) != name) return false;
-  const auto it = listing->byFoldedName.find(FoldedName(wanted));
-  if (it == listing->byFoldedName.end()) return false;
+  const WString folded = FoldedName(wanted);
+  std::string match;
+  if (listing->compact) {
+    const uint64_t h = NameHash(folded);
+    if (!listing->compact->MayHave(h)) return false;  // no read: the common case
+    struct stat exact {};
+    if (listing->compact->shared.count(h) == 0 &&
+        ::lstat(posix::NativeJoin(dirPath, name).c_str(), &exact) == 0) {
+      match = name;  // the only name of that form is the one asked for
+    } else {
+      DirectoryListing full;
+      if (!ReadListing(dirPath, &full)) return false;
+      const auto it = full.byFoldedName.find(folded);
+      if (it == full.byFoldedName.end()) return false;
+      match = it->second;
+    }
+  } else {
+    const auto it = listing->byFoldedName.find(folded);
+    if (it == listing->byFoldedName.end()) return false;
+    match = it->second;
+  }
   // Only to an object of the user's own: a look-alike name that another user
   // planted in a shared directory (a "setuptemp0" link once our
   // "SetupTemp0" is gone) is never taken for the name that was asked for.
   struct stat candidate {};
-  if (::lstat(posix::NativeJoin(dirPath, it->second).c_str(), &candidate) != 0 ||
+  if (::lstat(posix::NativeJoin(dirPath, match).c_str(), &candidate) != 0 ||
       candidate.st_uid != ::geteuid())
     return false;
-  *found = it->second;
+  *found = match;
   if (candidateStat != nullptr) *candidateStat = candidate;
   return true;
 }

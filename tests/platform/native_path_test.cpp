@@ -169,6 +169,32 @@ TEST(NativePath, FilesSpreadOverManyDirectoriesInAnyOrderCostLinearReads) {
   EXPECT_LT(read, 4u * kDirectories * (kFilesEach + 2)) << "per-file reads";
 }
 
+TEST(NativePath, NewFilesInADirectoryBeyondTheListingLimitCostLinearReads) {
+  // A directory with more names than a full listing keeps is kept as hashes
+  // of its names: new names are known to be absent without reading it
+  // again, so N new files cost about one read of its M names, not N.
+  TempDir dir;
+  constexpr int kExisting = 70000, kNew = 500;
+  ASSERT_EQ(std::system(("cd " + dir.Path("") + " && seq -f 'old%g.dat' 1 " +
+                         std::to_string(kExisting) + " | xargs touch").c_str()), 0);
+  const uint64_t before = posix::NamesReadFromDirectories();
+  for (int i = 0; i < kNew; ++i) {
+    const std::string file = "New" + std::to_string(i) + ".dat";
+    ASSERT_FALSE(PathFileExists(dir.WinPath(file)));
+    const FileHandle h = OpenFileHandle(dir.WinPath(file), FileAccess::Write, FileShare::DenyWrite,
+                                        FileCreate::CreateAlways);
+    ASSERT_NE(h, kInvalidFile);
+    CloseFileHandle(h);
+  }
+  // Names already there are found in any case, new and old alike.
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("new7.DAT")), dir.Path("New7.dat"));
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("old123.dat")), dir.Path("old123.dat"));
+  EXPECT_EQ(ResolveNativePath(dir.WinPath("OLD124.DAT")), dir.Path("old124.dat"));
+  const uint64_t read = posix::NamesReadFromDirectories() - before;
+  // Listings expire after a second: a slow machine may read a few more times.
+  EXPECT_LT(read, 8u * kExisting) << "a read per new file would be about " << kNew * kExisting;
+}
+
 TEST(NativePath, OwnCreationsKeepAListingOnlyWhenItWasCurrentBefore) {
   // After this thread creates a name, the remembered listing takes it and
   // the directory's new times, but only when the listing matched the
