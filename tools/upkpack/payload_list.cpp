@@ -26,10 +26,11 @@ void AddTree(const fs::path& root, const plat::WString& prefix, bool dereference
   std::error_code ec;
   const auto options = dereference ? fs::directory_options::follow_directory_symlink
                                    : fs::directory_options::none;
-  // With links followed, every directory is taken once: a link back into
-  // the tree (or to a directory already taken) would never end.
-  std::vector<fs::path> taken;
-  if (dereference) taken.push_back(fs::canonical(root, ec));
+  // With links followed, a link to a directory that holds it (the tree's
+  // own top or one on the way down) would never end: `ancestors` holds the
+  // real directories on the way to the current entry.
+  std::vector<fs::path> ancestors;
+  if (dereference) ancestors.push_back(fs::canonical(root, ec));
   fs::recursive_directory_iterator it(root, options, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
     const fs::directory_entry& entry = *it;
@@ -40,10 +41,11 @@ void AddTree(const fs::path& root, const plat::WString& prefix, bool dereference
     if (dereference && entry.is_directory()) {
       const fs::path real = fs::canonical(entry.path(), ec);
       if (ec) break;
-      if (std::find(taken.begin(), taken.end(), real) != taken.end()) {
-        throw PackError("a link leads back to a directory already taken: " + Show(entry.path()));
+      ancestors.resize(static_cast<size_t>(it.depth()) + 1);
+      if (std::find(ancestors.begin(), ancestors.end(), real) != ancestors.end()) {
+        throw PackError("a link leads back to a directory that holds it: " + Show(entry.path()));
       }
-      taken.push_back(real);
+      ancestors.push_back(real);
     }
     found.push_back(entry);
   }

@@ -20,8 +20,8 @@ struct PayloadItem {
 // given as "DIR/." puts its contents at the top. Directory trees come in
 // name order. A symbolic link inside a directory is refused (PackError,
 // naming --dereference) unless `dereference` is set: then it is stored as
-// what it points to, a file or a directory tree (a link that leads back into
-// a directory already taken is refused). What the arguments themselves name
+// what it points to, a file or a directory tree (a link to a directory that
+// holds it is refused). What the arguments themselves name
 // is always followed. Special files are refused.
 std::vector<PayloadItem> CollectPayload(const std::vector<std::filesystem::path>& arguments,
                                         bool dereference = false);
