@@ -62,9 +62,11 @@ namespace {
 // nodes by name, but the walk must never reach through them.
 struct FakeTree {
   struct Node {
+    Node(TreeEntryKind k = TreeEntryKind::File, std::string t = "", bool r = true)
+        : kind(k), target(std::move(t)), removable(r) {}
     TreeEntryKind kind;
     std::string target;  // for links
-    bool removable = true;
+    bool removable;
   };
   std::map<std::string, Node> nodes;  // full name -> node ("root/a/b")
   std::set<std::string> opened;       // every name the walk opened
