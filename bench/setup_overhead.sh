@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Setup's overhead on a small package, next to unzip extracting the same two
 # entries from the same archive, and Setup's peak resident memory with a
-# 1 MiB and a 256 MiB payload.
+# 1 MiB and a 256 MiB payload. Then the cost of the package's CRC-32 check:
+# Setup's time from its start to the hand-off (the setup program's start)
+# for a 1 MiB and a 256 MiB package, with the CRC-32 recorded and with 0 in
+# its place (no check), next to "upk4 test --package" on the 256 MiB package
+# and "upk4 test" reading the same payload from a stored archive.
 #
 #   bench/setup_overhead.sh [BUILD_DIR] [RUNS]
 #
@@ -11,7 +15,8 @@
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 runs=${2:-15}
-[[ -x $build/bin/Setup && -x $build/bin/upkpack ]] || { echo "build Setup and upkpack first" >&2; exit 1; }
+[[ -x $build/bin/Setup && -x $build/bin/upkpack && -x $build/bin/upk4 ]] ||
+  { echo "build Setup, upkpack and upk4 first" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/setup-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -32,9 +37,31 @@ cp /bin/true "$work/true"
 head -c $((256 * 1048576)) /dev/urandom >"$work/big/payload.bin"
 "$build/bin/upkpack" -q -o "$work/large/Setup" --setup "$work/Setup.bin" --upk4 "$work/upk4.so" --upk2 "$work/upk2.so" --qxsetup "$work/true" \
   --store "$work/big/payload.bin"
+# The check's packages: archive inside, stored, so that the covered bytes
+# are the whole payload; the setup program notes the time it starts.
+mkdir -p "$work/crc1" "$work/crc256" "$work/stored"
+printf '#!/bin/sh\ndate +%%s%%N >"$UPK_BENCH_HANDOFF"\n' >"$work/handoff"
+chmod +x "$work/handoff"
+# A 1 MiB payload beside the unpadded second stage.
+strip -o "$work/upk2-small.so" "$build/lib/upk/upk2.so"
+head -c 1048576 /dev/urandom >"$work/pad1.bin"
+"$build/bin/upkpack" -q -o "$work/crc1/Setup" --setup "$work/Setup.bin" --upk4 "$work/upk4.so" --upk2 "$work/upk2-small.so" --qxsetup "$work/handoff" \
+  --store "$work/pad1.bin"
+"$build/bin/upkpack" -q -o "$work/crc256/Setup" --setup "$work/Setup.bin" --upk4 "$work/upk4.so" --upk2 "$work/upk2.so" --qxsetup "$work/handoff" \
+  --store "$work/big/payload.bin"
+"$build/bin/upkpack" -q -o "$work/stored/Setup" --setup "$work/Setup.bin" --upk4 "$work/upk4.so" --upk2 "$work/upk2.so" --qxsetup "$work/true" \
+  --store --archive data.zip "$work/big/payload.bin"
+for d in crc1 crc256; do
+  # The same package with 0 for the CRC-32: the trailer's reserved field is
+  # 14 + 28 - 20 bytes from the end.
+  mkdir -p "$work/$d-nocheck"
+  cp "$work/$d/Setup" "$work/$d-nocheck/Setup"
+  size=$(stat -c %s "$work/$d/Setup")
+  printf '\0\0\0\0' | dd of="$work/$d-nocheck/Setup" bs=1 seek=$((size - 22)) conv=notrunc status=none
+done
 rm -rf "$work/big"
 
-python3 - "$work" "$runs" <<'PY'
+python3 - "$work" "$runs" "$build/bin" <<'PY'
 import os, statistics, subprocess, sys, time
 work, runs = sys.argv[1], int(sys.argv[2])
 env = dict(os.environ, TMPDIR=os.path.join(work, "tmp"))
@@ -71,4 +98,40 @@ print("peak RSS, 256 MiB payload: %d KiB" % peak_rss(os.path.join(work, "large")
 print("  (256 MiB run: %.0f ms)" % ((time.perf_counter() - start) * 1000))
 leftover = [n for n in os.listdir(os.path.join(work, "tmp")) if n.startswith("SetupTemp")]
 print("temporary directories left: %d" % len(leftover))
+
+def handoff_ms(cwd):
+    """Setup's start to its setup program's start, in ms."""
+    mark = os.path.join(work, "handoff.txt")
+    start = time.time_ns()
+    subprocess.run(["./Setup"], cwd=cwd, env=dict(env, UPK_BENCH_HANDOFF=mark), check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(mark) as f:
+        return (int(f.read()) - start) / 1e6
+
+def tool_ms(cmd, cwd):
+    start = time.perf_counter()
+    subprocess.run(cmd, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+    return (time.perf_counter() - start) * 1000
+
+print()
+print("start to hand-off (median of %d; the CRC-32 check reads the covered bytes once):" % runs)
+for label, d, n in (("1 MiB", "crc1", runs), ("256 MiB", "crc256", max(5, runs // 3))):
+    size = os.path.getsize(os.path.join(work, d, "Setup"))
+    checked, unchecked = [], []
+    for _ in range(n):
+        checked.append(handoff_ms(os.path.join(work, d)))
+        unchecked.append(handoff_ms(os.path.join(work, d + "-nocheck")))
+    c, u = statistics.median(checked), statistics.median(unchecked)
+    print("  %-7s payload (package %d bytes): with check %.1f ms, without %.1f ms, check costs %.1f ms"
+          % (label, size, c, u, c - u))
+upk4 = os.path.join(sys.argv[3], "upk4")
+package = os.path.join(work, "crc256", "Setup")
+size = os.path.getsize(package)
+archive = os.path.join(work, "stored", "data.zip")
+asize = os.path.getsize(archive)
+n = max(3, runs // 3)
+check = statistics.median(tool_ms([upk4, "test", "--package", package], work) for _ in range(n))
+test = statistics.median(tool_ms([upk4, "test", archive], work) for _ in range(n))
+print("upk4 test --package, 256 MiB package: %.1f ms (%.0f MB/s)" % (check, size / check / 1e3))
+print("upk4 test, 256 MiB stored archive:    %.1f ms (%.0f MB/s)" % (test, asize / test / 1e3))
 PY

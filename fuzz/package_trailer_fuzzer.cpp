@@ -2,7 +2,9 @@
 // file: any bytes, taken as the whole file, end in one of the reader's
 // outcomes (no marker, a trailer that does not fit, or a package whose
 // fields all lie inside the file), never in a crash, a hang, a read outside
-// the file or an exception other than the file's own.
+// the file or an exception other than the file's own. The CRC-32 check that
+// follows reads only the bytes before the config block, and its verdict is
+// the one an independent reading of those bytes gives.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +12,12 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
+#include <zlib.h>
+
+#include <vector>
+
 #include "fuzz/span_file.h"
+#include "setup/package_crc.h"
 #include "setup/package_trailer.h"
 
 namespace {
@@ -47,6 +54,37 @@ void CheckConfig(const setup::PackageConfig& config) {
   }
 }
 
+// The package check against its own reading of the bytes: the covered ones
+// end where the config block starts, and the signing fields count as zeros.
+void CheckCrc(SpanFile& file, const uint8_t* data, size_t size, const setup::PackageInfo& info) {
+  const setup::PackageCrcResult result =
+      setup::CheckPackageCrc(file, info.markerDistance, info.trailer);
+  const setup::PackageTrailer& t = info.trailer;
+  if (t.reserved == 0) {
+    FUZZ_CHECK(result.verdict == setup::PackageCrcVerdict::NotRecorded);
+    return;
+  }
+  const int64_t end = static_cast<int64_t>(size) - info.markerDistance - setup::kTrailerSize -
+                      static_cast<int64_t>(t.configLength);
+  if (t.configLength < 0 || end < t.libraryEnd) {
+    FUZZ_CHECK(result.verdict == setup::PackageCrcVerdict::Damaged && result.covered == 0);
+    return;
+  }
+  FUZZ_CHECK(result.covered == static_cast<uint64_t>(end));
+  std::vector<uint8_t> covered(data, data + end);
+  const size_t head = std::min<size_t>(covered.size(), static_cast<size_t>(t.libraryStart));
+  if (const auto fields = setup::FindSigningFields(covered.data(), head)) {
+    FUZZ_CHECK(fields->checksum + 4 <= head && fields->certificateEntry + 8 <= head);
+    std::fill_n(covered.begin() + static_cast<ptrdiff_t>(fields->checksum), 4, 0);
+    std::fill_n(covered.begin() + static_cast<ptrdiff_t>(fields->certificateEntry), 8, 0);
+  }
+  const auto crc = static_cast<uint32_t>(
+      crc32(0, covered.data(), static_cast<uInt>(covered.size())));
+  FUZZ_CHECK(result.computed == crc);
+  FUZZ_CHECK((result.verdict == setup::PackageCrcVerdict::Intact) ==
+             (crc == static_cast<uint32_t>(t.reserved)));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -73,5 +111,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!info.config.subDir && !info.config.password && !info.config.archiveName);
   }
   CheckConfig(info.config);
+  CheckCrc(file, data, size, info);
   return 0;
 }

@@ -34,6 +34,7 @@ void CSetupApp::HandOff() {
                      initValue, 0);
   }
   CollectInitErrors();
+  m_bCancelled = result == setup::kUserCancelled;
 
   if (!plat::PathFileExists(m_strTempDir + u"QXSetup.exe")) {
     AddErrorCode(setup::kNotFound);
@@ -101,7 +102,12 @@ int32_t CSetupApp::RunAndWait(plat::WStringView commandLine) {
   // Asked to end after the other applications at system shutdown.
   plat::SetProcessShutdownParameters(0x100, 0);
   uint32_t exitCode = 0;
-  if (!plat::RunProcessAndWait(commandLine, &exitCode)) return 0;
+  if (!plat::RunProcessAndWait(commandLine, &exitCode)) {
+    // Not started: the log says why, and the exit code says failure.
+    AddErrorCode(setup::kInstallFailure);
+    return 0;
+  }
+  m_bProgramRan = true;
   return static_cast<int32_t>(exitCode);
 }
 

@@ -7,7 +7,9 @@
 
 #include "platform/file_system.h"
 #include "platform/window.h"
+#include "platform/last_error.h"
 #include "setup/exit_codes.h"
+#include "setup/package_crc.h"
 #include "setup/package_trailer.h"
 #include "setup/setup_app.h"
 
@@ -46,6 +48,9 @@ bool CSetupApp::ReadPackageFile(CFile& self) {
   reserved = trailer->reserved;
   initValue = trailer->initValue;
 
+  // A damaged or cut-short download: nothing of it is copied or loaded.
+  if (!PackageIsIntact(self, *trailer)) return false;
+
   try {
     m_pWorkBuffer = std::make_unique<uint8_t[]>(kWorkBufferSize);
   } catch (const std::bad_alloc&) {
@@ -71,6 +76,27 @@ bool CSetupApp::ReadPackageFile(CFile& self) {
   }
   m_pWorkBuffer.reset();
   return true;
+}
+
+bool CSetupApp::PackageIsIntact(CFile& self, const setup::PackageTrailer& trailer) {
+  using setup::PackageCrcVerdict;
+  PackageCrcVerdict verdict = PackageCrcVerdict::Damaged;
+  try {
+    verdict = setup::CheckPackageCrc(self, m_nMarkerDistance, trailer).verdict;
+    // The log says what was wrong: the bytes, or fields that leave none to
+    // check (a file cut inside what the trailer describes).
+    if (verdict == PackageCrcVerdict::Damaged) plat::SetLastError(plat::ERROR_INVALID_DATA);
+  } catch (const CFileException& e) {
+    plat::SetLastError(e.m_lOsError > 0 ? static_cast<uint32_t>(e.m_lOsError)
+                                         : plat::ERROR_READ_FAULT);
+  } catch (const std::bad_alloc&) {
+    AddErrorCode(6);
+    return false;
+  }
+  if (verdict != PackageCrcVerdict::Damaged) return true;
+  AddErrorCode(9);
+  ShowError(setup::kInstallFailure, u"The package is damaged or incomplete. Download it again.\n");
+  return false;
 }
 
 bool CSetupApp::CopyLibraryImage(CFile& source, plat::WStringView destination, int32_t start,

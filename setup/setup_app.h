@@ -9,6 +9,7 @@
 #include "platform/dir_tree.h"
 #include "platform/library.h"
 #include "platform/win_types.h"
+#include "setup/package_format.h"
 #include "setup/setup_platform.h"
 #include "setup/upk2_interface.h"
 #include "upk4.h"
@@ -31,6 +32,9 @@ class CSetupApp : public CWinApp {
   // Package reading: marker, trailer, library image, config block. False
   // when the marker or the trailer is unusable (code 2).
   bool ReadPackageFile(CFile& self);
+  // The CRC-32 check of the trailer's reserved field (0: none). On damage
+  // (or a file that cannot be read whole) code 9 and the message; false.
+  bool PackageIsIntact(CFile& self, const setup::PackageTrailer& trailer);
   bool CopyLibraryImage(CFile& source, plat::WStringView destination, int32_t start, int32_t end);
   static void PumpMessages();
 
@@ -40,6 +44,8 @@ class CSetupApp : public CWinApp {
   // out, each noted in the error list.
   plat::WString CarriedArguments();
   void CollectInitErrors();
+  // The program's exit code; 0 when it could not be started (and the run
+  // then counts as one in which it did not run).
   int32_t RunAndWait(plat::WStringView commandLine);
   static void EnterSystemTempDirectory();
 
@@ -112,4 +118,8 @@ class CSetupApp : public CWinApp {
   // Set when the directory is useless to any run (its file system cannot
   // map the library): the clean-up then removes it with its contents.
   bool m_bDiscardTempDir = false;
+  // What the exit code tells: whether the setup program ran, and whether
+  // the second stage reported a cancel.
+  bool m_bProgramRan = false;
+  bool m_bCancelled = false;
 };

@@ -10,6 +10,11 @@
 
 namespace e2e {
 
+// What a failed run leaves in an 8-bit exit status: 1603, or 1602 when the
+// second stage reported a cancel.
+inline constexpr int kFailedStatus = 1603 & 0xFF;     // 67
+inline constexpr int kCancelledStatus = 1602 & 0xFF;  // 66
+
 struct SetupRun {
   int exitCode = -1;
   std::string errors;  // standard error

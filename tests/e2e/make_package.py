@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import zipfile
+import zlib
 
 KEY = 0xA5
 MARKER = b">QXINST_SETUP<"
@@ -52,6 +53,36 @@ def write_zip_infozip(path, entries, password, split, compress):
         shutil.rmtree(stage)
 
 
+def signing_fields(image):
+    """Offsets of a PE image's CheckSum and certificate-table entry, which
+    signing rewrites and the package CRC-32 reads as zeros; None otherwise.
+    Only the first 4096 bytes are looked at."""
+    head = image[:4096]
+    if len(head) < 0x40 or head[:2] != b"MZ":
+        return None
+    pe = struct.unpack_from("<I", head, 0x3C)[0]
+    optional = pe + 24
+    if optional + 2 > len(head) or head[pe:pe + 4] != b"PE\0\0":
+        return None
+    magic = struct.unpack_from("<H", head, optional)[0]
+    directories = optional + {0x10B: 96, 0x20B: 112}.get(magic, -optional - 1000)
+    if directories < 0:
+        return None
+    entry = directories + 4 * 8
+    if entry + 8 > len(head) or struct.unpack_from("<I", head, directories - 4)[0] <= 4:
+        return None
+    return optional + 64, entry
+
+
+def package_crc(covered, image_length):
+    data = bytearray(covered)
+    fields = signing_fields(bytes(data[:min(image_length, len(data))]))
+    if fields:
+        data[fields[0]:fields[0] + 4] = bytes(4)
+        data[fields[1]:fields[1] + 8] = bytes(8)
+    return zlib.crc32(bytes(data))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--setup", required=True)
@@ -70,6 +101,8 @@ def main():
     ap.add_argument("--open-value", type=int, default=0)
     ap.add_argument("--init-value", type=int, default=10796611)
     ap.add_argument("--reserved", type=int, default=0)
+    ap.add_argument("--crc", action="store_true",
+                    help="record the CRC-32 of the bytes before the config block in reserved")
     # Damage.
     ap.add_argument("--no-marker", action="store_true")
     ap.add_argument("--tail", type=int, default=0, help="bytes after the marker")
@@ -135,8 +168,12 @@ def main():
     library_start = len(image) if args.library_start is None else args.library_start
     library_end = len(image) + len(library) if args.library_end is None else args.library_end
     config_length = len(config) if args.config_length is None else args.config_length
+    reserved = args.reserved
+    if args.crc:
+        reserved = struct.unpack("<i", struct.pack("<I", package_crc(
+            image + library + archive_bytes, len(image))))[0]
     trailer = struct.pack("<7i", config_length, library_start, library_end, args.open_value,
-                          args.flags, args.reserved, args.init_value)
+                          args.flags, reserved, args.init_value)
     with open(args.out, "wb") as f:
         f.write(image)
         f.write(library)

@@ -29,7 +29,7 @@ unshare --mount --propagation private bash -euo pipefail -c '
   code=$?
   set -e
   cat "$work/err.txt"
-  [[ $code -eq 0 ]] || fail "exit code $code, not 0"
+  [[ $code -eq 67 ]] || fail "exit code $code, not 67 (1603 in 8 bits)"
   [[ ! -e $work/report.txt ]] || fail "the setup program ran"
   grep -q "mounted noexec" "$work/err.txt" || fail "no noexec message"
   grep -qF "$work/tmp/SetupTemp0/" "$work/err.txt" || fail "the message does not name the directory"

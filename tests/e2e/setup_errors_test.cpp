@@ -1,5 +1,6 @@
 // Every failure that Setup reports: the codes in "qxi_setup.log" with their
-// last-error values, the messages on standard error, the exit code 0, and
+// last-error values, the messages on standard error, the exit code 1603
+// (1602 for a cancel) in its 8 bits, and
 // the temporary directory that a failed preparation leaves to the next sweep.
 #include <gtest/gtest.h>
 
@@ -39,7 +40,7 @@ class SetupErrorTest : public ::testing::Test {
 TEST_F(SetupErrorTest, NoMarker) {
   h.Build("--no-marker");
   const auto run = h.Run("");
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus);
   ExpectLog(R"(2 \(-?\d+\), 1168 \(2\), )");
   // Nothing was copied, so no "UPK4.dll": no message.
   EXPECT_EQ(run.errors.find("setup file not found"), std::string::npos) << run.errors;
@@ -50,13 +51,13 @@ TEST_F(SetupErrorTest, MarkerBeyondTheWindow) {
   h.Build("--tail 30706");
   EXPECT_EQ(h.Run("/exitcode=9").exitCode, 9);
   h.Build("--tail 30707");
-  EXPECT_EQ(h.Run("/exitcode=9").exitCode, 0);
+  EXPECT_EQ(h.Run("/exitcode=9").exitCode, e2e::kFailedStatus);
   ExpectLog(R"(2 \(-?\d+\), 1168 \(2\), )");
 }
 
 TEST_F(SetupErrorTest, TrailerThatDoesNotFitTheFileCountsAsNoMarker) {
   h.Build("--library-end 2000000000");
-  EXPECT_EQ(h.Run("").exitCode, 0);
+  EXPECT_EQ(h.Run("").exitCode, e2e::kFailedStatus);
   ExpectLog(R"(2 \(-?\d+\), 1168 \(2\), )");
   h.Build("--library-start 5000 --library-end 4000");
   h.Run("");
@@ -70,7 +71,7 @@ TEST_F(SetupErrorTest, Upk4NotLoadable) {
   upktest::WriteFile(h.Root("garbage.dll"), std::string(5000, 'g'));
   h.Build("--upk4 " + ShellQuote(h.Root("garbage.dll")));
   const auto run = h.Run("");
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus);
   ExpectLog(R"(4 \(193\), 1168 \(2\), )");
   // "UPK4.dll" is there, so the missing program is announced.
   EXPECT_NE(run.errors.find(kNotFoundText), std::string::npos) << run.errors;
@@ -84,7 +85,7 @@ TEST_F(SetupErrorTest, Upk4NotLoadable) {
 TEST_F(SetupErrorTest, Upk4WithoutUnpackAddsNoCodeAndSkipsUpk2) {
   h.Build("--upk4 " + Fixture("upk4_without_unpack.so"));
   const auto run = h.Run("");
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus);
   ExpectLog(R"(1168 \(2\), )");
   EXPECT_NE(run.errors.find(kNotFoundText), std::string::npos) << run.errors;
   EXPECT_FALSE(fs::exists(h.SysTmp("SetupTemp0/Upk2.dll")));
@@ -93,7 +94,7 @@ TEST_F(SetupErrorTest, Upk4WithoutUnpackAddsNoCodeAndSkipsUpk2) {
 TEST_F(SetupErrorTest, Upk2Missing) {
   h.Build("--entry QXSetup.exe=" + QxSetup(), false);
   const auto run = h.Run("");
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus);
   ExpectLog(R"(3 \(126\), 1168 \(2\), )");
 }
 
@@ -101,7 +102,7 @@ TEST_F(SetupErrorTest, Upk2EntryPointMissing) {
   BuildWithFixture("upk2_fixture_without_init3.so");
   const std::string record = h.Root("record.txt");
   const auto run = h.Run("", "UPK2_FIXTURE_RECORD=" + ShellQuote(record));
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus);
   ExpectLog(R"(5 \(127\), 1168 \(2\), )");
   // Never initialised, never shut down.
   EXPECT_FALSE(upktest::FileExists(record));
@@ -110,7 +111,7 @@ TEST_F(SetupErrorTest, Upk2EntryPointMissing) {
 TEST_F(SetupErrorTest, SetupProgramMissing) {
   BuildWithFixture();
   auto run = h.Run("");
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus);
   ExpectLog(R"(1168 \(2\), )");
   EXPECT_NE(run.errors.find(kNotFoundText), std::string::npos) << run.errors;
   // The second stage ran, so the clean-up removes the directory.
@@ -130,14 +131,14 @@ TEST_F(SetupErrorTest, InitResults) {
 
   // 0: the message, no code, the program not started.
   auto run = h.Run(args, env + " UPK2_FIXTURE_RESULT=0");
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus);
   EXPECT_NE(run.errors.find(kCannotContinue), std::string::npos) << run.errors;
   EXPECT_FALSE(h.HasLog()) << h.Log();
   EXPECT_FALSE(upktest::FileExists(report));
 
   // 1602: the user cancelled; code only.
   run = h.Run(args, env + " UPK2_FIXTURE_RESULT=1602");
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kCancelledStatus);
   ExpectLog(R"(1602 \(-?\d+\), )");
   EXPECT_TRUE(run.errors.empty()) << run.errors;
   EXPECT_FALSE(upktest::FileExists(report));
@@ -145,7 +146,7 @@ TEST_F(SetupErrorTest, InitResults) {
   // Anything else: quietly failed.
   fs::remove(h.SysTmp("qxi_setup.log"));
   run = h.Run(args, env + " UPK2_FIXTURE_RESULT=7");
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus);
   EXPECT_TRUE(run.errors.empty()) << run.errors;
   EXPECT_FALSE(h.HasLog()) << h.Log();
   EXPECT_FALSE(upktest::FileExists(report));
@@ -172,7 +173,7 @@ TEST_F(SetupErrorTest, NoFreeTemporaryDirectory) {
   }
   h.Build("");
   const auto run = h.Run("/exitcode=3");
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus);
   EXPECT_NE(run.errors.find("Kein TempDir????"), std::string::npos) << run.errors;
   // No directory of its own: nothing is handed off (no "qx.tmp" with the
   // arguments in the shared path), so the log ends with code 8.

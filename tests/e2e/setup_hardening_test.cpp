@@ -159,7 +159,7 @@ TEST_F(SetupHardeningTest, FailedLibraryCopyEndsTheRunAndRemovesTheDirectory) {
   h.Build("");
   h.SetLauncher("prlimit --fsize=" + std::to_string(upk4Size / 2));
   auto run = h.Run("");
-  EXPECT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus) << run.errors;
   EXPECT_NE(h.Log().find("7 ("), std::string::npos) << h.Log();
   EXPECT_TRUE(run.errors.find("Disk full while writing to") != std::string::npos ||
               run.errors.find("Read-/Write-Error!") != std::string::npos)
@@ -176,7 +176,7 @@ TEST_F(SetupHardeningTest, FailedLibraryCopyEndsTheRunAndRemovesTheDirectory) {
           false);
   h.SetLauncher("prlimit --fsize=" + std::to_string(limit));
   run = h.Run("");
-  EXPECT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus) << run.errors;
   EXPECT_NE(h.Log().find("3 ("), std::string::npos) << h.Log();
   EXPECT_FALSE(fs::exists(h.SysTmp("SetupTemp0")));
   // Without the limit the same package runs.
@@ -196,7 +196,7 @@ TEST_F(SetupHardeningTest, PayloadNameWithNulNeverReachesSetupsFiles) {
                 " --entry " + ShellQuote(std::string(name) + "=" + decoy),
             false);
     const auto run = h.Run("/exitcode=3");
-    EXPECT_EQ(run.exitCode, 0) << name << run.errors;  // the setup program never ran
+    EXPECT_EQ(run.exitCode, e2e::kFailedStatus) << name << run.errors;  // the setup program never ran
     EXPECT_NE(h.Log().find("upk2: "), std::string::npos) << name << h.Log() << run.errors;
     EXPECT_TRUE(Leftovers() == std::vector<std::string>{"qxi_setup.log"}) << name;
   }
@@ -211,7 +211,7 @@ TEST_F(SetupHardeningTest, TemporaryPathThatIsNotUtf8IsRefusedNotSubstituted) {
   fs::create_directories(odd);
   fs::create_directories(substitute);
   const auto run = h.Run("/exitcode=9", "TMPDIR=" + ShellQuote(odd));
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, e2e::kFailedStatus);
   EXPECT_NE(run.errors.find("Kein TempDir????"), std::string::npos) << run.errors;
   EXPECT_TRUE(fs::is_empty(odd));
   EXPECT_TRUE(fs::is_empty(substitute));

@@ -11,6 +11,7 @@ import argparse
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import time
@@ -150,14 +151,14 @@ def second_stage_failures_reach_the_log():
     case = Case("cancelled").build(upk2=fixture)
     got, output = case.run([report_arg(case)],
                            ["UPK2_FIXTURE_RESULT=1602", "UPK2_FIXTURE_QXSETUP=" + qxsetup])
-    check(got == 0, "cancelled: exit 0, got %s: %s" % (got, output))
+    check(got == 1602, "cancelled: exit 1602, got %s: %s" % (got, output))
     log = case.log()
     check(log is not None and re.search(r"1602 \(-?\d+\), ", log), "1602 in the log: %r" % log)
     check(not os.path.exists(case.report), "the program did not run after 1602")
 
     case = Case("no_program").build(upk2=fixture)
     got, output = case.run([report_arg(case)])
-    check(got == 0, "no program: exit 0, got %s: %s" % (got, output))
+    check(got == 1603, "no program: exit 1603, got %s: %s" % (got, output))
     log = case.log()
     check(log is not None and "1168 (2), " in log, "1168 (2) in the log: %r" % log)
     check(not os.path.exists(os.path.join(case.tmp, "SetupTemp0")), "directory removed")
@@ -183,6 +184,73 @@ def signed_package_still_runs():
     got, output = case.run([report_arg(case), "/exitcode=3010"])
     check(got == 3010, "signed package runs: %s %s" % (got, output))
     check(case.report_values().get("qx.tmp") == "present", "signed package reached the program")
+    # The signature rewrote the image's checksum and certificate entry, which
+    # the package's CRC-32 reads as zeros.
+    test = subprocess.run([upk4_tool(), "test", "--package", case.package], capture_output=True,
+                          text=True)
+    check(test.returncode == 0 and "CRC-32" in test.stdout,
+          "signed package's CRC-32 still matches: " + test.stdout + test.stderr)
+    # Damage after signing is still found.
+    flip(case.package, trailer(case.package)[1] + 4000)
+    got, output = case.run([report_arg(case), "/exitcode=3010"])
+    check(got == 1603, "damaged signed package refused: %s %s" % (got, output))
+
+
+def upk4_tool():
+    return os.path.join(os.path.dirname(ARGS.upkpack), "upk4")
+
+
+def trailer(package):
+    """configLength, libraryStart, libraryEnd, ... of a package whose marker
+    ends the file or is followed by a signature."""
+    with open(package, "rb") as f:
+        data = f.read()
+    at = data.rfind(b">QXINST_SETUP<")
+    return struct.unpack("<7i", data[at - 28:at])
+
+
+def flip(path, at):
+    with open(path, "r+b") as f:
+        f.seek(at)
+        byte = f.read(1)
+        f.seek(at)
+        f.write(bytes([byte[0] ^ 0x5A]))
+
+
+def damaged_package_is_refused_before_anything_runs():
+    case = Case("damaged").build()
+    with open(case.package, "rb") as f:
+        intact = f.read()
+    _, library_start, library_end = trailer(case.package)[:3]
+    for region, at in (("Setup image (DOS stub)", 0x50),
+                       ("upk4 library", (library_start + library_end) // 2),
+                       ("archive inside", library_end + 200)):
+        with open(case.package, "wb") as f:
+            f.write(intact)
+        flip(case.package, at)
+        got, output = case.run([report_arg(case), "/exitcode=5"])
+        log = case.log() or ""
+        check(got == 1603, "%s damaged: exit 1603, got %s: %s" % (region, got, output))
+        check(log.startswith("9 (13), ") or "Setup-ErrorCodes: 9 (13), " in log,
+              "%s damaged: code 9 in the log: %r" % (region, log))
+        check("damaged or incomplete" in output + log,
+              "%s damaged: the message: %s %r" % (region, output, log))
+        check(not os.path.exists(case.report), "%s damaged: the program did not run" % region)
+        check(not [n for n in os.listdir(case.tmp) if n.lower().startswith(("setuptemp", ".upk-"))],
+              "%s damaged: nothing left in the temporary path: %s" % (region, os.listdir(case.tmp)))
+    # Cut short: inside the library the marker is gone; a block lost in the
+    # middle keeps the trailer and fails the check.
+    for what, data in (("cut in the library", intact[:library_start + 5000]),
+                       ("block lost", intact[:library_start + 100] + intact[library_start + 65636:])):
+        with open(case.package, "wb") as f:
+            f.write(data)
+        got, output = case.run([report_arg(case), "/exitcode=5"])
+        check(got == 1603, "%s: exit 1603, got %s: %s" % (what, got, output))
+        check(not os.path.exists(case.report), "%s: the program did not run" % what)
+    with open(case.package, "wb") as f:
+        f.write(intact)
+    got, output = case.run([report_arg(case), "/exitcode=5"])
+    check(got == 5, "the intact package runs: %s %s" % (got, output))
 
 
 def two_runs_at_once_never_share_a_directory():
@@ -305,6 +373,7 @@ def main():
                  leftover_directories_are_swept,
                  second_stage_failures_reach_the_log,
                  signed_package_still_runs,
+                 damaged_package_is_refused_before_anything_runs,
                  two_runs_at_once_never_share_a_directory,
                  deep_payload_paths_keep_their_full_names,
                  greek_cyrillic_and_accented_names_arrive_whole,

@@ -6,6 +6,8 @@
 int RunList(int argc, char** argv);
 int RunExtract(int argc, char** argv);
 int RunTest(int argc, char** argv);
+// upk4 test --package PACKAGE: the package's own CRC-32.
+int RunPackageTest(const char* packagePath);
 
 // Shared by the subcommands: true when the argument asks for help.
 bool IsHelpArgument(const char* arg);

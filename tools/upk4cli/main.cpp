@@ -18,6 +18,7 @@ const Command kCommands[] = {
     {"extract", RunExtract, "extract ARCHIVE ENTRY [DESTDIR] [--as NAME] [--password PW]  extract one entry"},
     {"extract", RunExtract, "extract ARCHIVE [DESTDIR] [--password PW] [-q]  extract every entry"},
     {"test", RunTest, "test ARCHIVE [--password PW]  decode every entry and check its CRC-32"},
+    {"test", RunTest, "test --package PACKAGE  check a package's own CRC-32 without running it"},
 };
 
 void PrintUsage(FILE* out) {

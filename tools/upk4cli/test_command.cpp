@@ -17,11 +17,19 @@ namespace {
 
 void PrintTestUsage(FILE* out) {
   std::fprintf(out,
-               "usage: upk4 test ARCHIVE [--password PW]\n\n"
+               "usage: upk4 test ARCHIVE [--password PW]\n"
+               "       upk4 test --package PACKAGE\n\n"
                "Decodes every entry of ARCHIVE and checks its CRC-32 (and its data\n"
                "descriptor, when it has one). Prints \"OK name\" or \"FAILED name: reason\"\n"
                "per entry and a summary. Exit code 0 when every entry is sound, 1 when\n"
-               "any failed or the archive cannot be opened, 2 on bad usage.\n");
+               "any failed or the archive cannot be opened, 2 on bad usage.\n\n"
+               "With --package, checks the CRC-32 that upkpack recorded in PACKAGE's\n"
+               "trailer over everything before its config block, as Setup does before it\n"
+               "runs anything, and runs nothing. Exit code 0 when it matches (or none is\n"
+               "recorded, which the line says), 1 when it does not, the file is no\n"
+               "package or it cannot be read, 2 on bad usage.\n\n"
+               "  --password PW      password for encrypted entries\n"
+               "  --package PACKAGE  check PACKAGE's own CRC-32 instead of an archive\n");
 }
 
 std::string DisplayName(const EntryRecord& entry) {
@@ -79,9 +87,12 @@ int RunTest(int argc, char** argv) {
     return 0;
   }
   const char* archivePath = nullptr;
+  const char* packagePath = nullptr;
   std::optional<std::string> password;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--package") == 0 && i + 1 < argc && packagePath == nullptr) {
+      packagePath = argv[++i];
+    } else if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc) {
       password = argv[++i];
     } else if (archivePath == nullptr && argv[i][0] != '-') {
       archivePath = argv[i];
@@ -89,6 +100,13 @@ int RunTest(int argc, char** argv) {
       PrintTestUsage(stderr);
       return 2;
     }
+  }
+  if (packagePath != nullptr) {
+    if (archivePath != nullptr || password) {
+      PrintTestUsage(stderr);
+      return 2;
+    }
+    return RunPackageTest(packagePath);
   }
   if (archivePath == nullptr) {
     PrintTestUsage(stderr);

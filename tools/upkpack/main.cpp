@@ -34,6 +34,11 @@ int main(int argc, char** argv) {
     CheckWindowsInputs(options);
     ProgressLine progress(!options.quiet);
     const BuildResult result = BuildPackage(options, progress);
+    if (result.unchecked) {
+      std::fprintf(stderr,
+                   "upkpack: note: the package's CRC-32 is 0, which the trailer records as "
+                   "\"no check\": Setup cannot check this package for damage\n");
+    }
     if (!options.quiet) {
       std::printf("upkpack: wrote %s (%llu bytes, %zu entries, archive %s)\n",
                   result.package.string().c_str(),

@@ -269,6 +269,7 @@ BuildResult BuildPackage(const PackOptions& options, ProgressLine& progress) {
   result.package = output;
   result.entries = plan.sources.size();
   result.packageSize = FileSize(output);
+  result.unchecked = expected.trailer.reserved == 0;
   return result;
 }
 

@@ -16,6 +16,9 @@ struct BuildResult {
   std::vector<std::filesystem::path> archives;  // beside the package, first to last volume
   size_t entries = 0;
   uint64_t packageSize = 0;
+  // The bytes before the config block have the CRC-32 0, which the trailer
+  // cannot tell from "no check": Setup runs this package unchecked.
+  bool unchecked = false;
 };
 
 // Throws PackError.

@@ -10,6 +10,7 @@
 #include "payload_extractor.h"
 #include "platform/code_page.h"
 #include "platform/native_path.h"
+#include "setup/package_crc.h"
 #include "setup/package_trailer.h"
 #include "upk4/archive_reader.h"
 #include "upk4/zip_exception.h"
@@ -54,6 +55,15 @@ void CheckPackageFormat(const plat::WString& path, const ExpectedPackage& expect
   if (info.config.archiveName) tokens.push_back(*info.config.archiveName);
   if (tokens != expected.configTokens) {
     throw PackError("the package's config block does not read back as written");
+  }
+  // What Setup will check first: the CRC-32 before the config block.
+  try {
+    if (setup::CheckPackageCrc(file, info.markerDistance, info.trailer).verdict ==
+        setup::PackageCrcVerdict::Damaged) {
+      throw PackError("the package's CRC-32 does not read back as written");
+    }
+  } catch (const CFileException& e) {
+    throw PackError("the package does not read back whole: " + Utf8(e.GetErrorMessage()));
   }
 }
 

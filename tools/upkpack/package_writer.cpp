@@ -4,7 +4,11 @@
 #include <limits>
 #include <vector>
 
+#include "framework/file.h"
 #include "pack_error.h"
+#include "platform/code_page.h"
+#include "platform/native_path.h"
+#include "setup/package_crc.h"
 #include "setup/package_trailer.h"
 
 namespace upkpack {
@@ -34,6 +38,22 @@ void Append(std::ofstream& out, const fs::path& from, uint64_t expected) {
   if (in.bad() || copied != expected) throw PackError("cannot read " + from.string() + " whole");
 }
 
+// The CRC-32 of the first `covered` bytes as Setup computes it, read back
+// from the file written.
+uint32_t CoveredCrc(const fs::path& path, uint64_t covered, uint64_t imageLength) {
+  const plat::WString name = plat::FromNativePath(fs::absolute(path).string());
+  CFile file;
+  if (!file.Open(name, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary)) {
+    throw PackError("cannot reopen " + path.string());
+  }
+  try {
+    return setup::ComputePackageCrc(file, covered, imageLength);
+  } catch (const CFileException& e) {
+    throw PackError("cannot read " + path.string() + " back: " +
+                    plat::Utf16ToUtf8(e.GetErrorMessage()));
+  }
+}
+
 }  // namespace
 
 setup::PackageTrailer WritePackage(const fs::path& output, const PackageParts& parts) {
@@ -53,19 +73,29 @@ setup::PackageTrailer WritePackage(const fs::path& output, const PackageParts& p
   trailer.libraryEnd = static_cast<int32_t>(libraryEnd);
   trailer.openValue = parts.openValue;
   trailer.packageFlags = parts.packageFlags;
-  trailer.reserved = 0;
   trailer.initValue = parts.initValue;
 
   std::string config = parts.configText;
   setup::UnscrambleConfig(reinterpret_cast<uint8_t*>(config.data()), config.size());
-  const auto trailerBytes = trailer.Serialize();
   const std::string marker = setup::AssembleMarker();
 
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  if (!out) throw PackError("cannot create " + output.string());
-  Append(out, parts.setup, setupSize);
-  Append(out, parts.upk4, libraryEnd - setupSize);
-  if (parts.archive) Append(out, *parts.archive, archiveSize);
+  {
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    if (!out) throw PackError("cannot create " + output.string());
+    Append(out, parts.setup, setupSize);
+    Append(out, parts.upk4, libraryEnd - setupSize);
+    if (parts.archive) Append(out, *parts.archive, archiveSize);
+    out.close();
+    if (!out) throw PackError("cannot write " + output.string());
+  }
+  // Everything before the config block is covered; a CRC-32 of 0 stays 0,
+  // which Setup reads as "no check" (the caller says so).
+  trailer.reserved =
+      static_cast<int32_t>(CoveredCrc(output, libraryEnd + archiveSize, setupSize));
+  const auto trailerBytes = trailer.Serialize();
+
+  std::ofstream out(output, std::ios::binary | std::ios::app);
+  if (!out) throw PackError("cannot reopen " + output.string());
   out.write(config.data(), static_cast<std::streamsize>(config.size()));
   out.write(reinterpret_cast<const char*>(trailerBytes.data()),
             static_cast<std::streamsize>(trailerBytes.size()));
