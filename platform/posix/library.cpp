@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include "platform/image_check.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
 #include "platform/posix/resolve_path.h"
@@ -17,6 +18,12 @@ LibraryHandle LoadLibrary(WStringView path) {
   struct stat st{};
   if (native.empty() || ::stat(native.c_str(), &st) != 0) {
     SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  // An image cut short would be mapped past its end and end the process
+  // with a bus error inside the loader.
+  if (!IsWholeImageFile(path)) {
+    SetLastError(ERROR_BAD_EXE_FORMAT);
     return nullptr;
   }
   // dlopen takes a name without "/" as a search; ours are always paths.

@@ -2,6 +2,7 @@
 #include "platform/win32/windows_api.h"
 
 #include "platform/last_error.h"
+#include "platform/image_check.h"
 #include "platform/library.h"
 
 namespace plat {
@@ -19,6 +20,12 @@ LibraryHandle LoadLibrary(WStringView path) {
   // package's folder included: only full paths are loaded.
   if (!IsFullPath(path)) {
     ::SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  // An image cut short (a damaged package) is refused before the loader
+  // maps it.
+  if (!IsWholeImageFile(path)) {
+    ::SetLastError(ERROR_BAD_EXE_FORMAT);
     return nullptr;
   }
   // The library's own imports are looked for beside it and in the system
