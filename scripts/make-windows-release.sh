@@ -17,6 +17,9 @@ mkdir -p "$out"
 
 for arch in i686 x86_64; do
   build=build-release-windows-$arch
+  # Linked again every time: stripping stamps the PE header with
+  # SOURCE_DATE_EPOCH, so binaries of an earlier run may carry another date.
+  rm -f "$build"/bin/*.exe "$build"/bin/*.dll "$build"/lib/upk/*.exe "$build"/lib/upk/*.dll
   UPK_BUILD_TARGETS="Setup upk4 upk2 qxsetup upk4_cli upk4_import_lib" \
     bash scripts/build.sh "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-mingw-$arch.cmake" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPK_WERROR=ON -DUPK_TEST_HOOKS=OFF -DUPK_BUILD_TESTS=OFF
