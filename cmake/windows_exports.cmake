@@ -22,12 +22,17 @@ endfunction()
 
 # The import library that callers link: made by dlltool -k from the same
 # .def file, so that a caller's reference to UPK4_Open@20 binds to the
-# undecorated export. Callers link ${target}_import.
+# undecorated export. Callers link ${target}_import. Its members and
+# symbols are named the same in every build: a fixed temporary prefix (else
+# dlltool takes the process number) and names relative to the build
+# directory (dlltool names symbols after the library's path).
 function(upk_windows_import_library target)
   set(def "${CMAKE_CURRENT_BINARY_DIR}/${target}.def")
   set(implib "${CMAKE_CURRENT_BINARY_DIR}/lib${target}_import.a")
   add_custom_command(OUTPUT "${implib}"
-    COMMAND ${CMAKE_DLLTOOL} -d "${def}" -D ${target}.dll -l "${implib}" -k
+    COMMAND ${CMAKE_DLLTOOL} -d ${target}.def -D ${target}.dll -l lib${target}_import.a -k
+            --temp-prefix ${target}
+    WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
     DEPENDS "${def}" VERBATIM)
   add_custom_target(${target}_import_lib DEPENDS "${implib}" ${target})
   add_library(${target}_import INTERFACE)

@@ -21,7 +21,9 @@ endfunction()
 
 # upk_strip_beside(TARGET): outside Debug builds of the Windows set, the
 # linked binary is stripped and its debug symbols go to TARGET_FILE.debug
-# beside it, linked by a .gnu_debuglink section, for crash analysis.
+# beside it, for crash analysis (give it to the debugger with the binary).
+# No .gnu_debuglink: its checksum of the symbol file would carry every
+# difference of the debug information into the released binary.
 function(upk_strip_beside target)
   if(NOT WIN32)
     return()
@@ -29,6 +31,5 @@ function(upk_strip_beside target)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND "$<$<NOT:$<CONFIG:Debug>>:${CMAKE_OBJCOPY};--only-keep-debug;$<TARGET_FILE:${target}>;$<TARGET_FILE:${target}>.debug>"
     COMMAND "$<$<NOT:$<CONFIG:Debug>>:${CMAKE_STRIP};--strip-all;$<TARGET_FILE:${target}>>"
-    COMMAND "$<$<NOT:$<CONFIG:Debug>>:${CMAKE_OBJCOPY};--add-gnu-debuglink=$<TARGET_FILE:${target}>.debug;$<TARGET_FILE:${target}>>"
     COMMAND_EXPAND_LISTS VERBATIM)
 endfunction()
