@@ -86,3 +86,13 @@ class FakeSetupPlatform : public SetupPlatform {
  private:
   bool treeRemoved_ = false;
 };
+
+// The real seam, except for the message boxes, which are recorded.
+class RecordingPlatform : public SetupPlatform {
+ public:
+  std::vector<plat::WString> boxes;
+  int MessageBox(const char16_t* text, const char16_t*, uint32_t) override {
+    boxes.emplace_back(text);
+    return 1;
+  }
+};

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_platform.h"
 #include "framework/file.h"
 #include "platform/file_system.h"
 #include "setup/package_crc.h"
@@ -232,15 +233,6 @@ TEST_F(PackageCrcTest, FileShorterThanItsLengthIsAReadError) {
 }
 
 // Setup itself: a damaged package is refused before the library is copied.
-class RecordingPlatform : public SetupPlatform {
- public:
-  std::vector<plat::WString> boxes;
-  int MessageBox(const char16_t* text, const char16_t*, uint32_t) override {
-    boxes.emplace_back(text);
-    return 1;
-  }
-};
-
 class ReadingApp : public CSetupApp {
  public:
   explicit ReadingApp(SetupPlatform* p, const plat::WString& tempDir) : CSetupApp(p) {

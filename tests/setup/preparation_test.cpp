@@ -21,16 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The real seam, except for the message boxes, which are recorded.
-class RecordingPlatform : public SetupPlatform {
- public:
-  std::vector<plat::WString> boxes;
-  int MessageBox(const char16_t* text, const char16_t*, uint32_t) override {
-    boxes.emplace_back(text);
-    return 1;
-  }
-};
-
 class TestApp : public CSetupApp {
  public:
   explicit TestApp(SetupPlatform* p) : CSetupApp(p) {}
