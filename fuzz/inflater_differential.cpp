@@ -4,11 +4,15 @@
 // declared size that may be wrong, the drain after the last byte, the
 // restart through zlib when ISA-L meets damage), and any difference in the
 // bytes of a chunk, in the way the entry ends or in the CRC-32 aborts.
+// One difference is the design's: ISA-L decodes blocks whose code sets zlib
+// refuses as incomplete or over-subscribed (zlib's messages "invalid code
+// lengths set", "invalid literal/lengths set", "invalid distances set");
+// when zlib refuses a stream for exactly that and ISA-L decoded it without
+// error, the entry's CRC-32 decides in the reader, and the traces may differ.
 //
 // Input: 4 bytes of settings, then the stream.
 //   byte 0-1  input read size (1 .. 65536)
-//   byte 2    output chunk: 65535 or a large block of such chunks; bit 4:
-//             ISA-L's block walk on the second thread for every piece
+//   byte 2    output chunk: 65535 or a large block of such chunks
 //   byte 3    declared size: the true size, one more or less, or a small one
 #include <zlib.h>
 #include <cstdint>
@@ -28,22 +32,30 @@ struct Trace {
   std::vector<std::string> chunks;
   int end = 0;  // 1 stream end, 0 declared size reached, else the code raised
   uint32_t crc = 0;
-  bool operator==(const Trace&) const = default;
+  // zlib's message when zlib raised the code; not compared.
+  std::string message;
+  bool operator==(const Trace& other) const {
+    return chunks == other.chunks && end == other.end && crc == other.crc;
+  }
 };
+
+// zlib refused the stream for a code set that ISA-L may take.
+bool IsCodeSetRefusal(const Trace& t) {
+  return t.end == Z_DATA_ERROR &&
+         (t.message == "invalid code lengths set" || t.message == "invalid literal/lengths set" ||
+          t.message == "invalid distances set");
+}
 
 constexpr int kTruncated = -101;
 
-// The loop of ArchiveReader::ReadEntry for a deflated entry, with the
-// input in memory instead of in a volume set.
+// The loop of EntryReader::Read for a deflated entry, with the input in
+// memory instead of in the volumes.
 template <class Backend>
 Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
-            uint32_t declared, bool background) {
+            uint32_t declared) {
   Trace trace;
-  AllocationRegister blocks;
   Backend io;
-  if constexpr (std::is_same_v<Backend, IsalInflater>)
-    if (background) io.backgroundWalkFrom = 1;
-  if (io.Init(&blocks) != Z_OK) std::abort();
+  if (io.Init() != Z_OK) std::abort();
   std::vector<uint8_t> readBuffer(readSize), out(chunk);
   size_t consumed = 0;
   uint32_t uncompressedLeft = declared;
@@ -121,6 +133,8 @@ Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
       }
       if (result != Z_OK) {
         trace.end = result;
+        if constexpr (std::is_same_v<Backend, ZlibInflater>)
+          if (io.Message() != nullptr) trace.message = io.Message();
         break;
       }
       if (drain && !inputLeft() && io.CanFallBack()) {
@@ -140,7 +154,6 @@ Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
     if (trace.end == 0 && delivered < chunk) break;
   }
   io.End();
-  if (!blocks.empty()) std::abort();
   trace.crc = crc;
   return trace;
 }
@@ -189,12 +202,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             : (data[3] & 3) == 1 ? trueSize + 1
                             : (data[3] & 3) == 2 ? (trueSize ? trueSize - 1 : 0)
                                                  : (data[3] >> 2) * 1021u + data[2];
-  const bool background = (data[2] & 0x10) != 0;
-  const Trace viaZlib =
-      Drive<ZlibInflater>(stream, streamSize, readSize, chunk, declared, background);
-  const Trace viaIsal =
-      Drive<IsalInflater>(stream, streamSize, readSize, chunk, declared, background);
-  if (!(viaZlib == viaIsal)) Report("trace", viaZlib, viaIsal);
+  const Trace viaZlib = Drive<ZlibInflater>(stream, streamSize, readSize, chunk, declared);
+  const Trace viaIsal = Drive<IsalInflater>(stream, streamSize, readSize, chunk, declared);
+  const bool isalTookCodeSet = IsCodeSetRefusal(viaZlib) && (viaIsal.end == 0 || viaIsal.end == 1);
+  if (!(viaZlib == viaIsal) && !isalTookCodeSet) Report("trace", viaZlib, viaIsal);
   // The fast CRC agrees with zlib's over the whole stream of bytes.
   std::string all;
   for (const auto& c : viaZlib.chunks) all += c;

@@ -8,14 +8,6 @@
 
 namespace {
 
-// Reads a variable-length field of a central header from the current volume
-// only. A field that cannot be read whole makes the header unreadable.
-bool ReadField(VolumeSet& storage, ByteBlock& field, uint16_t length) {
-  field.Allocate(length, false);
-  if (length == 0) return true;
-  return storage.currentFile->Read(field.data, length) == length;
-}
-
 // The ZIP64 values of the fields that hold all ones, taken in the fixed
 // order of the ZIP64 extra block (uncompressed size, compressed size,
 // local header offset, starting volume); only saturated fields have a value
@@ -80,37 +72,28 @@ static FieldLengths ParseFixedCentralHeader(EntryRecord& r, const uint8_t* h) {
   return lengths;
 }
 
-const char* EntryRecord::ReadCentralHeader(VolumeSet& storage) {
-  uint8_t h[zip::kCentralHeaderSize];
-  storage.Read(h, sizeof h, true);
-  const FieldLengths lengths = ParseFixedCentralHeader(*this, h);
-  if (signature != zip::kCentralHeaderSignature) return "signature missing";
-  if (!ReadField(storage, name, lengths.name)) return "name runs past the end of the file";
-  if (!ReadField(storage, extraField, lengths.extra))
-    return "extra field runs past the end of the file";
-  if (!ReadField(storage, comment, lengths.comment)) return "comment runs past the end of the file";
-  if (!ApplyZip64Extra(extraField, &uncompressedSize, &compressedSize, &localHeaderOffset,
-                       &diskNumberStart))
-    return "ZIP64 extra field missing or too short";
-  return nullptr;
-}
-
-uint32_t EntryRecord::MeasureCentralHeader(const uint8_t* record, size_t available) {
-  // Only what ReadCentralHeader checks, straight from the fixed fields.
-  if (available < zip::kCentralHeaderSize || GetLe32(record) != zip::kCentralHeaderSignature) return 0;
+const char* EntryRecord::MeasureCentralHeader(const uint8_t* record, size_t available,
+                                              uint32_t* length) {
+  if (available < zip::kCentralHeaderSize) return "cut short";
+  if (GetLe32(record) != zip::kCentralHeaderSignature) return "signature missing";
   const uint16_t nameLength = GetLe16(record + zip::kCentralNameLengthAt);
   const uint16_t extraLength = GetLe16(record + zip::kCentralNameLengthAt + 2);
   const uint16_t commentLength = GetLe16(record + zip::kCentralNameLengthAt + 4);
-  const size_t length = size_t{zip::kCentralHeaderSize} + nameLength + extraLength + commentLength;
-  if (length > available) return 0;
+  size_t end = size_t{zip::kCentralHeaderSize} + nameLength;
+  if (end > available) return "name runs past the end of the file";
+  end += extraLength;
+  if (end > available) return "extra field runs past the end of the file";
+  end += commentLength;
+  if (end > available) return "comment runs past the end of the file";
   uint64_t compressed = GetLe32(record + zip::kCentralCompressedSizeAt);
   uint64_t uncompressed = GetLe32(record + zip::kCentralCompressedSizeAt + 4);
   uint32_t disk = GetLe16(record + zip::kCentralDiskStartAt);
   uint64_t offset = GetLe32(record + zip::kCentralLocalOffsetAt);
   if (!ApplyZip64Extra(record + zip::kCentralHeaderSize + nameLength, extraLength, &uncompressed,
                        &compressed, &offset, &disk))
-    return 0;
-  return static_cast<uint32_t>(length);
+    return "ZIP64 extra field missing or too short";
+  *length = static_cast<uint32_t>(end);
+  return nullptr;
 }
 
 void EntryRecord::ParseCentralHeader(const uint8_t* record) {
@@ -122,13 +105,16 @@ void EntryRecord::ParseCentralHeader(const uint8_t* record) {
     field += length;
   };
   take(name, lengths.name);
+  storedName = name;
   take(extraField, lengths.extra);
   take(comment, lengths.comment);
   ApplyZip64Extra(extraField, &uncompressedSize, &compressedSize, &localHeaderOffset,
                   &diskNumberStart);
+  ConvertNameCodePage();
+  ConvertSeparators();
 }
 
-const char* EntryRecord::ReadLocalHeader(VolumeSet& storage, ByteBlock& localExtra) {
+const char* EntryRecord::ReadLocalHeader(VolumeSet& storage, ByteBlock& localExtra) const {
   uint8_t h[zip::kLocalHeaderSize];
   storage.Read(h, sizeof h, true);
   ByteCursor c(h, sizeof h);
@@ -147,10 +133,18 @@ const char* EntryRecord::ReadLocalHeader(VolumeSet& storage, ByteBlock& localExt
   if (localMethod != method) return "local header method differs from the central header";
   if (method != zip::kMethodStored && method != zip::kMethodDeflated)
     return "method is neither stored nor deflated";
-  if (localNameLength != name.size) return "local header name length differs from the central header";
+  if (localNameLength != storedName.size) return "local header name length differs from the central header";
 
-  // The name is never compared; the extra field must lie on this volume.
-  storage.currentFile->Seek(localNameLength, VolumeFile::current);
+  // The local name must be the central one, byte for byte as this record
+  // reads it: a reader that goes by local headers would otherwise see
+  // another file than the one extracted.
+  if (localNameLength != 0) {
+    ByteBlock localName(localNameLength, false);
+    storage.Read(localName.data, localNameLength, true);
+    if (std::memcmp(localName.data, storedName.data, localNameLength) != 0)
+      return "local header name differs from the central header";
+  }
+  // The extra field must lie on this volume.
   localExtra.Release();
   if (localExtraLength != 0) {
     const int32_t volume = storage.GetCurrentVolume();
@@ -178,7 +172,7 @@ const char* EntryRecord::CheckDataDescriptor(VolumeSet& storage, bool zip64Sizes
     // Some writers leave a few bytes between the data and the descriptor.
     for (uint32_t i = 1; i <= 3; ++i) {
       if (d[i] == zip::kSignatureByte0 && d[i + 1] == zip::kSignatureByte1) {
-        storage.currentFile->Seek(-static_cast<int64_t>(size - i), VolumeFile::current);
+        storage.File().Seek(-static_cast<int64_t>(size - i), VolumeFile::current);
         storage.Read(d, size, false);
         break;
       }

@@ -26,19 +26,18 @@ class EntryRecord {
   // Each reader returns null when the record is sound, else a few words on
   // what is wrong with it; the caller raises the bad-archive error with them.
   //
-  // The 46 fixed bytes (whole), the variable part from the current volume,
-  // and the ZIP64 values of saturated fields from the extra field.
-  const char* ReadCentralHeader(VolumeSet& storage);
-  // The same header already in memory: MeasureCentralHeader gives the
-  // length of the record at record (of at most available bytes) when
-  // ReadCentralHeader would find it sound, else 0; ParseCentralHeader takes
-  // a record so measured.
-  static uint32_t MeasureCentralHeader(const uint8_t* record, size_t available);
+  // Central headers are checked in one place: MeasureCentralHeader gives
+  // the length of the record at record (of at most available bytes) when
+  // it is sound (its variable fields within reach, the ZIP64 values of
+  // saturated fields present); ParseCentralHeader takes a record so
+  // measured, and converts its name (code page, separators).
+  static const char* MeasureCentralHeader(const uint8_t* record, size_t available,
+                                          uint32_t* length);
   void ParseCentralHeader(const uint8_t* record);
   // With the storage at the local header: the 30 fixed bytes, the name
-  // (skipped) and the local extra field into localExtra (whole, one volume),
-  // compared with this record. Leaves the storage at the entry's data.
-  const char* ReadLocalHeader(VolumeSet& storage, ByteBlock& localExtra);
+  // (which must be this record's) and the local extra field into localExtra
+  // (whole, one volume), compared with this record. Leaves the storage at the entry's data.
+  const char* ReadLocalHeader(VolumeSet& storage, ByteBlock& localExtra) const;
   // With the storage just after the entry's data. zip64Sizes: the local
   // header carried ZIP64 sizes, so the descriptor's sizes are 8 bytes wide.
   const char* CheckDataDescriptor(VolumeSet& storage, bool zip64Sizes) const;
@@ -74,6 +73,9 @@ class EntryRecord {
   uint64_t localHeaderOffset = 0;
   ByteBlock extraField;
   ByteBlock name;
+  // The name's bytes as the central header has them, which the local
+  // header must repeat.
+  ByteBlock storedName;
   ByteBlock comment;
   // The name's bytes are UTF-8: flag bit 11 was set and they decode as such.
   bool utf8Name = false;

@@ -1,16 +1,10 @@
 // The zlib backend of the inflater: raw inflate with a 32 KiB window.
 #include "upk4/inflater.h"
 
-ZlibInflater::ZlibInflater() {
-  stream_.zalloc = RegisterAwareAlloc;
-  stream_.zfree = RegisterAwareFree;
-}
-
-int ZlibInflater::Init(AllocationRegister* blocks, bool /*fast*/) {
-  stream_.opaque = blocks;
-  stream_.next_in = nullptr;
-  stream_.avail_in = 0;
-  const int result = inflateInit2_(&stream_, -MAX_WBITS, "1.2.8", sizeof(z_stream));
+int ZlibInflater::Init(bool /*fast*/) {
+  End();
+  stream_ = z_stream{};
+  const int result = inflateInit2(&stream_, -MAX_WBITS);
   active_ = result == Z_OK;
   return result;
 }
@@ -31,11 +25,6 @@ int ZlibInflater::Inflate() {
 
 void ZlibInflater::End() {
   if (active_) inflateEnd(&stream_);
-  active_ = false;
-}
-
-void ZlibInflater::Forget() {
-  stream_.state = nullptr;
   active_ = false;
 }
 

@@ -24,8 +24,8 @@ bool Bind(plat::LibraryHandle library, const char* name, Function*& out) {
 
 const IsalEntryPoints* Load() {
   static IsalEntryPoints points{};
-  // The library stays loaded for the life of the process: inflaters and
-  // the walk's thread may still be in it when an archive closes.
+  // The library stays loaded for the life of the process: inflaters of
+  // other archives, on other threads, may still be in it when one closes.
   const plat::LibraryHandle library = plat::LoadSystemLibrary(UPK_ISAL_SONAME);
   if (library == nullptr) return nullptr;
   if (!Bind(library, "isal_inflate_init", points.init) ||

@@ -3,12 +3,6 @@
 #include "platform/file_system.h"
 #include "platform/native_path.h"
 
-// Process-wide: the exports take the archive's name at each UPK4_Open, and
-// the storage of whichever handle later reads a split archive names its
-// volumes from it (the name is not part of the handle). Rewritten at each
-// open, never synchronized: the library is used from one thread.
-plat::WString volumeNamePattern;
-
 PathParts SplitPath(plat::WStringView path) {
   PathParts parts;
   if (path.size() >= 2 && path[1] == u':') {
@@ -84,9 +78,3 @@ bool CreateDirectoryTree(plat::WStringView path) {
 }
 
 plat::WString ToWide(std::string_view ansi) { return plat::AnsiToWide(ansi); }
-
-void SetVolumeNamePattern(plat::WStringView path) {
-  volumeNamePattern = GetFileNamePart(path);
-}
-
-plat::WString GetVolumeNamePattern() { return volumeNamePattern; }

@@ -1,6 +1,4 @@
-// Plain functions on Windows-form wide paths, and the process-wide
-// volume-name pattern from which further volumes of a split archive are
-// named.
+// Plain functions on Windows-form wide paths.
 #pragma once
 #include <string_view>
 #include "platform/win_types.h"
@@ -30,5 +28,3 @@ bool IsDirectoryByChdir(plat::WStringView path);
 bool CreateDirectoryTree(plat::WStringView path);
 plat::WString ToWide(std::string_view ansi);
 
-void SetVolumeNamePattern(plat::WStringView path);
-plat::WString GetVolumeNamePattern();

@@ -1,7 +1,5 @@
-// Traditional PKWARE decryption: three keys driven by the CRC-32 table,
-// applied in place to each chunk of entry data before it is inflated.
+#include "upk4/traditional_crypto.h"
 #include <zlib.h>
-#include "upk4/archive_reader.h"
 #include "upk4/zip_format.h"
 
 namespace {
@@ -28,46 +26,27 @@ inline uint8_t KeyStreamByte(uint32_t k2) {
 
 }  // namespace
 
-void ArchiveReader::InitKeys() {
-  keys[0] = zip::kInitialKeys[0];
-  keys[1] = zip::kInitialKeys[1];
-  keys[2] = zip::kInitialKeys[2];
-  for (uint32_t i = 0; i < password.size; ++i) UpdateKeys(password.data[i]);
+TraditionalDecryption::TraditionalDecryption(std::string_view password)
+    : m_keys{zip::kInitialKeys[0], zip::kInitialKeys[1], zip::kInitialKeys[2]} {
+  const z_crc_t* table = CrcTable();
+  for (const char c : password) Update(table, m_keys[0], m_keys[1], m_keys[2], static_cast<uint8_t>(c));
 }
 
-void ArchiveReader::UpdateKeys(uint8_t b) { Update(CrcTable(), keys[0], keys[1], keys[2], b); }
-
-uint8_t ArchiveReader::DecryptByte() const { return KeyStreamByte(keys[2]); }
-
-bool ArchiveReader::CheckEncryptionHeader() {
-  uint8_t header[zip::kEncryptionHeaderSize];
-  storage.Read(header, sizeof header, false);
-  for (uint8_t& c : header) {
-    c ^= DecryptByte();
-    UpdateKeys(c);
-  }
-  const EntryRecord& entry = *centralDir.currentEntry;
-  // Writers that stream (bit 3) do not know the CRC when they write the
-  // header, so they check against the time instead.
-  const uint8_t expected = entry.HasDataDescriptor()
-                               ? static_cast<uint8_t>(entry.modificationTime >> 8)
-                               : static_cast<uint8_t>(entry.crc32 >> 24);
-  return header[11] == expected;
+bool TraditionalDecryption::CheckHeader(uint8_t* header, uint8_t expected) {
+  Decrypt(header, zip::kEncryptionHeaderSize);
+  return header[zip::kEncryptionHeaderSize - 1] == expected;
 }
 
-void ArchiveReader::DecryptBuffer(uint32_t count) { DecryptBytes(decode.readBuffer.data, count); }
-
-void ArchiveReader::DecryptBytes(uint8_t* p, uint32_t count) {
-  if (!centralDir.currentEntry || !centralDir.currentEntry->IsEncrypted()) return;
+void TraditionalDecryption::Decrypt(uint8_t* p, uint32_t count) {
   // Keys in locals: this loop runs over every byte of an encrypted entry.
   const z_crc_t* table = CrcTable();
-  uint32_t k0 = keys[0], k1 = keys[1], k2 = keys[2];
+  uint32_t k0 = m_keys[0], k1 = m_keys[1], k2 = m_keys[2];
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t plain = p[i] ^ KeyStreamByte(k2);
     p[i] = plain;
     Update(table, k0, k1, k2, plain);
   }
-  keys[0] = k0;
-  keys[1] = k1;
-  keys[2] = k2;
+  m_keys[0] = k0;
+  m_keys[1] = k1;
+  m_keys[2] = k2;
 }

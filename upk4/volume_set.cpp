@@ -3,7 +3,6 @@
 #include "framework/safe_format.h"
 #include "upk4/path_functions.h"
 #include "upk4/zip_exception.h"
-
 #include "upk4/zip_format.h"
 
 namespace {
@@ -14,94 +13,100 @@ std::string AtOffset(const char* what, uint64_t offset) {
 
 }  // namespace
 
+VolumeSet::VolumeSet(VolumeStorage& storage, plat::WStringView namePattern)
+    : m_storage(storage), m_pattern(namePattern) {}
+
 void VolumeSet::Open(plat::WStringView path) {
-  // A file left open by an earlier open that failed half way is let go first.
-  currentFile.reset();
-  writeBuffer.Allocate(writeBufferSize, false);
+  m_firstPath = plat::WString(path);
   m_directory = GetDirectoryPart(path);
-  OpenFile(path, true);
-  volumeLayout = unknown;
+  OpenFile(path);
+  m_layout = unknown;
 }
 
-bool VolumeSet::OpenFile(plat::WStringView name, bool throwOnFailure) {
-  currentFile.reset();
+void VolumeSet::OpenFile(plat::WStringView name) {
+  m_currentFile.reset();
   m_currentName = plat::WString(name);
-  try {
-    currentFile = m_storage->Open(name);
-  } catch (const CFileException&) {
-    if (throwOnFailure) throw;
-    return false;
-  }
-  return true;
+  m_currentFile = m_storage.Open(name);
+}
+
+std::unique_ptr<VolumeSet> VolumeSet::Clone() const {
+  auto copy = std::make_unique<VolumeSet>(m_storage, m_pattern);
+  copy->m_firstPath = m_firstPath;
+  copy->m_directory = m_directory;
+  copy->m_lastVolume = m_lastVolume;
+  copy->m_layout = m_layout;
+  copy->OpenFile(m_firstPath);
+  copy->m_currentVolume = m_layout == split ? m_lastVolume : 0;
+  return copy;
 }
 
 plat::WString VolumeSet::CurrentPath() const {
-  return currentFile != nullptr ? currentFile->GetFilePath() : m_currentName;
+  return m_currentFile != nullptr ? m_currentFile->GetFilePath() : m_currentName;
 }
 
 void VolumeSet::SettleVolumeLayout(uint16_t volumeNumber) {
-  currentVolume = volumeNumber;
+  m_currentVolume = volumeNumber;
   if (volumeNumber == 0) {
-    volumeLayout = single;
+    m_layout = single;
     return;
   }
-  volumeLayout = m_storage->IsRemovable(CurrentPath()) ? removable : split;
-  if (volumeLayout == removable)
+  m_layout = m_storage.IsRemovable(CurrentPath()) ? removable : split;
+  if (m_layout == removable)
     RaiseError(kZipRemovableSpan, "end record: archive spread over removable disks");
-  lastVolume = volumeNumber;
-  writeBuffer.Release();
+  m_lastVolume = volumeNumber;
 }
 
 void VolumeSet::ChangeVolume(int32_t volume) {
   // The volume in use is not opened again; one that failed to open is.
-  if (volume == currentVolume && currentFile != nullptr) return;
+  if (volume == m_currentVolume && m_currentFile != nullptr) return;
   // A single file has only volume 0 and no last volume to name the others
   // from: a request for another volume comes from a damaged archive.
-  if (volumeLayout != split)
+  if (m_layout != split)
     RaiseError(kZipBadArchive, "volume " + std::to_string(volume) + " of a single-file archive");
   // Volume numbers come from 16-bit fields; a read never needs more.
   if (volume < 0 || volume > static_cast<int32_t>(zip::kMaxVolume))
     RaiseError(kZipBadArchive, "read past the last volume");
-  currentVolume = volume;
-  OpenFile(VolumeFileName(volume == lastVolume), true);
+  m_currentVolume = volume;
+  OpenFile(VolumeFileName(volume == m_lastVolume));
 }
 
 plat::WString VolumeSet::VolumeFileName(bool last) const {
-  int64_t number = last ? 1 : static_cast<int64_t>(currentVolume) + 2;
-  return m_directory + FormatIntegers(GetVolumeNamePattern(), {number});
+  int64_t number = last ? 1 : static_cast<int64_t>(m_currentVolume) + 2;
+  return m_directory + FormatIntegers(m_pattern, {number});
 }
 
 uint32_t VolumeSet::Read(void* buffer, uint32_t count, bool wholeOnly) {
   if (count == 0) return 0;
   auto* bytes = static_cast<uint8_t*>(buffer);
   // Where the failed read began, worked out only when it fails.
-  auto start = [&](uint32_t got) { return currentFile->GetPosition() - got; };
-  uint32_t got = currentFile->Read(bytes, count);
+  auto start = [&](uint32_t got) { return m_currentFile->GetPosition() - got; };
+  uint32_t got = m_currentFile->Read(bytes, count);
   while (got == 0) {
     if (IsMultiVolume() == 0) RaiseError(kZipBadArchive, AtOffset("file ends", start(0)));
-    ChangeVolume(currentVolume + 1);
-    got = currentFile->Read(bytes, count);
+    ChangeVolume(m_currentVolume + 1);
+    got = m_currentFile->Read(bytes, count);
   }
   if (got == count) return count;
-  if (IsMultiVolume() == 0) RaiseError(kZipBadArchive, AtOffset("file ends inside a record or data", start(got)));
-  if (wholeOnly) RaiseError(kZipBadArchive, AtOffset("record continues on the next volume", start(got)));
+  if (IsMultiVolume() == 0)
+    RaiseError(kZipBadArchive, AtOffset("file ends inside a record or data", start(got)));
+  if (wholeOnly)
+    RaiseError(kZipBadArchive, AtOffset("record continues on the next volume", start(got)));
   while (got < count) {
-    ChangeVolume(currentVolume + 1);
-    uint32_t more = currentFile->Read(bytes + got, count - got);
-    if (more == 0) RaiseError(kZipBadArchive, "volume " + std::to_string(currentVolume) + " is empty");
+    ChangeVolume(m_currentVolume + 1);
+    uint32_t more = m_currentFile->Read(bytes + got, count - got);
+    if (more == 0)
+      RaiseError(kZipBadArchive, "volume " + std::to_string(m_currentVolume) + " is empty");
     got += more;
   }
   return count;
 }
 
-void VolumeSet::Close(bool /*afterError*/) {
-  // Nothing is ever written, so closing cannot lose data and the form of
-  // the close makes no difference.
-  currentFile.reset();
+void VolumeSet::Close() {
+  // Nothing is ever written: closing cannot lose data.
+  m_currentFile.reset();
   m_currentName.clear();
-  writeBuffer.Release();
-  currentVolume = -1;
-  volumeLayout = single;
+  m_currentVolume = -1;
+  m_layout = single;
 }
 
 [[noreturn]] void VolumeSet::RaiseError(int32_t code, std::string detail) const {

@@ -12,7 +12,8 @@
 #include "package_archive.h"
 #include "platform/code_page.h"
 #include "tools_test_util.h"
-#include "upk4/archive_reader.h"
+#include "upk4/archive.h"
+#include "upk4/entry_extraction.h"
 #include "upk4/path_functions.h"
 #include "upk4/zip_format.h"
 #include "volume_splitter.h"
@@ -175,26 +176,28 @@ void ExpectReaderReads(const std::string& directory, const std::string& pattern,
   archive.archivePath = upktest::WinPath(directory + "/" + pattern);
   archive.openName = upk2::OpenNameForFlags(archive.archivePath, 1);
   archive.password = plat::Utf8ToUtf16(password);
-  ArchiveReader reader;
-  upk2::OpenPackageArchive(reader, archive);
-  ASSERT_EQ(reader.GetEntryCount(), sources.size());
+  const upk2::OpenedPackage package = upk2::OpenPackageArchive(archive);
+  const Archive& reader = *package.archive;
+  ASSERT_EQ(reader.EntryCount(), sources.size());
   const std::string out = directory + "/out";
   std::filesystem::create_directories(out);
   const plat::WString dest = upktest::WinPath(out);
+  Transfer transfer;
   for (size_t i = 0; i < sources.size(); ++i) {
     if (sources[i].name.back() != '/') {
       // Whether the local header carries its sizes in a ZIP64 extra field.
-      reader.centralDir.SeekEntry(static_cast<uint16_t>(i));
-      EXPECT_EQ(reader.centralDir.currentZip64Local, zip64) << sources[i].name;
+      const std::unique_ptr<EntryReader> entry =
+          reader.OpenEntry(static_cast<uint16_t>(i), package.password);
+      ASSERT_TRUE(entry);
+      EXPECT_EQ(entry->LocalZip64(), zip64) << sources[i].name;
     }
-    ASSERT_TRUE(reader.ExtractEntry(static_cast<uint16_t>(i), dest.c_str(), true, nullptr,
-                                    nullptr, nullptr, 65535))
+    ASSERT_TRUE(ExtractEntry(reader, static_cast<uint16_t>(i), package.password, dest.c_str(), true,
+                             nullptr, nullptr, nullptr, transfer))
         << sources[i].name;
     if (sources[i].name.back() != '/') {
       EXPECT_EQ(ReadFile(out + "/" + sources[i].name), sources[i].data) << sources[i].name;
     }
   }
-  reader.Close(false);
   std::filesystem::remove_all(out);
 }
 

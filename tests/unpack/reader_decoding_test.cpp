@@ -1,4 +1,4 @@
-// The decoding cycle of one entry: what ReadEntry delivers, how CloseEntry
+// The decoding of one entry: what an entry reader delivers, how its Finish
 // judges it, and that damaged entries end in errors instead of loops.
 #include <gtest/gtest.h>
 #include <functional>
@@ -6,8 +6,9 @@
 #include "crafted_zip.h"
 #include "test_support.h"
 #include "platform/native_path.h"
-#include "upk4/archive_reader.h"
+#include "upk4/archive.h"
 #include "upk4/zip_exception.h"
+#include "upk4/zip_format.h"
 
 using namespace upktest;
 
@@ -21,13 +22,19 @@ class Decoding : public ::testing::Test {
     zip.entries = std::move(entries);
     const std::string path = dir.Path("a.zip");
     WriteFile(path, zip.Build());
-    reader.Open(upktest::WinPath(path));
+    entry.reset();
+    archive = Archive::Open(upktest::WinPath(path), ArchiveOptions());
+  }
+  // Opens entry index as the current one; false when it is refused.
+  bool Open(uint16_t index, std::optional<std::string_view> password = std::nullopt) {
+    entry = archive->OpenEntry(index, password);
+    return entry != nullptr;
   }
   // Reads the open entry to its end in pieces of chunk bytes.
   std::string ReadAll(uint32_t chunk = 4096) {
     std::string out, buffer(chunk, '\0');
     uint32_t n;
-    while ((n = reader.ReadEntry(buffer.data(), chunk)) > 0) out.append(buffer.data(), n);
+    while ((n = entry->Read(buffer.data(), chunk)) > 0) out.append(buffer.data(), n);
     return out;
   }
   // The cause of the CZipException that f raises, 0 when it raises none.
@@ -41,84 +48,92 @@ class Decoding : public ::testing::Test {
   }
 
   TempDir dir;
-  ArchiveReader reader;
+  std::unique_ptr<Archive> archive;
+  std::unique_ptr<EntryReader> entry;  // declared last: goes before the archive
 };
 
 TEST_F(Decoding, StoredAndDeflatedDeliverExactlyTheEntryThenNothing) {
   const std::string data = MakeTextLikeData(70000, 1);
   OpenWith({StoredEntry("s.txt", data), DeflatedEntry("d.txt", data)});
   for (uint16_t i = 0; i < 2; ++i) {
-    ASSERT_TRUE(reader.OpenEntry(i));
+    ASSERT_TRUE(Open(i));
     std::string buffer(100000, '\0');
-    ASSERT_EQ(reader.ReadEntry(buffer.data(), 100000), data.size()) << "entry " << i;
+    ASSERT_EQ(entry->Read(buffer.data(), 100000), data.size()) << "entry " << i;
     EXPECT_EQ(buffer.substr(0, data.size()), data);
-    EXPECT_EQ(reader.ReadEntry(buffer.data(), 100000), 0u);
-    EXPECT_EQ(reader.decode.runningCrc, Crc32(data));
-    EXPECT_EQ(reader.CloseEntry(nullptr), 1);
-    EXPECT_TRUE(reader.allocations.empty()) << "inflater memory left registered";
+    EXPECT_EQ(entry->Read(buffer.data(), 100000), 0u);
+    EXPECT_EQ(entry->Crc(), Crc32(data));
+    EXPECT_EQ(entry->Finish(), 1);
+    EXPECT_EQ(entry->Read(buffer.data(), 100000), 0u) << "finished: nothing more";
   }
 }
 
-TEST_F(Decoding, ReadEntryWithoutOpenEntryBufferOrCountReadsNothing) {
+TEST_F(Decoding, ReadWithoutBufferOrCountReadsNothing) {
   const std::string data = MakeRandomData(3000, 2);
   OpenWith({DeflatedEntry("d.bin", data)});
   char byte;
-  EXPECT_EQ(reader.ReadEntry(&byte, 1), 0u);
-  ASSERT_TRUE(reader.OpenEntry(0));
-  EXPECT_EQ(reader.ReadEntry(nullptr, 10), 0u);
-  EXPECT_EQ(reader.ReadEntry(&byte, 0), 0u);
+  ASSERT_TRUE(Open(0));
+  EXPECT_EQ(entry->Read(nullptr, 10), 0u);
+  EXPECT_EQ(entry->Read(&byte, 0), 0u);
   EXPECT_EQ(ReadAll(), data);  // nothing was consumed by the refused calls
-  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+  EXPECT_EQ(entry->Finish(), 1);
 }
 
 TEST_F(Decoding, EmptyEntriesAndExactMultiplesOfTheReadSize) {
   const std::string data = MakeRandomData(3 * 1024, 3);
   OpenWith({DeflatedEntry("empty", ""), StoredEntry("empty2", ""), DeflatedEntry("m.bin", data)});
   for (uint16_t i = 0; i < 2; ++i) {
-    ASSERT_TRUE(reader.OpenEntry(i));
+    ASSERT_TRUE(Open(i));
     EXPECT_EQ(ReadAll(), "");
-    EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+    EXPECT_EQ(entry->Finish(), 1);
   }
-  ASSERT_TRUE(reader.OpenEntry(2));
+  ASSERT_TRUE(Open(2));
   std::vector<uint32_t> counts;
   std::string buffer(1024, '\0');
   uint32_t n;
-  do counts.push_back(n = reader.ReadEntry(buffer.data(), 1024));
+  do counts.push_back(n = entry->Read(buffer.data(), 1024));
   while (n == 1024);
   EXPECT_EQ(counts, (std::vector<uint32_t>{1024, 1024, 1024, 0}));
-  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+  EXPECT_EQ(entry->Finish(), 1);
 }
 
 TEST_F(Decoding, CrcVerdictOnlyAfterACompleteRead) {
   CraftedEntry bad = StoredEntry("bad.txt", MakeRandomData(5000, 4));
   bad.crc ^= 1;
   OpenWith({bad});
-  ASSERT_TRUE(reader.OpenEntry(0));
+  ASSERT_TRUE(Open(0));
   std::string half(2500, '\0');
-  ASSERT_EQ(reader.ReadEntry(half.data(), 2500), 2500u);
-  EXPECT_EQ(reader.CloseEntry(nullptr), -1);  // incomplete: no CRC comparison, no error
-  EXPECT_EQ(reader.entryState, EntryState::none);
+  ASSERT_EQ(entry->Read(half.data(), 2500), 2500u);
+  EXPECT_EQ(entry->Finish(), -1);  // incomplete: no CRC comparison, no error
 
-  ASSERT_TRUE(reader.OpenEntry(0));
+  ASSERT_TRUE(Open(0));
   ReadAll();
-  EXPECT_EQ(CauseOf([&] { reader.CloseEntry(nullptr); }), CZipException::badCrc);
+  EXPECT_EQ(CauseOf([&] { entry->Finish(); }), CZipException::badCrc);
 }
 
-TEST_F(Decoding, OnlyOneEntryOpenAtATime) {
-  OpenWith({StoredEntry("a", "aaa"), StoredEntry("b", "bbb")});
-  ASSERT_TRUE(reader.OpenEntry(0));
-  EXPECT_FALSE(reader.OpenEntry(1));
-  EXPECT_FALSE(reader.OpenEntry(7));
-  EXPECT_EQ(ReadAll(), "aaa");  // the open entry is untouched
-  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
-  EXPECT_FALSE(reader.OpenEntry(7));
+TEST_F(Decoding, SeveralEntriesOpenAtOnceReadApart) {
+  const std::string a = MakeTextLikeData(40000, 8), b = MakeRandomData(30000, 9);
+  OpenWith({DeflatedEntry("a", a), StoredEntry("b", b)});
+  const std::unique_ptr<EntryReader> first = archive->OpenEntry(0, std::nullopt);
+  const std::unique_ptr<EntryReader> second = archive->OpenEntry(1, std::nullopt);
+  std::string gotA, gotB, buffer(1000, '\0');
+  // Interleaved: each reader keeps its own place in the file.
+  for (uint32_t n = 1, m = 1; n > 0 || m > 0;) {
+    n = first->Read(buffer.data(), 1000);
+    gotA.append(buffer.data(), n);
+    m = second->Read(buffer.data(), 1000);
+    gotB.append(buffer.data(), m);
+  }
+  EXPECT_TRUE(gotA == a);
+  EXPECT_TRUE(gotB == b);
+  EXPECT_EQ(first->Finish(), 1);
+  EXPECT_EQ(second->Finish(), 1);
 }
 
 TEST_F(Decoding, StoredEntryClaimingMoreThanItsInputIsDamaged) {
   CraftedEntry e = StoredEntry("short", "0123456789");
   e.uncompressedSize = 100;
   OpenWith({e});
-  ASSERT_TRUE(reader.OpenEntry(0));
+  ASSERT_TRUE(Open(0));
   EXPECT_EQ(CauseOf([&] { ReadAll(); }), CZipException::badZipFile);
 }
 
@@ -127,10 +142,9 @@ TEST_F(Decoding, StoredEntryWithSurplusInputEndsAndDrains) {
   e.uncompressedSize = 10;
   e.crc = Crc32("0123456789");
   OpenWith({e});
-  ASSERT_TRUE(reader.OpenEntry(0));
+  ASSERT_TRUE(Open(0));
   EXPECT_EQ(ReadAll(), "0123456789");
-  EXPECT_EQ(reader.decode.compressedLeft, 0u);
-  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+  EXPECT_EQ(entry->Finish(), 1);
 }
 
 TEST_F(Decoding, TruncatedDeflateStreamIsDamaged) {
@@ -138,7 +152,7 @@ TEST_F(Decoding, TruncatedDeflateStreamIsDamaged) {
   e.data.resize(e.data.size() / 2);
   e.compressedSize = static_cast<uint32_t>(e.data.size());
   OpenWith({e});
-  ASSERT_TRUE(reader.OpenEntry(0));
+  ASSERT_TRUE(Open(0));
   EXPECT_EQ(CauseOf([&] { ReadAll(); }), CZipException::badZipFile);
 }
 
@@ -169,23 +183,20 @@ TEST_F(Decoding, DamagedDeflateEndsWhereZlibEndsIt) {
     e.data = c.stream;
     e.compressedSize = static_cast<uint32_t>(c.stream.size());
     OpenWith({e});
-    ASSERT_TRUE(reader.OpenEntry(0));
+    ASSERT_TRUE(Open(0));
     std::string buffer(65535, '\0'), got;
     for (uint32_t count : c.counts) {
       uint32_t n = 0;
-      ASSERT_EQ(CauseOf([&] { n = reader.ReadEntry(buffer.data(), 65535); }), 0) << c.size;
+      ASSERT_EQ(CauseOf([&] { n = entry->Read(buffer.data(), 65535); }), 0) << c.size;
       ASSERT_EQ(n, count) << c.size;
       got.append(buffer.data(), n);
     }
     EXPECT_TRUE(got == data.substr(0, got.size())) << c.size;
     if (c.cause != 0) {
-      EXPECT_EQ(CauseOf([&] { reader.ReadEntry(buffer.data(), 65535); }), c.cause) << c.size;
-      reader.AbandonEntry();
+      EXPECT_EQ(CauseOf([&] { entry->Read(buffer.data(), 65535); }), c.cause) << c.size;
     } else {
-      EXPECT_EQ(reader.CloseEntry(nullptr), 1) << c.size;
+      EXPECT_EQ(entry->Finish(), 1) << c.size;
     }
-    EXPECT_TRUE(reader.allocations.empty());
-    reader.Close();
   }
 }
 
@@ -195,32 +206,27 @@ TEST_F(Decoding, EncryptedEntriesNeedAPasswordAndARealHeader) {
   CraftedEntry unknown = StoredEntry("method12", "xyz");
   unknown.method = 12;
   OpenWith({tiny, unknown});
-  EXPECT_FALSE(reader.OpenEntry(0));  // no password: a refusal, not an error
-  EXPECT_EQ(reader.entryState, EntryState::none);
-  ASSERT_TRUE(reader.SetPassword(u"pw"));
+  EXPECT_FALSE(Open(0));  // no password: a refusal, not an error
+  EXPECT_FALSE(Open(0, std::string_view()));  // an empty one is none
   // Fewer bytes than the encryption header: the size would wrap.
-  EXPECT_EQ(CauseOf([&] { reader.OpenEntry(0); }), CZipException::badZipFile);
-  EXPECT_EQ(CauseOf([&] { reader.OpenEntry(1); }), CZipException::badZipFile);
-  EXPECT_EQ(reader.entryState, EntryState::none);
+  EXPECT_EQ(CauseOf([&] { Open(0, "pw"); }), CZipException::badZipFile);
+  EXPECT_EQ(CauseOf([&] { Open(1); }), CZipException::badZipFile);
 }
 
-TEST_F(Decoding, AbandonedEntryGivesItsInflaterMemoryBack) {
+TEST_F(Decoding, AnEntryDroppedAfterDamageLeavesTheArchiveUsable) {
   CraftedEntry garbage = DeflatedEntry("g", MakeTextLikeData(40000, 6));
   for (size_t i = 100; i < garbage.data.size(); i += 7) garbage.data[i] ^= 0x5A;
   OpenWith({garbage, StoredEntry("ok", "fine")});
-  ASSERT_TRUE(reader.OpenEntry(0));
+  ASSERT_TRUE(Open(0));
   try {
     ReadAll();
-    reader.CloseEntry(nullptr);
+    entry->Finish();
     FAIL() << "damaged deflate data went unnoticed";
   } catch (const CZipException&) {
   }
-  EXPECT_FALSE(reader.allocations.empty());
-  reader.AbandonEntry();
-  EXPECT_TRUE(reader.allocations.empty());
-  ASSERT_TRUE(reader.OpenEntry(1));
+  ASSERT_TRUE(Open(1));  // the damaged one goes, its memory with it
   EXPECT_EQ(ReadAll(), "fine");
-  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+  EXPECT_EQ(entry->Finish(), 1);
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 #include "platform/last_error.h"
 #include "platform/local_time.h"
 #include "platform/native_path.h"
-#include "upk4/archive_reader.h"
+#include "upk4/archive.h"
+#include "upk4/entry_extraction.h"
 
 using namespace upktest;
 namespace fs = std::filesystem;
@@ -23,14 +24,17 @@ class Extraction : public ::testing::Test {
     zip.entries = std::move(entries);
     const std::string path = dir.Path("work/a.zip");
     WriteFile(path, zip.Build());
-    reader.Open(upktest::WinPath(path));
+    archive = Archive::Open(upktest::WinPath(path), ArchiveOptions());
     fs::create_directories(out);
   }
   bool Extract(uint16_t index, bool fullPath, const char16_t* newName = nullptr,
                ExtractProgressCallback callback = nullptr, void* user = nullptr,
-               uint32_t bufferSize = 65535) {
-    return reader.ExtractEntry(index, destW.c_str(), fullPath, newName, callback, user,
-                               bufferSize);
+               uint32_t bufferSize = 65535, const char16_t* destination = nullptr,
+               ExtractOutcome* outcome = nullptr) {
+    Transfer transfer;
+    transfer.chunkSize = bufferSize;
+    return ExtractEntry(*archive, index, std::nullopt, destination ? destination : destW.c_str(),
+                        fullPath, newName, callback, user, transfer, outcome);
   }
   // Every path below the test's directory, relative to it.
   std::vector<std::string> Tree() const {
@@ -44,7 +48,7 @@ class Extraction : public ::testing::Test {
   TempDir dir;
   const std::string out = dir.Path("work/out");
   const plat::WString destW = upktest::WinPath(out);
-  ArchiveReader reader;
+  std::unique_ptr<Archive> archive;
 };
 
 TEST_F(Extraction, NamesThatWouldLeaveTheDestinationAreRefused) {
@@ -86,8 +90,8 @@ TEST_F(Extraction, FileLandsByFullPathOrByNameAlone) {
   EXPECT_EQ(ReadFile(out + "/c.txt"), "deep");
   // A new name pointing elsewhere, and a destination with a trailing "\".
   const plat::WString slashed = destW + u"\\";
-  ASSERT_TRUE(reader.ExtractEntry(0, slashed.c_str(), false, u"..\\elsewhere\\new.dat", nullptr,
-                                  nullptr, 65535));
+  ASSERT_TRUE(Extract(0, false, u"..\\elsewhere\\new.dat", nullptr, nullptr, 65535,
+                      slashed.c_str()));
   EXPECT_EQ(ReadFile(out + "/new.dat"), "deep");
   EXPECT_FALSE(fs::exists(dir.Path("work/elsewhere")));
 }
@@ -98,7 +102,6 @@ TEST_F(Extraction, DirectoryEntryCreatesItsChainWithoutOpening) {
   OpenWith({d});
   EXPECT_TRUE(Extract(0, true));
   EXPECT_TRUE(fs::is_directory(out + "/d1/d2/d3"));
-  EXPECT_EQ(reader.entryState, EntryState::none);
 }
 
 // Records each written count; stops after stopAfter calls.
@@ -124,7 +127,6 @@ TEST_F(Extraction, ChunksReportProgressAndACancelKeepsOneChunk) {
   cancel.stopAfter = 1;
   EXPECT_FALSE(Extract(0, false, nullptr, Recorder::Callback, &cancel, 1024));
   EXPECT_EQ(ReadFile(out + "/big.bin"), data.substr(0, 1024));
-  EXPECT_EQ(reader.entryState, EntryState::none);
 
   // An entry that fits one chunk is done before the answer matters.
   Recorder late;
@@ -164,14 +166,13 @@ TEST_F(Extraction, EveryEndWithoutAnErrorNamesItsOutcome) {
     // A stale system error must not turn a refusal into a system failure.
     plat::SetLastError(plat::ERROR_ACCESS_DENIED);
     ExtractOutcome outcome = ExtractOutcome::systemFailure;
-    const bool ok = reader.ExtractEntry(c.index, destW.c_str(), true, nullptr, c.callback,
-                                        nullptr, c.bufferSize, &outcome);
+    const bool ok = Extract(c.index, true, nullptr, c.callback, nullptr, c.bufferSize, nullptr,
+                            &outcome);
     EXPECT_EQ(ok, c.outcome == ExtractOutcome::extracted);
     EXPECT_EQ(outcome, c.outcome);
     if (c.outcome == ExtractOutcome::systemFailure) {
       EXPECT_EQ(plat::GetLastError(), c.lastError);
     }
-    reader.AbandonEntry();
   }
 }
 
@@ -205,14 +206,12 @@ TEST_F(Extraction, FilesTakeTheEntrysTimeAndReadOnlyAttributeAfterAVerdict) {
       {3, nullptr, true, false, false},    // a CRC mismatch finishes nothing
   };
   for (const Case& c : cases) {
-    const std::string name = plat::ToNativePath(reader.GetEntry(c.index)->GetNameWide());
+    const std::string name = plat::ToNativePath(archive->Entry(c.index).GetNameWide());
     SCOPED_TRACE(name);
     if (c.throws) {
       EXPECT_ANY_THROW(Extract(c.index, true, nullptr, c.callback, nullptr, 1024));
-      EXPECT_TRUE(reader.AbandonEntry());
     } else {
       Extract(c.index, true, nullptr, c.callback, nullptr, 1024);
-      reader.AbandonEntry();
     }
     const std::optional<plat::FoundFile> found = plat::FindFile(upktest::WinPath(out + "/" + name));
     ASSERT_TRUE(found.has_value());
@@ -226,8 +225,8 @@ TEST_F(Extraction, FilesTakeTheEntrysTimeAndReadOnlyAttributeAfterAVerdict) {
 TEST_F(Extraction, ZeroBufferSizeIsRefused) {
   OpenWith({StoredEntry("a", "abc")});
   EXPECT_FALSE(Extract(0, false, nullptr, nullptr, nullptr, 0));
-  EXPECT_FALSE(reader.ExtractEntry(0, nullptr, false, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(reader.entryState, EntryState::none);
+  const plat::WString none;
+  EXPECT_FALSE(Extract(0, false, nullptr, nullptr, nullptr, 0, none.c_str()));
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <random>
 #include <tuple>
 #include "upk4/central_directory.h"
+#include "upk4/name_index.h"
+#include "upk4/password.h"
 #include "reader_test_util.h"
 
 using namespace upktest;
@@ -21,6 +23,63 @@ Text RandomName(std::mt19937& random, const Text& letters, size_t shortest, size
   for (size_t n = shortest + random() % spread; n > 0; --n)
     name += letters[random() % letters.size()];
   return name;
+}
+
+// Names given directly, as records would have them after conversion.
+class NameList final : public NameSource {
+ public:
+  void Add(const std::string& bytes, bool utf8 = false) {
+    EntryRecord record;
+    record.name.Allocate(static_cast<uint32_t>(bytes.size()), false);
+    if (!bytes.empty()) std::memcpy(record.name.data, bytes.data(), bytes.size());
+    record.utf8Name = utf8;
+    records.push_back(record);
+  }
+  size_t Count() const override { return records.size(); }
+  plat::WString NameWide(size_t index) const override { return records[index].GetNameWide(); }
+  bool NameEquals(size_t index, plat::WStringView name, bool caseSensitive) const override {
+    return records[index].NameEquals(name, caseSensitive);
+  }
+  std::vector<EntryRecord> records;
+};
+
+}  // namespace
+
+// The index's parts, each against the others.
+struct NameIndexTestAccess {
+  static void Build(NameIndex& index) { index.Enable(true); }
+  static void Insert(NameIndex& index, uint16_t i) {
+    if (index.m_names.size() <= i) index.m_names.resize(i + 1u);
+    index.m_names[i] = index.m_directory.NameWide(i);
+    index.Insert(i);
+  }
+  static std::vector<uint16_t> Order(const NameIndex& index) { return index.m_ordered; }
+  static int32_t Scan(const NameIndex& index, plat::WStringView name, bool caseSensitive) {
+    return index.FindByScan(name, caseSensitive);
+  }
+  static constexpr int32_t kSeveralMatch = NameIndex::kSeveralMatch;
+  // What the ordered index alone gives, confirmed without regard to case.
+  static int32_t Indexed(NameIndex& index, plat::WStringView name, bool caseSensitive) {
+    const int32_t at = index.FindInIndex(name, caseSensitive);
+    if (at >= 0) return index.m_ordered[static_cast<size_t>(at)];
+    return caseSensitive ? -1 : index.FindNoCase(name);
+  }
+  static int32_t NoCase(NameIndex& index, plat::WStringView name) { return index.FindNoCase(name); }
+  static size_t NoCaseSize(const NameIndex& index) { return index.m_noCase.size(); }
+  static int32_t Following(NameIndex& index, int32_t lastFound, plat::WStringView name,
+                           bool caseSensitive) {
+    index.m_lastFound = lastFound;
+    return index.FindFollowing(name, caseSensitive);
+  }
+};
+
+namespace {
+
+// The first name equal without regard to case, by a plain scan.
+int32_t ScanNoCase(const NameList& names, plat::WStringView name) {
+  for (size_t i = 0; i < names.Count(); ++i)
+    if (plat::CollateWideNoCase(names.NameWide(i), name) == 0) return static_cast<int32_t>(i);
+  return -1;
 }
 
 CraftedZip TwoEntries() {
@@ -61,19 +120,15 @@ TEST(EndRecordTest, NearestSignatureWinsAndSeamsAreSearched) {
       Signature(zip::kEndRecordSignature) + std::string(zip::kEndRecordSize - zip::kSignatureSize, '\0');
   zip.trailer = empty;
   WriteFile(dir.Path("a.zip"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("a.zip"));
-  EXPECT_EQ(reader.GetEntryCount(), 0u);
-  reader.Close();
+  EXPECT_EQ(OpenArchive(dir.Path("a.zip"))->EntryCount(), 0u);
 
-  // The signature straddles the first two 1024-byte search chunks.
+  // The signature straddles the first two 1024-byte search chunks (a
+  // smaller search size is taken as 1024).
   zip.trailer = std::string(1026 - 22, 'x');
   WriteFile(dir.Path("b.zip"), zip.Build());
-  ArchiveReader small;
-  small.SetBufferSizes(0, 0, 0);
-  EXPECT_EQ(small.centralDir.searchBufferSize, 1024);
-  small.Open(WinPath(dir.Path("b.zip")));
-  EXPECT_EQ(small.GetEntryCount(), 2u);
+  ArchiveOptions options;
+  options.searchBufferSize = 0;
+  EXPECT_EQ(Archive::Open(WinPath(dir.Path("b.zip")), options)->EntryCount(), 2u);
 }
 
 TEST(EndRecordTest, DirectoryFiguresThatDisagreeAreDamage) {
@@ -103,11 +158,10 @@ TEST(EndRecordTest, DirectoryFiguresThatDisagreeAreDamage) {
 TEST(EndRecordTest, ArchiveWithoutEntries) {
   TempDir dir;
   WriteFile(dir.Path("e.zip"), CraftedZip().Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("e.zip"));
-  EXPECT_FALSE(reader.IsClosed());
-  EXPECT_EQ(reader.GetEntryCount(), 0u);
-  EXPECT_EQ(reader.FindEntry(u"A11"), -1);
+  const std::unique_ptr<Archive> archive = OpenArchive(dir.Path("e.zip"));
+  const Archive& reader = *archive;
+  EXPECT_EQ(reader.EntryCount(), 0u);
+  EXPECT_EQ(reader.Find(u"A11"), -1);
 }
 
 TEST(EndRecordTest, ArchiveAfterOtherDataIsFoundAtItsOffsets) {
@@ -118,9 +172,9 @@ TEST(EndRecordTest, ArchiveAfterOtherDataIsFoundAtItsOffsets) {
                                             zip.entries[1].uncompressedSize, true);
   zip.entries[1].flags = zip::kFlagDataDescriptor;
   WriteFile(dir.Path("setup.bin"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("setup.bin"));
-  EXPECT_EQ(reader.centralDir.bytesBeforeArchive, 140800u);
+  const std::unique_ptr<Archive> archive = OpenArchive(dir.Path("setup.bin"));
+  const Archive& reader = *archive;
+  EXPECT_EQ(reader.BytesBeforeArchive(), 140800u);
   std::vector<std::string> stored = WalkEntries(reader);
   EXPECT_EQ(stored[0], "hello");
   EXPECT_EQ(stored[1], zip.entries[1].data);
@@ -158,9 +212,9 @@ TEST(CentralHeaderTest, FieldsNamesAndSeparators) {
   zip.entries.push_back(e);
   zip.comment = "archive comment";
   WriteFile(dir.Path("n.zip"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("n.zip"));
-  const EntryRecord& r = *reader.GetEntry(0);
+  const std::unique_ptr<Archive> archive = OpenArchive(dir.Path("n.zip"));
+  const Archive& reader = *archive;
+  const EntryRecord& r = reader.Entry(0);
   // OEM 0x81 (u umlaut) and 0x84 (a umlaut) become their ANSI bytes, "/"
   // becomes "\", the length stays.
   ASSERT_EQ(r.name.size, e.name.size());
@@ -173,9 +227,9 @@ TEST(CentralHeaderTest, FieldsNamesAndSeparators) {
   EXPECT_EQ(r.modificationTime, 0x7BCD);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(r.extraField.data), r.extraField.size), "XYZW");
   EXPECT_EQ(r.comment.size, 13u);
-  EXPECT_EQ(reader.centralDir.comment.size, 15u);
-  EXPECT_EQ(reader.FindEntry(u"DIR\\SUB\\\u00FCBER \u00E4.TXT"), 0);
-  EXPECT_EQ(reader.FindEntry(u"dir/sub/\u00FCber \u00E4.txt"), -1);
+  EXPECT_EQ(reader.Comment().size, 15u);
+  EXPECT_EQ(reader.Find(u"DIR\\SUB\\\u00FCBER \u00E4.TXT"), 0);
+  EXPECT_EQ(reader.Find(u"dir/sub/\u00FCber \u00E4.txt"), -1);
 }
 
 TEST(NameIndexTest, DuplicatesAndCase) {
@@ -184,18 +238,16 @@ TEST(NameIndexTest, DuplicatesAndCase) {
   zip.entries.push_back(StoredEntry("A11", "upper"));
   zip.entries.push_back(StoredEntry("a11", "lower"));
   WriteFile(dir.Path("d.zip"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("d.zip"));
-  EXPECT_EQ(reader.FindEntry(u"a11", true), 1);
-  EXPECT_EQ(reader.FindEntry(u"A11", true), 0);
-  EXPECT_EQ(reader.FindEntry(u"A11", false), 0);
-  EXPECT_EQ(reader.FindEntry(u"a1", false), -1);
+  const std::unique_ptr<Archive> archive = OpenArchive(dir.Path("d.zip"));
+  const Archive& reader = *archive;
+  EXPECT_EQ(reader.Find(u"a11", true), 1);
+  EXPECT_EQ(reader.Find(u"A11", true), 0);
+  EXPECT_EQ(reader.Find(u"A11", false), 0);
+  EXPECT_EQ(reader.Find(u"a1", false), -1);
 
   zip.entries[1].name = "A11";
   WriteFile(dir.Path("e.zip"), zip.Build());
-  ArchiveReader same;
-  OpenArchive(same, dir.Path("e.zip"));
-  EXPECT_EQ(same.FindEntry(u"A11"), 1) << "the later of two equal names";
+  EXPECT_EQ(OpenArchive(dir.Path("e.zip"))->Find(u"A11"), 1) << "the later of two equal names";
 }
 
 TEST(NameIndexTest, NoCaseLookupFindsNamesThatTheCaseSensitiveOrderHides) {
@@ -206,13 +258,13 @@ TEST(NameIndexTest, NoCaseLookupFindsNamesThatTheCaseSensitiveOrderHides) {
   for (const char* name : {"QXSetup.exe", "A11", "_x.txt", "a.txt", "b.txt"})
     zip.entries.push_back(StoredEntry(name, name));
   WriteFile(dir.Path("h.zip"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("h.zip"));
-  EXPECT_EQ(reader.FindEntry(u"A11", false), 1);
-  EXPECT_EQ(reader.FindEntry(u"a11", false), 1);
-  EXPECT_EQ(reader.FindEntry(u"qxsetup.EXE", false), 0);
-  EXPECT_EQ(reader.FindEntry(u"a11", true), -1);
-  EXPECT_EQ(reader.FindEntry(u"A12", false), -1);
+  const std::unique_ptr<Archive> archive = OpenArchive(dir.Path("h.zip"));
+  const Archive& reader = *archive;
+  EXPECT_EQ(reader.Find(u"A11", false), 1);
+  EXPECT_EQ(reader.Find(u"a11", false), 1);
+  EXPECT_EQ(reader.Find(u"qxsetup.EXE", false), 0);
+  EXPECT_EQ(reader.Find(u"a11", true), -1);
+  EXPECT_EQ(reader.Find(u"A12", false), -1);
 }
 
 TEST(NameIndexTest, ManyEntriesAreAllFound) {
@@ -224,112 +276,77 @@ TEST(NameIndexTest, ManyEntriesAreAllFound) {
     zip.entries.push_back(StoredEntry(name, ""));
   }
   WriteFile(dir.Path("m.zip"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("m.zip"));
+  const std::unique_ptr<Archive> archive = OpenArchive(dir.Path("m.zip"));
+  const Archive& reader = *archive;
   for (int i = 0; i < 5000; ++i) {
     std::snprintf(name, sizeof name, "dir%02d\\file%04d.dat", i % 37, i);
-    ASSERT_EQ(reader.FindEntry(plat::W(name)), 4999 - i) << name;
+    ASSERT_EQ(reader.Find(plat::W(name)), 4999 - i) << name;
   }
-  // The index survives a close and is rebuilt at once on the next open.
-  reader.Close();
-  EXPECT_EQ(reader.FindEntry(u"DIR00\\FILE0000.DAT"), -1);
-  OpenArchive(reader, dir.Path("m.zip"));
-  EXPECT_EQ(reader.centralDir.nameIndex.size(), 5000u);
+  EXPECT_TRUE(reader.NameIndexEnabled());
   reader.EnableNameIndex(false);
-  EXPECT_TRUE(reader.centralDir.nameIndex.empty());
+  EXPECT_FALSE(reader.NameIndexEnabled());
+  EXPECT_EQ(reader.Find(u"DIR00\\FILE0000.DAT"), 4999);
 }
 
-TEST(ArchiveObjectTest, OpenCloseAndOptions) {
+TEST(ArchiveObjectTest, OptionsPasswordsAndErrors) {
   TempDir dir;
   WriteFile(dir.Path("a.zip"), TwoEntries().Build());
-  WriteFile(dir.Path("b.zip"), CraftedZip().Build());
-  ArchiveReader reader;
-  EXPECT_TRUE(reader.IsClosed());
-  EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
-  reader.Close();  // closed: nothing happens
-  EXPECT_TRUE(reader.SetPassword(u"before"));
-  reader.SetBufferSizes(1023, 65535, 0);
-  EXPECT_EQ(reader.storage.writeBufferSize, 1024u);
-  EXPECT_EQ(reader.decode.readBufferSize, 65535u);
-  OpenArchive(reader, dir.Path("a.zip"));
-  EXPECT_EQ(reader.password.size, 0u) << "a password set before Open is forgotten";
+  // Reads never smaller than 1024 bytes, whatever the options say.
+  ArchiveOptions options;
+  options.readBufferSize = 0;
+  const std::unique_ptr<Archive> archive = Archive::Open(WinPath(dir.Path("a.zip")), options);
+  EXPECT_EQ(archive->OpenEntry(1, std::nullopt)->ReadSize(), 1024u);
+  EXPECT_EQ(LibraryArchiveOptions(u"x.zip").readBufferSize, 16384u);
 
-  reader.Open(WinPath(dir.Path("b.zip")));  // already open: ignored
-  EXPECT_EQ(reader.GetEntryCount(), 2u);
-  reader.SetBufferSizes(2048, 2048, 2048);
-  EXPECT_EQ(reader.decode.readBufferSize, 16384u) << "no option changes while open";
+  // Passwords: 7-bit ANSI only; empty or none is no password.
+  std::optional<std::string> key;
+  EXPECT_TRUE(PasswordBytes(u"secret", key));
+  EXPECT_EQ(key, std::optional<std::string>("secret"));
+  EXPECT_FALSE(PasswordBytes(u"s\u00E9cret", key)) << "a byte above 127";
+  EXPECT_FALSE(key.has_value());
+  EXPECT_TRUE(PasswordBytes(u"", key));
+  EXPECT_FALSE(key.has_value());
+  EXPECT_TRUE(PasswordBytes(nullptr, key));
+  EXPECT_FALSE(key.has_value());
 
-  EXPECT_TRUE(reader.SetPassword(u"secret"));
-  EXPECT_EQ(reader.password.size, 6u);
-  ASSERT_TRUE(reader.OpenEntry(0));
-  EXPECT_FALSE(reader.SetPassword(u"other")) << "an entry is open";
-  EXPECT_EQ(reader.password.size, 6u);
-  EXPECT_EQ(reader.CloseEntry(nullptr), -1);
-  EXPECT_FALSE(reader.SetPassword(u"s\u00E9cret")) << "a byte above 127";
-  EXPECT_EQ(reader.password.size, 0u);
-  EXPECT_TRUE(reader.SetPassword(u""));
-  EXPECT_TRUE(reader.SetPassword(nullptr));
-
-  // Errors carry the archive's path while it is open, none once closed.
+  // Errors of an entry carry the path of the volume it is read from.
+  const std::unique_ptr<EntryReader> reader = archive->OpenEntry(0, std::nullopt);
   try {
-    reader.RaiseError(-102);
+    reader->RaiseError(-102, reader->Detail("x"));
   } catch (const CZipException& e) {
     EXPECT_EQ(e.m_szFileName, WinPath(dir.Path("a.zip")));
     EXPECT_EQ(e.m_iCause, CZipException::badCrc);
+    EXPECT_EQ(e.m_strDetail, "entry 0: x");
   }
-  EXPECT_NO_THROW(reader.CheckInflateResult(Z_OK));
-  EXPECT_NO_THROW(reader.CheckInflateResult(Z_NEED_DICT));
-  EXPECT_EQ(ZipCauseOf([&] { reader.CheckInflateResult(Z_DATA_ERROR); }), CZipException::dataError);
-
-  reader.Close();
-  EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
-  EXPECT_EQ(reader.GetEntryCount(), 0u);
-  try {
-    reader.RaiseError(-101);
-  } catch (const CZipException& e) {
-    EXPECT_TRUE(e.m_szFileName.empty());
-  }
-  OpenArchive(reader, dir.Path("b.zip"));
-  EXPECT_EQ(reader.GetEntryCount(), 0u);
+  EXPECT_EQ(reader->Finish(), -1) << "not read: no verdict";
 }
 
-TEST(ArchiveObjectTest, CloseAfterErrorGivesTheInflaterMemoryBack) {
+TEST(ArchiveObjectTest, AnEntryBrokenOffLeavesTheArchiveUsable) {
   CraftedZip zip = TwoEntries();
   zip.entries[1].crc ^= 1;  // a verdict would raise
   MemoryStorage storage;
-  ArchiveReader reader;
-  OpenInMemory(reader, storage, zip.Build());
-  ASSERT_TRUE(reader.OpenEntry(1));
-  std::string data(zip.entries[1].uncompressedSize / 2, '\0');
-  EXPECT_EQ(reader.ReadEntry(data.data(), static_cast<uint32_t>(data.size())), data.size());
-  EXPECT_NO_THROW(reader.Close(true));
-  EXPECT_TRUE(reader.allocations.empty());
-  EXPECT_EQ(reader.entryState, EntryState::none);
-  EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
-  // The archive opens again and its entries decode.
-  OpenArchive(reader, "/memory/crafted.zip");
-  ASSERT_TRUE(reader.OpenEntry(0));
-  EXPECT_EQ(reader.ReadEntry(data.data(), 5), 5u);
-  EXPECT_EQ(reader.CloseEntry(nullptr), 1);
+  const std::unique_ptr<Archive> archive = OpenInMemory(storage, zip.Build());
+  {
+    const std::unique_ptr<EntryReader> reader = archive->OpenEntry(1, std::nullopt);
+    std::string data(zip.entries[1].uncompressedSize / 2, '\0');
+    EXPECT_EQ(reader->Read(data.data(), static_cast<uint32_t>(data.size())), data.size());
+  }  // dropped without a verdict
+  int32_t verdict = 0;
+  EXPECT_EQ(DecodeEntry(*archive, 0, &verdict), "hello");
+  EXPECT_EQ(verdict, 1);
+  EXPECT_EQ(ZipCauseOf([&] { DecodeEntry(*archive, 1); }), CZipException::badCrc);
 }
 
-TEST(ArchiveObjectTest, FailedOpenLeavesNoArchiveOpen) {
+TEST(ArchiveObjectTest, FailedOpenThrowsWhatWentWrong) {
   TempDir dir;
-  ArchiveReader reader;
   try {
-    OpenArchive(reader, dir.Path("missing.zip"));
+    OpenArchive(dir.Path("missing.zip"));
     FAIL() << "opened a missing file";
   } catch (const CFileException& e) {
     EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
   }
-  EXPECT_TRUE(reader.IsClosed());
-  // A failed open can be followed by a good one on the same object.
   WriteFile(dir.Path("bad.zip"), "not an archive at all");
-  EXPECT_EQ(ZipCauseOf([&] { OpenArchive(reader, dir.Path("bad.zip")); }),
-            CZipException::cdirNotFound);
-  WriteFile(dir.Path("good.zip"), TwoEntries().Build());
-  OpenArchive(reader, dir.Path("good.zip"));
-  EXPECT_EQ(reader.GetEntryCount(), 2u);
+  EXPECT_EQ(ZipCauseOf([&] { OpenArchive(dir.Path("bad.zip")); }), CZipException::cdirNotFound);
 }
 
 TEST(NameIndexTest, BuiltIndexEqualsOneByOneInsertion) {
@@ -337,24 +354,19 @@ TEST(NameIndexTest, BuiltIndexEqualsOneByOneInsertion) {
   // otherwise; either way it must be the order of one-by-one insertion.
   std::mt19937 random(5);
   for (int round = 0; round < 30; ++round) {
-    CentralDirectory built, inserted;
+    NameList names;
     const int count = 1 + static_cast<int>(random() % 300);
     const bool withDuplicates = round % 3 == 0;
     for (int i = 0; i < count; ++i) {
-      auto header = std::make_unique<EntryRecord>();
       std::string name = "n" + std::to_string(random() % (withDuplicates ? 40 : 100000));
       if (random() % 2) name[0] = 'N';
-      header->name.Allocate(static_cast<uint32_t>(name.size()), false);
-      std::memcpy(header->name.data, name.data(), name.size());
-      inserted.headers.push_back(std::make_unique<EntryRecord>(*header));
-      built.headers.push_back(std::move(header));
+      names.Add(name);
     }
-    built.BuildNameIndex();
-    for (size_t i = 0; i < inserted.headers.size(); ++i)
-      inserted.InsertIndexEntry(inserted.headers[i].get(), static_cast<uint16_t>(i));
-    ASSERT_EQ(built.nameIndex.size(), inserted.nameIndex.size());
-    for (size_t i = 0; i < built.nameIndex.size(); ++i)
-      ASSERT_EQ(built.nameIndex[i].directoryIndex, inserted.nameIndex[i].directoryIndex) << round;
+    NameIndex built(names), inserted(names);
+    NameIndexTestAccess::Build(built);
+    for (size_t i = 0; i < names.Count(); ++i)
+      NameIndexTestAccess::Insert(inserted, static_cast<uint16_t>(i));
+    ASSERT_EQ(NameIndexTestAccess::Order(built), NameIndexTestAccess::Order(inserted)) << round;
   }
 }
 
@@ -366,21 +378,16 @@ TEST(NameIndexTest, NoCaseIndexFindsWhatTheScanFinds) {
   const std::u16string letters = u"aAbB_\\.\u00e9\u00c9\u00ff";
   const auto randomName = [&] { return RandomName(random, letters, 1, 4); };
   for (int round = 0; round < 40; ++round) {
-    CentralDirectory dir;
+    NameList names;
     const int count = 1 + static_cast<int>(random() % 200);
-    for (int i = 0; i < count; ++i) {
-      auto header = std::make_unique<EntryRecord>();
-      const std::string ansi = plat::WideToAnsi(randomName());
-      header->name.Allocate(static_cast<uint32_t>(ansi.size()), false);
-      std::memcpy(header->name.data, ansi.data(), ansi.size());
-      dir.headers.push_back(std::move(header));
-    }
-    dir.BuildNameIndex();
+    for (int i = 0; i < count; ++i) names.Add(plat::WideToAnsi(randomName()));
+    NameIndex index(names);
+    NameIndexTestAccess::Build(index);
     for (int probe = 0; probe < 100; ++probe) {
       const std::u16string name = randomName();
-      ASSERT_EQ(dir.FindNoCase(name), dir.FindByScanNoCase(name)) << round;
+      ASSERT_EQ(NameIndexTestAccess::NoCase(index, name), ScanNoCase(names, name)) << round;
     }
-    EXPECT_EQ(dir.noCaseIndex.size(), dir.headers.size()) << "built once, kept";
+    EXPECT_EQ(NameIndexTestAccess::NoCaseSize(index), names.Count()) << "built once, kept";
   }
 }
 
@@ -393,31 +400,24 @@ TEST(NameIndexTest, ScanBeforeTheIndexGivesTheIndexAnswer) {
   const auto randomName = [&] { return RandomName(random, letters, 1, 3); };
   int several = 0, unique = 0;
   for (int round = 0; round < 40; ++round) {
-    CentralDirectory dir;
+    NameList names;
     const int count = 1 + static_cast<int>(random() % 60);
     for (int i = 0; i < count; ++i) {
-      auto header = std::make_unique<EntryRecord>();
       const std::u16string wide = randomName();
       const bool utf8 = random() % 4 == 0;
-      const std::string bytes = utf8 ? plat::Utf16ToUtf8(wide) : plat::WideToAnsi(wide);
-      header->name.Allocate(static_cast<uint32_t>(bytes.size()), false);
-      std::memcpy(header->name.data, bytes.data(), bytes.size());
-      header->utf8Name = utf8;
-      dir.headers.push_back(std::move(header));
+      names.Add(utf8 ? plat::Utf16ToUtf8(wide) : plat::WideToAnsi(wide), utf8);
     }
-    dir.BuildNameIndex();
+    NameIndex index(names);
+    NameIndexTestAccess::Build(index);
     for (int probe = 0; probe < 60; ++probe) {
       const std::u16string name = randomName();
       for (const bool caseSensitive : {true, false}) {
-        const int32_t scanned = dir.FindByScan(name, caseSensitive);
-        if (scanned == CentralDirectory::kSeveralMatch) {
+        const int32_t scanned = NameIndexTestAccess::Scan(index, name, caseSensitive);
+        if (scanned == NameIndexTestAccess::kSeveralMatch) {
           ++several;
           continue;
         }
-        const int32_t at = dir.FindInIndex(name, caseSensitive);
-        int32_t indexed = at >= 0 ? dir.nameIndex[static_cast<size_t>(at)].directoryIndex : -1;
-        if (at < 0 && !caseSensitive) indexed = dir.FindNoCase(name);
-        ASSERT_EQ(scanned, indexed) << round;
+        ASSERT_EQ(scanned, NameIndexTestAccess::Indexed(index, name, caseSensitive)) << round;
         unique += scanned >= 0;
       }
     }
@@ -434,30 +434,24 @@ TEST(NameIndexTest, TheEntryAfterTheLastFoundIsTheIndexAnswer) {
   const std::u16string letters = u"aAbB.éÉ";
   int taken = 0;
   for (int round = 0; round < 40; ++round) {
-    CentralDirectory dir;
-    std::vector<std::u16string> names;
+    NameList names;
+    std::vector<std::u16string> wide;
     const int count = 1 + static_cast<int>(random() % 80);
     for (int i = 0; i < count; ++i) {
-      names.push_back(RandomName(random, letters, 1, 4));
-      const std::string bytes = plat::WideToAnsi(names.back());
-      auto header = std::make_unique<EntryRecord>();
-      header->name.Allocate(static_cast<uint32_t>(bytes.size()), false);
-      std::memcpy(header->name.data, bytes.data(), bytes.size());
-      dir.headers.push_back(std::move(header));
+      wide.push_back(RandomName(random, letters, 1, 4));
+      names.Add(plat::WideToAnsi(wide.back()));
     }
-    dir.BuildNameIndex();
+    NameIndex index(names);
+    NameIndexTestAccess::Build(index);
     for (int i = 0; i < count; ++i) {
-      dir.lastFound = i - 1;
-      std::u16string asked = names[static_cast<size_t>(i)];
+      std::u16string asked = wide[static_cast<size_t>(i)];
       if (random() % 3 == 0)
         for (char16_t& c : asked) c = plat::FoldCaseWide(c);
       for (const bool caseSensitive : {true, false}) {
-        const int32_t following = dir.FindFollowing(asked, caseSensitive);
+        const int32_t following = NameIndexTestAccess::Following(index, i - 1, asked, caseSensitive);
         if (following < 0) continue;
-        const int32_t at = dir.FindInIndex(asked, caseSensitive);
-        int32_t indexed = at >= 0 ? dir.nameIndex[static_cast<size_t>(at)].directoryIndex : -1;
-        if (at < 0 && !caseSensitive) indexed = dir.FindNoCase(asked);
-        ASSERT_EQ(following, indexed) << round << "/" << i;
+        ASSERT_EQ(following, NameIndexTestAccess::Indexed(index, asked, caseSensitive))
+            << round << "/" << i;
         ++taken;
       }
     }
@@ -488,30 +482,35 @@ TEST(CentralHeaderTest, DirectoryReadWholeGivesWhatReadingRecordByRecordGives) {
       zip.entries.push_back(e);
     }
     WriteFile(dir.Path("w.zip"), zip.Build());
-    ArchiveReader whole, byRecord;
-    byRecord.centralDir.readDirectoryWhole = false;
-    OpenArchive(whole, dir.Path("w.zip"));
-    OpenArchive(byRecord, dir.Path("w.zip"));
-    ASSERT_FALSE(whole.centralDir.rawOffsets.empty());
-    ASSERT_TRUE(byRecord.centralDir.rawOffsets.empty());
+    ArchiveOptions byRecordOptions;
+    byRecordOptions.readDirectoryWhole = false;
+    const std::unique_ptr<Archive> wholeArchive = OpenArchive(dir.Path("w.zip"));
+    const std::unique_ptr<Archive> byRecordArchive =
+        Archive::Open(WinPath(dir.Path("w.zip")), byRecordOptions);
+    const Archive& whole = *wholeArchive;
+    const Archive& byRecord = *byRecordArchive;
+    ASSERT_TRUE(whole.DirectoryReadWhole());
+    ASSERT_FALSE(byRecord.DirectoryReadWhole());
     // Lookups first, while most records of the whole directory are unmade;
     // each one scans (the index is dropped before it).
     for (int probe = 0; probe < 400; ++probe) {
       const std::u16string name = probe % 2 ? plat::AnsiToWide(randomName())
-                                            : byRecord.GetEntry(random() % 300)->GetNameWide();
+                                            : byRecord.Entry(random() % 300).GetNameWide();
       const bool caseSensitive = probe % 3 == 0;
-      whole.EnableNameIndex(false);
-      whole.centralDir.scannedLookups = 0;
-      ASSERT_EQ(whole.FindEntry(name, caseSensitive), byRecord.FindEntry(name, caseSensitive))
+      // Each lookup on a fresh archive: it scans the records, most of them
+      // unmade.
+      const std::unique_ptr<Archive> fresh = OpenArchive(dir.Path("w.zip"));
+      ASSERT_EQ(fresh->Find(name, caseSensitive), byRecord.Find(name, caseSensitive))
           << zip64 << " " << probe;
+      ASSERT_EQ(fresh->ScannedLookups(), 1u);
     }
-    ASSERT_EQ(whole.GetEntryCount(), byRecord.GetEntryCount());
+    ASSERT_EQ(whole.EntryCount(), byRecord.EntryCount());
     const auto bytes = [](const ByteBlock& b) {
       return std::string(reinterpret_cast<const char*>(b.data), b.size);
     };
-    for (size_t i = 0; i < whole.GetEntryCount(); ++i) {
-      const EntryRecord& a = *whole.GetEntry(i);
-      const EntryRecord& b = *byRecord.GetEntry(i);
+    for (size_t i = 0; i < whole.EntryCount(); ++i) {
+      const EntryRecord& a = whole.Entry(i);
+      const EntryRecord& b = byRecord.Entry(i);
       EXPECT_EQ(bytes(a.name), bytes(b.name)) << i;
       EXPECT_EQ(a.utf8Name, b.utf8Name) << i;
       EXPECT_EQ(bytes(a.extraField), bytes(b.extraField)) << i;

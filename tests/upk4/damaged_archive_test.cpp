@@ -32,12 +32,10 @@ TEST(DamagedArchiveTest, RandomHeaderDamageIsReportedAsAnError) {
       bytes[at] = static_cast<char>(gen() % 3 == 0 ? 0xFF : gen());
     }
     MemoryStorage storage;
-    ArchiveReader reader;
     try {
-      OpenInMemory(reader, storage, bytes);
-      reader.FindEntry(u"A11");
-      WalkEntries(reader);
-      reader.Close();
+      const std::unique_ptr<Archive> archive = OpenInMemory(storage, bytes);
+      archive->Find(u"A11");
+      WalkEntries(*archive);
       ++opened;
     } catch (const CException&) {
       ++refused;

@@ -16,9 +16,10 @@ int32_t SeekCause(const TempDir& dir, const CraftedEntry& entry) {
   zip.entries.push_back(StoredEntry("before", "x"));
   zip.entries.push_back(entry);
   WriteFile(dir.Path("l.zip"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("l.zip"));
-  return ZipCauseOf([&] { reader.centralDir.SeekEntry(1); });
+  const std::unique_ptr<Archive> archive = OpenArchive(dir.Path("l.zip"));
+  CursorLease cursor(*archive);
+  EntrySection section(*cursor, archive->Entry(1), 1, archive->BytesBeforeArchive());
+  return ZipCauseOf([&] { section.Start(std::nullopt); });
 }
 
 // Opens, walks over the entry's data and finishes it; the cause raised.
@@ -27,10 +28,9 @@ int32_t FinishCause(const TempDir& dir, const CraftedEntry& entry, std::string* 
   zip.entries.push_back(entry);
   zip.entries.push_back(StoredEntry("after", "y"));
   WriteFile(dir.Path("f.zip"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("f.zip"));
+  const std::unique_ptr<Archive> archive = OpenArchive(dir.Path("f.zip"));
   return ZipCauseOf([&] {
-    std::vector<std::string> stored = WalkEntries(reader);
+    std::vector<std::string> stored = WalkEntries(*archive);
     if (extra != nullptr) *extra = stored[0];
   });
 }
@@ -57,6 +57,12 @@ TEST(LocalHeaderTest, MismatchesAreDamage) {
       {"method differs", [](CraftedEntry& e) { e.localMethod = 8; }},
       {"method neither stored nor deflated", [](CraftedEntry& e) { e.method = 12; }},
       {"name length differs", [](CraftedEntry& e) { e.localName = "name.txt2"; }},
+      // A reader that goes by local headers would see another file.
+      {"name differs in its bytes", [](CraftedEntry& e) { e.localName = "NAME.TXT"; }},
+      {"name differs in its separator", [](CraftedEntry& e) {
+         e.name = "dir/name";
+         e.localName = "dir\\name";
+       }},
       {"CRC differs", [](CraftedEntry& e) { e.localCrc = e.crc ^ 1; }},
       {"compressed size differs", [](CraftedEntry& e) { e.localCompressed = 6; }},
       {"uncompressed size differs", [](CraftedEntry& e) { e.localUncompressed = 8; }},
@@ -76,8 +82,7 @@ TEST(LocalHeaderTest, MismatchesAreDamage) {
 
 TEST(LocalHeaderTest, WhatIsNotComparedIsAccepted) {
   TempDir dir;
-  CraftedEntry e = StoredEntry("name.txt", "content");
-  e.localName = "NAME.TXT";  // same length, other bytes
+  CraftedEntry e = StoredEntry("dir/name.txt", "content");
   e.localExtra = "local extra";
   EXPECT_EQ(SeekCause(dir, e), 0);
 
@@ -96,16 +101,15 @@ TEST(LocalHeaderTest, SeekLeavesTheStorageAtTheData) {
   zip.entries.push_back(e);
   zip.prefix = std::string(1000, 'p');
   WriteFile(dir.Path("s.zip"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("s.zip"));
-  reader.centralDir.SeekEntry(0);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(reader.centralDir.localExtraField.data), 5), "12345");
-  char data[7];
-  reader.storage.Read(data, 7, true);
-  EXPECT_EQ(std::string(data, 7), "payload");
-  EXPECT_EQ(reader.centralDir.currentEntry, reader.GetEntry(0));
-  reader.centralDir.FinishEntry();
-  EXPECT_EQ(reader.centralDir.currentEntry, nullptr);
+  const std::unique_ptr<Archive> archive = OpenArchive(dir.Path("s.zip"));
+  CursorLease cursor(*archive);
+  EntrySection section(*cursor, archive->Entry(0), 0, archive->BytesBeforeArchive());
+  section.Start(std::nullopt);
+  EXPECT_EQ(section.Left(), 7u);
+  uint8_t data[7];
+  section.Read(data, 7);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 7), "payload");
+  EXPECT_EQ(ZipCauseOf([&] { section.CheckDescriptor(); }), 0);
 }
 
 TEST(DataDescriptorTest, FormsAndStrayBytes) {
@@ -136,10 +140,11 @@ TEST(DataDescriptorTest, NoFlagMeansNoRead) {
   CraftedZip zip;
   zip.entries.push_back(StoredEntry("plain", "abc"));
   WriteFile(dir.Path("p.zip"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("p.zip"));
-  reader.centralDir.SeekEntry(0);
-  const uint64_t position = reader.storage.currentFile->GetPosition();
-  reader.centralDir.FinishEntry();
-  EXPECT_EQ(reader.storage.currentFile->GetPosition(), position);
+  const std::unique_ptr<Archive> archive = OpenArchive(dir.Path("p.zip"));
+  CursorLease cursor(*archive);
+  EntrySection section(*cursor, archive->Entry(0), 0, archive->BytesBeforeArchive());
+  section.Start(std::nullopt);
+  const uint64_t position = cursor->File().GetPosition();
+  section.CheckDescriptor();
+  EXPECT_EQ(cursor->File().GetPosition(), position);
 }

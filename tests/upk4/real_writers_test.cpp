@@ -47,16 +47,16 @@ const Writer kWriters[] = {
 };
 
 // Checks every entry of the open reader against the inputs and the listing.
-void ExpectMatches(ArchiveReader& reader, const std::vector<ZipInput>& inputs,
+void ExpectMatches(const Archive& reader, const std::vector<ZipInput>& inputs,
                    const std::vector<ListedEntry>& listing, bool dosAttributes = true) {
   std::map<std::string, const ZipInput*> byName;
   for (const ZipInput& in : inputs) byName[in.name] = &in;
   std::map<std::string, const ListedEntry*> listed;
   for (const ListedEntry& l : listing) listed[l.name] = &l;
-  ASSERT_EQ(reader.GetEntryCount(), inputs.size());
+  ASSERT_EQ(reader.EntryCount(), inputs.size());
   ASSERT_EQ(listing.size(), inputs.size());
-  for (size_t i = 0; i < reader.GetEntryCount(); ++i) {
-    const EntryRecord& e = *reader.GetEntry(i);
+  for (size_t i = 0; i < reader.EntryCount(); ++i) {
+    const EntryRecord& e = reader.Entry(i);
     const std::string name = ListedName(e);
     SCOPED_TRACE(name);
     ASSERT_TRUE(byName.count(name) && listed.count(name));
@@ -73,7 +73,7 @@ void ExpectMatches(ArchiveReader& reader, const std::vector<ZipInput>& inputs,
     if (in.IsDirectory() && dosAttributes) { EXPECT_TRUE(e.IsDirectory()) << "MS-DOS directory attribute"; }
     // Looked up the way the library looks up "A11": without regard to case.
     plat::WString wide = e.GetNameWide();
-    EXPECT_EQ(reader.FindEntry(wide), static_cast<int32_t>(i));
+    EXPECT_EQ(reader.Find(wide), static_cast<int32_t>(i));
   }
 }
 
@@ -87,19 +87,17 @@ TEST_P(RealWriterTest, EntriesMatchInputsAndListing) {
   TempDir dir;
   const std::vector<ZipInput> inputs = StandardInputs();
   const std::string archive = writer->make(dir, inputs, method);
-  ArchiveReader reader;
-  OpenArchive(reader, archive);
+  const std::unique_ptr<Archive> readerOwner = OpenArchive(archive);
+  const Archive& reader = *readerOwner;
   ExpectMatches(reader, inputs, writer->list(archive), writer->dosAttributes);
-  EXPECT_EQ(reader.centralDir.bytesBeforeArchive, 0u);
+  EXPECT_EQ(reader.BytesBeforeArchive(), 0u);
   // Every local header and data descriptor agrees with the directory.
   std::vector<std::string> stored = WalkEntries(reader);
-  for (size_t i = 0; i < reader.GetEntryCount(); ++i) {
-    const EntryRecord& e = *reader.GetEntry(i);
+  for (size_t i = 0; i < reader.EntryCount(); ++i) {
+    const EntryRecord& e = reader.Entry(i);
     if (writer->descriptors && !e.IsDirectory()) { EXPECT_TRUE(e.HasDataDescriptor()) << i; }
     if (e.method == zip::kMethodStored) { EXPECT_EQ(Crc32(stored[i]), e.crc32) << i; }
   }
-  reader.Close();
-  EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -118,11 +116,11 @@ TEST(WriterFeatureTest, ArchiveBehindOtherDataAndLongComment) {
   const std::string comment = MakeTextLikeData(65535, 21);
   const std::string archive = MakeZipPython(dir, "c.zip", inputs, ZipMethod::deflated, false, comment);
   WriteFile(dir.Path("setup.bin"), MakeRandomData(140800, 22) + ReadFile(archive));
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("setup.bin"));
-  EXPECT_EQ(reader.centralDir.bytesBeforeArchive, 140800u);
-  ASSERT_EQ(reader.centralDir.comment.size, 65535u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(reader.centralDir.comment.data), 65535), comment);
+  const std::unique_ptr<Archive> readerOwner = OpenArchive(dir.Path("setup.bin"));
+  const Archive& reader = *readerOwner;
+  EXPECT_EQ(reader.BytesBeforeArchive(), 140800u);
+  ASSERT_EQ(reader.Comment().size, 65535u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(reader.Comment().data), 65535), comment);
   ExpectMatches(reader, inputs, ListWithPython(dir.Path("setup.bin")));
   WalkEntries(reader);
 }
@@ -132,13 +130,13 @@ TEST(WriterFeatureTest, EncryptedEntriesOf7z) {
   const std::vector<ZipInput> inputs = {{"secret.txt", MakeTextLikeData(3000, 31)},
                                         {"A11", MakeRandomData(500, 32)}};
   const std::string archive = MakeZip7z(dir, "e.zip", inputs, ZipMethod::deflated, "pw");
-  ArchiveReader reader;
-  OpenArchive(reader, archive);
+  const std::unique_ptr<Archive> readerOwner = OpenArchive(archive);
+  const Archive& reader = *readerOwner;
   ExpectMatches(reader, inputs, ListWith7z(archive));
-  for (size_t i = 0; i < reader.GetEntryCount(); ++i) {
-    EXPECT_TRUE(reader.GetEntry(i)->IsEncrypted());
+  for (size_t i = 0; i < reader.EntryCount(); ++i) {
+    EXPECT_TRUE(reader.Entry(i).IsEncrypted());
     // The 12-byte encryption header is part of the stored size.
-    EXPECT_GE(reader.GetEntry(i)->compressedSize, 12u);
+    EXPECT_GE(reader.Entry(i).compressedSize, 12u);
   }
   WalkEntries(reader);
 }

@@ -6,7 +6,6 @@
 #include "upk4/zip_file64.h"
 #include <filesystem>
 #include "reader_test_util.h"
-#include "upk4/decode_state.h"
 #include "upk4/extraction_target.h"
 #include "upk4/path_functions.h"
 
@@ -74,37 +73,6 @@ TEST(ZipErrorTest, RaiseZipErrorThrowsCauseAndFileName) {
   }
 }
 
-TEST(AllocationRegisterTest, BlocksAreListedWhileHeldAndFreedOnRequest) {
-  AllocationRegister blocks;
-  void* a = RegisterAwareAlloc(&blocks, 10, 100);
-  void* b = RegisterAwareAlloc(&blocks, 1, 16);
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(blocks.size(), 2u);
-  RegisterAwareFree(&blocks, a);
-  EXPECT_EQ(blocks, AllocationRegister{b});
-
-  // A block the register does not list is freed and leaves it alone.
-  void* stray = RegisterAwareAlloc(nullptr, 4, 4);
-  RegisterAwareFree(&blocks, stray);
-  EXPECT_EQ(blocks.size(), 1u);
-
-  FreeRegisteredBlocks(blocks);
-  EXPECT_TRUE(blocks.empty());
-}
-
-TEST(AllocationRegisterTest, InflaterEndedNormallyLeavesRegisterEmpty) {
-  ArchiveReader reader;
-  ASSERT_EQ(reader.decode.inflater.Init(&reader.allocations), Z_OK);
-  EXPECT_FALSE(reader.allocations.empty());
-  reader.decode.inflater.End();
-  EXPECT_TRUE(reader.allocations.empty());
-  // After an error the register gives everything back (checked by ASan).
-  ASSERT_EQ(reader.decode.inflater.Init(&reader.allocations), Z_OK);
-  reader.FreeRegisteredAllocations();
-  reader.decode.inflater.Forget();
-  EXPECT_TRUE(reader.allocations.empty());
-}
-
 TEST(PathFunctionsTest, SplittingLikeTheRuntime) {
   EXPECT_EQ(GetDirectoryPart(u"C:\\dir\\sub\\file.ext"), u"C:\\dir\\sub\\");
   EXPECT_EQ(GetFileNamePart(u"C:\\dir\\file.tar.gz"), u"file.tar.gz");
@@ -166,13 +134,6 @@ TEST(PathFunctionsTest, ExtractionTargetRefusesWithTheCause) {
     EXPECT_EQ(refusal.error, c.error) << what;
     EXPECT_EQ(refusal.reason.empty(), c.error == 0) << what;
   }
-}
-
-TEST(PathFunctionsTest, VolumeNamePatternKeepsConversionsOfTheFileName) {
-  SetVolumeNamePattern(u"\\some\\dir\\data%d.zip");
-  EXPECT_EQ(GetVolumeNamePattern(), u"data%d.zip");
-  SetVolumeNamePattern(u"Setup (100%).exe");
-  EXPECT_EQ(GetVolumeNamePattern(), u"Setup (100%).exe");
 }
 
 TEST(PathFunctionsTest, CreateDirectoryTreeAndProbePath) {

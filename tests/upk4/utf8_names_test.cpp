@@ -33,29 +33,29 @@ TEST(Utf8NamesTest, FlaggedNamesFromRealWritersReadLookUpAndExtractUnderTheirNam
   for (const Writer& w : writers) {
     SCOPED_TRACE(w.what);
     const std::string archive = w.make();
-    ArchiveReader reader;
-    OpenArchive(reader, archive);
-    ASSERT_EQ(reader.GetEntryCount(), kInputs.size());
+    const std::unique_ptr<Archive> readerOwner = OpenArchive(archive);
+    const Archive& reader = *readerOwner;
+    ASSERT_EQ(reader.EntryCount(), kInputs.size());
     for (const ZipInput& in : kInputs) {
       SCOPED_TRACE(in.name);
       plat::WString lookup = plat::Utf8ToUtf16(in.name);
       for (char16_t& c : lookup)
         if (c == u'/') c = u'\\';
-      const int32_t index = reader.FindEntry(lookup, true);
+      const int32_t index = reader.Find(lookup, true);
       ASSERT_GE(index, 0);
-      EXPECT_EQ(reader.FindEntry(lookup, false), index);
-      const EntryRecord& e = *reader.GetEntry(static_cast<size_t>(index));
+      EXPECT_EQ(reader.Find(lookup, false), index);
+      const EntryRecord& e = reader.Entry(static_cast<size_t>(index));
       EXPECT_EQ(ListedName(e), in.name);
       EXPECT_EQ((e.flags & zip::kFlagUtf8Name) != 0, in.name != "A11");
     }
     // Without regard to case, as for code-page names: Latin letters fold.
-    EXPECT_EQ(ListedName(*reader.GetEntry(reader.FindEntry(u"äRGER ß.TXT", false))), "Ärger ß.txt");
-    EXPECT_EQ(reader.FindEntry(u"äRGER ß.TXT", true), -1);
+    EXPECT_EQ(ListedName(reader.Entry(reader.Find(u"äRGER ß.TXT", false))), "Ärger ß.txt");
+    EXPECT_EQ(reader.Find(u"äRGER ß.TXT", true), -1);
 
     const std::string out = dir.Path(std::string("out-") + w.what);
     const plat::WString outW = WinPath(out);
     for (uint16_t i = 0; i < kInputs.size(); ++i)
-      ASSERT_TRUE(reader.ExtractEntry(i, outW.c_str(), true, nullptr, nullptr, nullptr, 65535));
+      ASSERT_TRUE(ExtractOne(reader, i, outW.c_str(), true, nullptr));
     EXPECT_EQ(ReadFile(out + "/данные/файл.txt"), "cyrillic");
     EXPECT_EQ(ReadFile(out + "/日本語.txt"), "japanese");
     EXPECT_EQ(ReadFile(out + "/Ärger ß.txt"), "umlaut");
@@ -86,11 +86,11 @@ TEST(Utf8NamesTest, TheFlagDecidesHowTheBytesOfANameRead) {
     zip.entries.push_back(e);
   }
   WriteFile(dir.Path("names.zip"), zip.Build());
-  ArchiveReader reader;
-  OpenArchive(reader, dir.Path("names.zip"));
+  const std::unique_ptr<Archive> readerOwner = OpenArchive(dir.Path("names.zip"));
+  const Archive& reader = *readerOwner;
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].what);
-    const EntryRecord& e = *reader.GetEntry(i);
+    const EntryRecord& e = reader.Entry(i);
     EXPECT_EQ(e.GetNameWide(), cases[i].wide);
     // The 8-bit name keeps the stored length, so the local header agrees.
     EXPECT_EQ(e.name.size, cases[i].stored.size());
@@ -98,7 +98,7 @@ TEST(Utf8NamesTest, TheFlagDecidesHowTheBytesOfANameRead) {
   }
   // Two names that read alike: the lookup finds one of them, whichever way
   // each was stored.
-  const int32_t found = reader.FindEntry(u"ärger.txt", false);
+  const int32_t found = reader.Find(u"ärger.txt", false);
   EXPECT_TRUE(found == 2 || found == 3) << found;
   // Every entry opens: the local headers' name lengths match.
   EXPECT_NO_THROW(WalkEntries(reader));

@@ -22,81 +22,103 @@ class SplitArchiveTest : public ::testing::Test {
   void SetUp() override {
     volumes = MakeSplitZipInfoZip(dir, "data", SplitInputs(), ZipMethod::stored, "64k");
     ASSERT_GE(volumes.size(), 3u);
-    OpenArchive(reader, volumes.back());
-    ASSERT_EQ(GetVolumeNamePattern(), u"data1.zip");
     // The pattern the package builder gives a split archive.
-    SetVolumeNamePattern(u"data%d.zip");
+    archive = OpenArchive(volumes.back(), nullptr, u"data%d.zip");
   }
 
   TempDir dir;
   std::vector<std::string> volumes;
-  ArchiveReader reader;
+  std::unique_ptr<Archive> archive;
 };
 
 }  // namespace
 
 TEST_F(SplitArchiveTest, EntriesAndStoredDataMatchTheInputs) {
-  EXPECT_EQ(reader.storage.IsMultiVolume(), -1);
-  EXPECT_EQ(reader.storage.lastVolume, static_cast<int32_t>(volumes.size()) - 1);
-  EXPECT_EQ(reader.centralDir.bytesBeforeArchive, 0u);
+  const Archive& reader = *archive;
+  EXPECT_EQ(reader.IsMultiVolume(), -1);
+  EXPECT_EQ(reader.LastVolume(), static_cast<int32_t>(volumes.size()) - 1);
+  EXPECT_EQ(reader.BytesBeforeArchive(), 0u);
   std::vector<ZipInput> inputs = SplitInputs();
-  ASSERT_EQ(reader.GetEntryCount(), inputs.size());
+  ASSERT_EQ(reader.EntryCount(), inputs.size());
   std::vector<std::string> stored = WalkEntries(reader);
   for (size_t i = 0; i < inputs.size(); ++i) {
-    const EntryRecord& e = *reader.GetEntry(i);
+    const EntryRecord& e = reader.Entry(i);
     EXPECT_EQ(ListedName(e), inputs[i].name);
     EXPECT_EQ(e.uncompressedSize, inputs[i].data.size());
     EXPECT_EQ(e.crc32, Crc32(inputs[i].data));
     EXPECT_EQ(stored[i], inputs[i].data) << inputs[i].name;
   }
-  EXPECT_GT(reader.GetEntry(4)->diskNumberStart, 0);
-  EXPECT_EQ(reader.FindEntry(u"SUB\\TWO.TXT"), 2);
+  EXPECT_GT(reader.Entry(4).diskNumberStart, 0);
+  EXPECT_EQ(reader.Find(u"SUB\\TWO.TXT"), 2);
 }
 
 TEST_F(SplitArchiveTest, ReadsAcrossVolumeBoundaries) {
   std::string all;
   for (const std::string& v : volumes) all += ReadFile(v);
   const uint64_t firstLength = std::filesystem::file_size(volumes[0]);
+  CursorLease lease(*archive);
+  VolumeSet& volumeSet = *lease;
 
-  reader.storage.ChangeVolume(0);
-  EXPECT_EQ(reader.storage.currentFile->GetFilePath(), WinPath(volumes[0]));
+  volumeSet.ChangeVolume(0);
+  EXPECT_EQ(volumeSet.File().GetFilePath(), WinPath(volumes[0]));
   // A whole record may not straddle two volumes ...
-  reader.storage.currentFile->Seek(-10, CFile::end);
+  volumeSet.File().Seek(-10, CFile::end);
   char buffer[46];
-  EXPECT_EQ(ZipCauseOf([&] { reader.storage.Read(buffer, 46, true); }), CZipException::badZipFile);
+  EXPECT_EQ(ZipCauseOf([&] { volumeSet.Read(buffer, 46, true); }), CZipException::badZipFile);
   // ... entry data may: it continues at the start of the next volume.
-  EXPECT_EQ(reader.storage.GetCurrentVolume(), 0);
-  reader.storage.ChangeVolume(0);  // the volume in use: not reopened
-  EXPECT_EQ(reader.storage.currentFile->GetPosition(), firstLength);
-  reader.storage.currentFile->Seek(-10, CFile::end);
-  EXPECT_EQ(reader.storage.Read(buffer, 46, false), 46u);
+  EXPECT_EQ(volumeSet.GetCurrentVolume(), 0);
+  volumeSet.ChangeVolume(0);  // the volume in use: not reopened
+  EXPECT_EQ(volumeSet.File().GetPosition(), firstLength);
+  volumeSet.File().Seek(-10, CFile::end);
+  EXPECT_EQ(volumeSet.Read(buffer, 46, false), 46u);
   EXPECT_EQ(std::string(buffer, 46), all.substr(firstLength - 10, 46));
-  EXPECT_EQ(reader.storage.GetCurrentVolume(), 1);
+  EXPECT_EQ(volumeSet.GetCurrentVolume(), 1);
 
   // A read that starts at the very end of a volume moves on first, even for
   // a whole record.
-  reader.storage.ChangeVolume(0);
-  reader.storage.currentFile->Seek(0, CFile::end);
-  EXPECT_EQ(reader.storage.Read(buffer, 30, true), 30u);
+  volumeSet.ChangeVolume(0);
+  volumeSet.File().Seek(0, CFile::end);
+  EXPECT_EQ(volumeSet.Read(buffer, 30, true), 30u);
   EXPECT_EQ(std::string(buffer, 30), all.substr(firstLength, 30));
-  EXPECT_EQ(reader.storage.Read(buffer, 0, true), 0u);
+  EXPECT_EQ(volumeSet.Read(buffer, 0, true), 0u);
 
   // The end of the last volume is the end of the archive.
-  reader.storage.ChangeVolume(reader.storage.lastVolume);
-  reader.storage.currentFile->Seek(0, CFile::end);
-  EXPECT_THROW(reader.storage.Read(buffer, 4, false), CFileException);
+  volumeSet.ChangeVolume(volumeSet.LastVolume());
+  volumeSet.File().Seek(0, CFile::end);
+  EXPECT_THROW(volumeSet.Read(buffer, 4, false), CFileException);
 }
 
 TEST_F(SplitArchiveTest, VolumeNamesComeFromThePattern) {
-  reader.storage.ChangeVolume(1);
-  EXPECT_EQ(GetFileNamePart(reader.storage.VolumeFileName(false)), u"data3.zip");
-  EXPECT_EQ(GetDirectoryPart(reader.storage.VolumeFileName(false)), GetDirectoryPart(WinPath(volumes[0])));
-  EXPECT_EQ(reader.storage.VolumeFileName(true), WinPath(volumes.back()));
+  CursorLease cursor(*archive);
+  VolumeSet& volumeSet = *cursor;
+  volumeSet.ChangeVolume(1);
+  EXPECT_EQ(GetFileNamePart(volumeSet.VolumeFileName(false)), u"data3.zip");
+  EXPECT_EQ(GetDirectoryPart(volumeSet.VolumeFileName(false)), GetDirectoryPart(WinPath(volumes[0])));
+  EXPECT_EQ(volumeSet.VolumeFileName(true), WinPath(volumes.back()));
   // Only integer conversions are formatted; anything else stays literal.
-  SetVolumeNamePattern(u"v%s%n%d.zip");
-  EXPECT_EQ(GetFileNamePart(reader.storage.VolumeFileName(false)), u"v%s%n3.zip");
-  SetVolumeNamePattern(u"fixed.zip");
-  EXPECT_EQ(GetFileNamePart(reader.storage.VolumeFileName(false)), u"fixed.zip");
+  for (const auto& [pattern, third] :
+       {std::pair<plat::WString, plat::WString>{u"v%s%n%d.zip", u"v%s%n3.zip"},
+        {u"fixed.zip", u"fixed.zip"}}) {
+    MemoryStorage storage;
+    storage.Add(WinPath("/memory/x.zip"), "bytes");
+    VolumeSet other(storage, pattern);
+    other.Open(WinPath("/memory/x.zip"));
+    other.SettleVolumeLayout(1);  // volume 1 in use: the next is named with 3
+    EXPECT_EQ(GetFileNamePart(other.VolumeFileName(false)), third);
+  }
+}
+
+// Each archive names its volumes from the pattern it was opened with, not
+// from whichever archive was opened last.
+TEST_F(SplitArchiveTest, EachArchiveKeepsItsOwnVolumePattern) {
+  TempDir other;
+  const std::vector<std::string> otherVolumes =
+      MakeSplitZipInfoZip(other, "other", SplitInputs(), ZipMethod::stored, "64k");
+  const std::unique_ptr<Archive> second = OpenArchive(otherVolumes.back(), nullptr, u"other%d.zip");
+  EXPECT_EQ(WalkEntries(*archive), WalkEntries(*second));
+  CursorLease cursor(*archive);
+  cursor->ChangeVolume(0);
+  EXPECT_EQ(cursor->CurrentPath(), WinPath(volumes[0]));
 }
 
 TEST(SingleFileVolumeTest, OtherVolumesOfASingleFileAreDamage) {
@@ -107,16 +129,17 @@ TEST(SingleFileVolumeTest, OtherVolumesOfASingleFileAreDamage) {
 
   zip.directoryVolume.reset();
   MemoryStorage storage;
-  ArchiveReader reader;
-  OpenInMemory(reader, storage, zip.Build());
-  EXPECT_EQ(reader.storage.IsMultiVolume(), 0);
-  EXPECT_NO_THROW(reader.storage.ChangeVolume(0));
-  EXPECT_EQ(ZipCauseOf([&] { reader.storage.ChangeVolume(1); }), CZipException::badZipFile);
-  EXPECT_EQ(reader.storage.GetCurrentVolume(), 0);
+  const std::unique_ptr<Archive> archive = OpenInMemory(storage, zip.Build());
+  CursorLease cursor(*archive);
+  VolumeSet& volumeSet = *cursor;
+  EXPECT_EQ(volumeSet.IsMultiVolume(), 0);
+  EXPECT_NO_THROW(volumeSet.ChangeVolume(0));
+  EXPECT_EQ(ZipCauseOf([&] { volumeSet.ChangeVolume(1); }), CZipException::badZipFile);
+  EXPECT_EQ(volumeSet.GetCurrentVolume(), 0);
   // A single file never looks for another volume at its end.
-  reader.storage.currentFile->Seek(-2, VolumeFile::end);
+  volumeSet.File().Seek(-2, VolumeFile::end);
   char buffer[8];
-  EXPECT_EQ(ZipCauseOf([&] { reader.storage.Read(buffer, 8, false); }), CZipException::badZipFile);
+  EXPECT_EQ(ZipCauseOf([&] { volumeSet.Read(buffer, 8, false); }), CZipException::badZipFile);
 }
 
 TEST(SingleFileVolumeTest, EndRecordOfAnotherVolumeMakesASplitArchive) {
@@ -125,27 +148,27 @@ TEST(SingleFileVolumeTest, EndRecordOfAnotherVolumeMakesASplitArchive) {
   zip.thisVolume = 1;
   zip.directoryVolume = 1;
   MemoryStorage storage;
-  ArchiveReader reader;
-  OpenInMemory(reader, storage, zip.Build(), "/memory/x1.zip");
-  SetVolumeNamePattern(u"x%d.zip");
-  EXPECT_EQ(reader.storage.IsMultiVolume(), -1);
-  EXPECT_EQ(reader.storage.GetCurrentVolume(), 1);
-  EXPECT_EQ(reader.storage.writeBuffer.size, 0u);
+  const std::unique_ptr<Archive> archive =
+      OpenInMemory(storage, zip.Build(), "/memory/x1.zip", u"x%d.zip");
+  EXPECT_EQ(archive->IsMultiVolume(), -1);
+  {
+    CursorLease cursor(*archive);
+    EXPECT_EQ(cursor->GetCurrentVolume(), 1);
+  }
   // Entry "a" starts on volume 0, named x2.zip, which does not exist; a
   // later request for it tries again rather than reading a closed volume.
   for (int attempt = 1; attempt <= 2; ++attempt) {
     try {
-      reader.centralDir.SeekEntry(0);
+      StoredBytes(*archive, 0);
       ADD_FAILURE() << "volume 0 opened";
     } catch (const CFileException& e) {
       EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
     }
     EXPECT_EQ(storage.OpenCount(WinPath("/memory/x2.zip")), attempt);
-    EXPECT_TRUE(reader.IsClosed(ArchiveReader::archiveFile));
   }
   // Once it is there, it is read.
   storage.Add(WinPath("/memory/x2.zip"), zip.Build());
-  EXPECT_EQ(ZipCauseOf([&] { reader.centralDir.SeekEntry(0); }), 0);
+  EXPECT_EQ(ZipCauseOf([&] { StoredBytes(*archive, 0); }), 0);
 }
 
 TEST(SingleFileVolumeTest, SplitArchiveOnRemovableMediaIsRefused) {
@@ -156,8 +179,7 @@ TEST(SingleFileVolumeTest, SplitArchiveOnRemovableMediaIsRefused) {
     if (split) zip.thisVolume = zip.directoryVolume = 1;
     MemoryStorage storage;
     storage.SetRemovable(true);
-    ArchiveReader reader;
-    EXPECT_EQ(ZipCauseOf([&] { OpenInMemory(reader, storage, zip.Build()); }),
+    EXPECT_EQ(ZipCauseOf([&] { OpenInMemory(storage, zip.Build()); }),
               split ? CZipException::noMultiDisk : 0);
   }
 }
@@ -167,15 +189,13 @@ TEST(SingleFileVolumeTest, SplitArchiveOnRemovableMediaIsRefused) {
 TEST_F(SplitArchiveTest, VolumesFromMemoryReadAsFiles) {
   MemoryStorage storage;
   for (const std::string& v : volumes) storage.Add(WinPath("/memory/" + std::filesystem::path(v).filename().string()), ReadFile(v));
-  ArchiveReader memory;
-  memory.storage.UseStorage(storage);
-  OpenArchive(memory, "/memory/data1.zip");
-  SetVolumeNamePattern(u"data%d.zip");
-  EXPECT_EQ(WalkEntries(memory), WalkEntries(reader));
+  const std::unique_ptr<Archive> memory = OpenArchive("/memory/data1.zip", &storage, u"data%d.zip");
+  EXPECT_EQ(WalkEntries(*memory), WalkEntries(*archive));
   EXPECT_EQ(storage.OpenCount(WinPath("/memory/data2.zip")), 1);
-  memory.storage.ChangeVolume(memory.storage.GetCurrentVolume());  // the volume in use
-  memory.storage.ChangeVolume(0);
-  memory.storage.ChangeVolume(0);
+  CursorLease cursor(*memory);
+  cursor->ChangeVolume(cursor->GetCurrentVolume());  // the volume in use
+  cursor->ChangeVolume(0);
+  cursor->ChangeVolume(0);
   EXPECT_EQ(storage.OpenCount(WinPath("/memory/data2.zip")), 2);
 }
 

@@ -12,22 +12,6 @@ using namespace upktest;
 
 namespace {
 
-// Decodes entry index whole through the cycle extraction uses; *verdict is
-// CloseEntry's result.
-std::string Decode(ArchiveReader& reader, uint16_t index, int32_t* verdict = nullptr) {
-  if (!reader.OpenEntry(index)) throw std::runtime_error("entry refused");
-  std::string out;
-  char buffer[65536];
-  uint32_t got = 0;
-  do {
-    got = reader.ReadEntry(buffer, sizeof buffer);
-    out.append(buffer, got);
-  } while (got == sizeof buffer);
-  const int32_t closed = reader.CloseEntry(nullptr);
-  if (verdict) *verdict = closed;
-  return out;
-}
-
 CraftedZip Zip64Of(std::vector<CraftedEntry> entries) {
   CraftedZip zip;
   zip.zip64 = true;
@@ -107,19 +91,18 @@ TEST(Zip64Test, CraftedRecordsReadLikeThePlainOnes) {
     zip.prefix = c.prefix;
     if (c.change) c.change(zip);
     MemoryStorage storage;
-    ArchiveReader reader;
-    OpenInMemory(reader, storage, zip.Build());
-    EXPECT_TRUE(reader.centralDir.endRecord.zip64);
-    EXPECT_EQ(reader.centralDir.bytesBeforeArchive, c.prefix.size());
-    ASSERT_EQ(reader.GetEntryCount(), 4u);
+    const std::unique_ptr<Archive> archive = OpenInMemory(storage, zip.Build());
+    const Archive& reader = *archive;
+    EXPECT_TRUE(reader.End().zip64);
+    EXPECT_EQ(reader.BytesBeforeArchive(), c.prefix.size());
+    ASSERT_EQ(reader.EntryCount(), 4u);
     for (uint16_t i = 0; i < 3; ++i) {
       int32_t verdict = 0;
       const std::string expected = i == 0 ? zip.entries[0].data : text;
-      EXPECT_EQ(Decode(reader, i, &verdict), expected);
+      EXPECT_EQ(DecodeEntry(reader, i, &verdict), expected);
       EXPECT_EQ(verdict, 1);
     }
-    EXPECT_EQ(reader.FindEntry(u"A\\STORED.BIN"), 0);
-    reader.Close();
+    EXPECT_EQ(reader.Find(u"A\\STORED.BIN"), 0);
   }
 }
 
@@ -176,12 +159,10 @@ TEST(Zip64Test, DamagedRecordsSayWhere) {
     std::string bytes = zip.Build();
     if (c.damage) c.damage(bytes);
     MemoryStorage storage;
-    ArchiveReader reader;
     int32_t cause = 0;
     std::string detail;
     try {
-      OpenInMemory(reader, storage, bytes);
-      WalkEntries(reader);
+      WalkEntries(*OpenInMemory(storage, bytes));
     } catch (const CZipException& e) {
       cause = e.m_iCause;
       detail = e.m_strDetail;
@@ -196,13 +177,13 @@ TEST(Zip64Test, AnArchiveOfMoreThan65535EntriesReadsItsFirst65535) {
   for (int i = 0; i < 65537; ++i) entries.push_back(StoredEntry("f" + std::to_string(i), "x"));
   CraftedZip zip = Zip64Of(std::move(entries));
   MemoryStorage storage;
-  ArchiveReader reader;
-  OpenInMemory(reader, storage, zip.Build());
-  EXPECT_EQ(reader.centralDir.endRecord.entriesTotal, 65537u);
-  ASSERT_EQ(reader.GetEntryCount(), 65535u);
-  EXPECT_EQ(reader.FindEntry(u"f65534"), 65534);
-  EXPECT_EQ(reader.FindEntry(u"f65535"), -1);
-  EXPECT_EQ(Decode(reader, 65534), "x");
+  const std::unique_ptr<Archive> archive = OpenInMemory(storage, zip.Build());
+  const Archive& reader = *archive;
+  EXPECT_EQ(reader.End().entriesTotal, 65537u);
+  ASSERT_EQ(reader.EntryCount(), 65535u);
+  EXPECT_EQ(reader.Find(u"f65534"), 65534);
+  EXPECT_EQ(reader.Find(u"f65535"), -1);
+  EXPECT_EQ(DecodeEntry(reader, 65534), "x");
 }
 
 TEST(Zip64Test, RealWritersZip64RecordsReadByteExact) {
@@ -226,14 +207,14 @@ TEST(Zip64Test, RealWritersZip64RecordsReadByteExact) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string archive = c.make();
-    ArchiveReader reader;
-    OpenArchive(reader, archive);
-    ASSERT_EQ(reader.GetEntryCount(), c.expected.size());
+    const std::unique_ptr<Archive> opened = OpenArchive(archive);
+    const Archive& reader = *opened;
+    ASSERT_EQ(reader.EntryCount(), c.expected.size());
     for (uint16_t i = 0; i < c.expected.size(); ++i) {
-      EXPECT_EQ(ListedName(*reader.GetEntry(i)), c.expected[i].name);
+      EXPECT_EQ(ListedName(reader.Entry(i)), c.expected[i].name);
       if (c.expected[i].IsDirectory()) continue;
       int32_t verdict = 0;
-      EXPECT_EQ(Decode(reader, i, &verdict), c.expected[i].data);
+      EXPECT_EQ(DecodeEntry(reader, i, &verdict), c.expected[i].data);
       EXPECT_EQ(verdict, 1);
     }
   }
@@ -254,25 +235,26 @@ TEST(Zip64Test, FiveGibibyteEntryDecodesWholeWithFlatMemory) {
   MemoryStorage storage;
   storage.Add(WinPath("/memory/big.zip"), WithZeroRun(std::move(bytes), zip.prefix.size() + zip.centralOffset, kSize));
 
-  ArchiveReader reader;
-  reader.storage.UseStorage(storage);
-  ASSERT_EQ(DetailOf([&] { OpenArchive(reader, "/memory/big.zip"); }), "");
-  ASSERT_EQ(reader.GetEntry(0)->uncompressedSize, kSize);
+  std::unique_ptr<Archive> archive;
+  ASSERT_EQ(DetailOf([&] { archive = OpenArchive("/memory/big.zip", &storage); }), "");
+  ASSERT_EQ(archive->Entry(0).uncompressedSize, kSize);
   const uint64_t peakBefore = PeakResidentKiB();
-  ASSERT_EQ(DetailOf([&] { ASSERT_TRUE(reader.OpenEntry(0)); }), "");
+  std::unique_ptr<EntryReader> reader;
+  ASSERT_EQ(DetailOf([&] { reader = archive->OpenEntry(0, std::nullopt); }), "");
+  ASSERT_TRUE(reader);
   std::vector<char> buffer(1 << 20);
   uint64_t total = 0;
   uint32_t got = 0;
   bool zeros = true;
   do {
-    got = reader.ReadEntry(buffer.data(), static_cast<uint32_t>(buffer.size()));
+    got = reader->Read(buffer.data(), static_cast<uint32_t>(buffer.size()));
     total += got;
     // One byte per block is enough to see that data, not garbage, arrived.
     if (got != 0 && buffer[got - 1] != 0) zeros = false;
   } while (got == buffer.size());
   EXPECT_EQ(total, kSize);
   EXPECT_TRUE(zeros);
-  EXPECT_EQ(reader.CloseEntry(nullptr), 1);  // the CRC-32 over all 5 GiB holds
+  EXPECT_EQ(reader->Finish(), 1);  // the CRC-32 over all 5 GiB holds
   const uint64_t peakAfter = PeakResidentKiB();
   if (peakBefore != 0) {
     EXPECT_LT(peakAfter - peakBefore, 64u * 1024) << "KiB";

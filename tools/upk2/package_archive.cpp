@@ -1,9 +1,9 @@
+#include "upk4/password.h"
 #include "package_archive.h"
 
 #include "framework/file.h"
 #include "framework/safe_format.h"
 #include "platform/code_page.h"
-#include "upk4/archive_reader.h"
 #include "upk4/path_functions.h"
 
 namespace upk2 {
@@ -55,14 +55,15 @@ PackageArchive LocatePackageArchive(plat::WStringView setupPath) {
   return archive;
 }
 
-void OpenPackageArchive(ArchiveReader& reader, const PackageArchive& archive) {
+OpenedPackage OpenPackageArchive(const PackageArchive& archive) {
   if (archive.openName.empty()) {
     throw Upk2Error("the package flags name no archive");
   }
-  SetVolumeNamePattern(archive.archivePath);
-  reader.SetBufferSizes(65535, 16384, 32768);
-  reader.Open(archive.openName);
-  if (!archive.password.empty()) reader.SetPassword(archive.password.c_str());
+  OpenedPackage opened;
+  opened.archive = Archive::Open(archive.openName,
+                                 LibraryArchiveOptions(GetFileNamePart(archive.archivePath)));
+  if (!archive.password.empty()) PasswordBytes(archive.password.c_str(), opened.password);
+  return opened;
 }
 
 }  // namespace upk2

@@ -3,11 +3,14 @@
 // (the Setup file itself, or a file beside it), and the package flags say
 // how that path becomes the name that is opened.
 #pragma once
+#include <memory>
+#include <optional>
+#include <string>
+#include "upk4/archive.h"
 #include <stdexcept>
 #include "platform/win_types.h"
 #include "setup/package_trailer.h"
 
-class ArchiveReader;
 
 namespace upk2 {
 
@@ -40,9 +43,16 @@ plat::WString OpenNameForFlags(plat::WStringView path, int32_t packageFlags);
 // cannot be read or carries no usable trailer.
 PackageArchive LocatePackageArchive(plat::WStringView setupPath);
 
+// The package's archive open, and the bytes of its password (none when the
+// package gives none, or one the keys cannot take).
+struct OpenedPackage {
+  std::unique_ptr<Archive> archive;
+  std::optional<std::string> password;
+};
+
 // Opens the archive like the unpacker's open: volume-name pattern from the
-// path's file part, the unpacker's buffer sizes, then the password. Throws
+// path's file part, the unpacker's options, then the password. Throws
 // Upk2Error when no name is formed; errors of the reader pass through.
-void OpenPackageArchive(ArchiveReader& reader, const PackageArchive& archive);
+OpenedPackage OpenPackageArchive(const PackageArchive& archive);
 
 }  // namespace upk2

@@ -9,7 +9,8 @@
 #include "platform/dir_tree.h"
 #include "platform/last_error.h"
 #include "platform/windows_names.h"
-#include "upk4/archive_reader.h"
+#include "upk4/archive.h"
+#include "upk4/entry_extraction.h"
 
 namespace upk2 {
 
@@ -55,13 +56,14 @@ bool IsSecondStageEntry(plat::WStringView name) {
   return plat::CollateWideNoCase(name, kSecondStageEntry) == 0;
 }
 
-ExtractSummary ExtractPayload(ArchiveReader& reader, plat::WStringView destDir) {
-  const size_t count = reader.GetEntryCount();
+ExtractSummary ExtractPayload(const OpenedPackage& package, plat::WStringView destDir) {
+  const Archive& archive = *package.archive;
+  const size_t count = archive.EntryCount();
   if (count > 0xFFFF) throw Upk2Error("too many entries in the package archive");
 
   std::vector<uint16_t> wanted;
   for (size_t i = 0; i < count; ++i) {
-    const plat::WString name = reader.GetEntry(i)->GetNameWide();
+    const plat::WString name = archive.Entry(i).GetNameWide();
     if (IsSecondStageEntry(name)) continue;
     if (!IsSafeEntryName(name)) {
       throw Upk2Error("unsafe entry name refused: " + plat::WideToAnsi(name));
@@ -79,14 +81,16 @@ ExtractSummary ExtractPayload(ArchiveReader& reader, plat::WStringView destDir) 
 
   const plat::WString dest(destDir);
   ExtractSummary summary;
+  Transfer transfer;
   for (uint16_t index : wanted) {
-    const bool directory = reader.IsDirectoryEntry(index);
+    const bool directory = archive.Entry(index).IsDirectory();
     plat::SetLastError(0);
-    if (!reader.ExtractEntry(index, dest.c_str(), true, nullptr, nullptr, nullptr, 65535)) {
+    if (!ExtractEntry(archive, index, package.password, dest.c_str(), true, nullptr, nullptr,
+                      nullptr, transfer)) {
       // The system's cause when there is one (a name too long, a full
       // disk); else the entry's data failed its check.
       const uint32_t error = plat::GetLastError();
-      std::string text = "cannot extract " + plat::WideToAnsi(reader.GetEntry(index)->GetNameWide());
+      std::string text = "cannot extract " + plat::WideToAnsi(archive.Entry(index).GetNameWide());
       if (error != 0) {
         plat::WString reason = plat::FormatSystemMessage(error);
         while (!reason.empty() && (reason.back() == u'\n' || reason.back() == u'\r')) reason.pop_back();

@@ -2,10 +2,10 @@
 // into the temporary directory, keeping the entries' directories and never
 // writing outside that directory.
 #pragma once
+#include "package_archive.h"
 #include <cstddef>
 #include "platform/win_types.h"
 
-class ArchiveReader;
 
 namespace upk2 {
 
@@ -38,6 +38,6 @@ struct ExtractSummary {
 // reserved name
 // or for an extraction that reports failure; errors of the reader pass
 // through.
-ExtractSummary ExtractPayload(ArchiveReader& reader, plat::WStringView destDir);
+ExtractSummary ExtractPayload(const OpenedPackage& package, plat::WStringView destDir);
 
 }  // namespace upk2

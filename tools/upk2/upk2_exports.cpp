@@ -11,7 +11,7 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "setup/upk2_interface.h"
-#include "upk4/archive_reader.h"
+#include "upk4/archive.h"
 #include "upk4/zip_exception.h"
 
 namespace {
@@ -20,32 +20,19 @@ namespace {
 // not free it.
 std::string g_errors;
 
-void CloseQuietly(ArchiveReader& reader) {
-  try {
-    reader.Close(true);
-  } catch (...) {
-  }
-}
-
 int32_t InitSecondStage(const char16_t* setupPath, const char16_t* tempDir) {
   if (setupPath == nullptr || tempDir == nullptr || *setupPath == 0 || *tempDir == 0) {
     throw upk2::Upk2Error("no package path or temporary directory given");
   }
   const upk2::PackageArchive archive = upk2::LocatePackageArchive(setupPath);
-  ArchiveReader reader;
+  upk2::OpenedPackage package;
   try {
-    upk2::OpenPackageArchive(reader, archive);
+    package = upk2::OpenPackageArchive(archive);
   } catch (const CException& e) {
     throw upk2::Upk2Error("cannot open the package archive " + plat::WideToAnsi(archive.openName) +
                           ": " + plat::WideToAnsi(e.GetErrorMessage()));
   }
-  try {
-    upk2::ExtractPayload(reader, tempDir);
-    reader.Close(false);
-  } catch (...) {
-    CloseQuietly(reader);
-    throw;
-  }
+  upk2::ExtractPayload(package, tempDir);
 
   plat::WString program(tempDir);
   if (!program.empty() && program.back() != u'\\' && program.back() != u'/') program += u'\\';

@@ -16,7 +16,7 @@
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
-#include "upk4/archive_reader.h"
+#include "upk4/archive.h"
 #include "upk4/extraction_target.h"
 #include "upk4/path_functions.h"
 
@@ -30,14 +30,12 @@ struct Listed {
 // The entries in directory order, read the way the library reads them.
 std::optional<std::vector<Listed>> ListEntries(const plat::WString& archivePath) {
   try {
-    ArchiveReader reader;
-    SetVolumeNamePattern(archivePath);
-    reader.Open(archivePath);
+    const std::unique_ptr<Archive> archive =
+        Archive::Open(archivePath, LibraryArchiveOptions(GetFileNamePart(archivePath)));
     std::vector<Listed> entries;
-    entries.reserve(reader.GetEntryCount());
-    for (size_t i = 0; i < reader.GetEntryCount(); ++i)
-      entries.push_back({reader.GetEntry(i)->GetNameWide(), reader.GetEntry(i)->uncompressedSize});
-    reader.Close(true);
+    entries.reserve(archive->EntryCount());
+    for (size_t i = 0; i < archive->EntryCount(); ++i)
+      entries.push_back({archive->Entry(i).GetNameWide(), archive->Entry(i).uncompressedSize});
     return entries;
   } catch (...) {
     return std::nullopt;

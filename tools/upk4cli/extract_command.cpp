@@ -16,7 +16,7 @@
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/native_path.h"
-#include "upk4/archive_reader.h"
+#include "upk4/archive.h"
 #include "upk4/extraction_target.h"
 #include "upk4/path_functions.h"
 
@@ -105,13 +105,11 @@ bool ParseExtractArgs(int argc, char** argv, ExtractArgs& args) {
 // The entry's size from the central directory, for the progress total.
 std::optional<uint32_t> EntrySize(const plat::WString& archivePath, const plat::WString& entry) {
   try {
-    ArchiveReader reader;
-    SetVolumeNamePattern(archivePath);
-    reader.Open(archivePath);
-    const int32_t index = reader.FindEntry(entry, false);
+    const std::unique_ptr<Archive> archive =
+        Archive::Open(archivePath, LibraryArchiveOptions(GetFileNamePart(archivePath)));
+    const int32_t index = archive->Find(entry, false);
     std::optional<uint32_t> size;
-    if (index >= 0) size = reader.GetEntry(static_cast<size_t>(index))->uncompressedSize;
-    reader.Close(true);
+    if (index >= 0) size = archive->Entry(static_cast<size_t>(index)).uncompressedSize;
     return size;
   } catch (...) {
     return std::nullopt;  // the exports report the failure themselves

@@ -9,7 +9,7 @@
 #include "open_archive.h"
 #include "platform/code_page.h"
 #include "framework/exception.h"
-#include "upk4/archive_reader.h"
+#include "upk4/archive.h"
 
 namespace {
 
@@ -52,30 +52,25 @@ int RunList(int argc, char** argv) {
     return 2;
   }
   const char* archivePath = argv[1];
-  ArchiveReader reader;
-  if (!OpenArchiveForTool(reader, archivePath)) return 1;
+  const std::unique_ptr<Archive> archive = OpenArchiveForTool(archivePath);
+  if (!archive) return 1;
 
   std::vector<std::string> names;
   size_t width = 4;
-  for (size_t i = 0; i < reader.GetEntryCount(); ++i) {
-    names.push_back(DisplayName(*reader.GetEntry(i)));
+  for (size_t i = 0; i < archive->EntryCount(); ++i) {
+    names.push_back(DisplayName(archive->Entry(i)));
     width = std::max(width, names.back().size());
   }
   std::printf("%-*s  %6s  %-6s  %10s  %12s  %-8s  %-19s  %s\n", static_cast<int>(width), "Name",
               "Method", "Flags", "Compressed", "Uncompressed", "CRC-32", "Modified", "Attributes");
-  for (size_t i = 0; i < reader.GetEntryCount(); ++i) {
-    const EntryRecord& e = *reader.GetEntry(i);
+  for (size_t i = 0; i < archive->EntryCount(); ++i) {
+    const EntryRecord& e = archive->Entry(i);
     std::printf("%-*s  %6u  0x%04X  %10lu  %12lu  %08lX  %s  0x%08lX\n", static_cast<int>(width),
                 names[i].c_str(), static_cast<unsigned>(e.method), static_cast<unsigned>(e.flags),
                 static_cast<unsigned long>(e.compressedSize),
                 static_cast<unsigned long>(e.uncompressedSize), static_cast<unsigned long>(e.crc32),
                 FormatLocalTime(e.GetModificationTime()).c_str(),
                 static_cast<unsigned long>(e.externalAttributes));
-  }
-  try {
-    reader.Close();
-  } catch (const CException&) {
-    // Nothing was extracted, so there is nothing to finish; the listing stands.
   }
   return 0;
 }

@@ -33,7 +33,7 @@ std::string MessageForUser(const CException& e) {
   return plat::Utf16ToUtf8(text);
 }
 
-bool OpenArchiveForTool(ArchiveReader& reader, const char* archivePath) {
+std::unique_ptr<Archive> OpenArchiveForTool(const char* archivePath) {
   const plat::WString given = plat::FromNativePath(archivePath);
   // A split archive is named by its volume-name pattern (data%d.zip); the
   // file that carries the end record is volume number 1.
@@ -41,10 +41,9 @@ bool OpenArchiveForTool(ArchiveReader& reader, const char* archivePath) {
   if (!plat::PathFileExists(given))
     path = GetDirectoryPart(given) + FormatIntegers(GetFileNamePart(given), {1});
   try {
-    SetVolumeNamePattern(given);
-    reader.SetBufferSizes(65535, 16384, 32768);
-    reader.Open(path);
-    return true;
+    ArchiveOptions options;
+    options.volumeNamePattern = GetFileNamePart(given);
+    return Archive::Open(path, options);
   } catch (const CException& e) {
     ReportOpenFailure(archivePath, MessageForUser(e));
   } catch (const std::bad_alloc&) {
@@ -52,5 +51,5 @@ bool OpenArchiveForTool(ArchiveReader& reader, const char* archivePath) {
   } catch (const std::exception& e) {
     ReportOpenFailure(archivePath, e.what());
   }
-  return false;
+  return nullptr;
 }

@@ -9,7 +9,8 @@
 #include "open_archive.h"
 #include "framework/exception.h"
 #include "platform/code_page.h"
-#include "upk4/archive_reader.h"
+#include "upk4/archive.h"
+#include "upk4/password.h"
 #include "upk4/byte_block.h"
 #include "upk4/zip_exception.h"
 
@@ -57,24 +58,22 @@ std::string ZipReason(const CZipException& e) {
 }
 
 // Decodes one entry; empty on success, else the reason.
-std::optional<std::string> TestEntry(ArchiveReader& reader, uint16_t index, ByteBlock& buffer) {
+std::optional<std::string> TestEntry(const Archive& archive, uint16_t index,
+                                     const std::optional<std::string>& password, ByteBlock& buffer) {
   try {
-    if (!reader.OpenEntry(index)) {
-      return reader.GetEntry(index)->IsEncrypted() ? "encrypted, and no usable password given"
-                                                   : "cannot be opened";
+    const std::unique_ptr<EntryReader> reader = archive.OpenEntry(index, password);
+    if (!reader) return "encrypted, and no usable password given";
+    while (reader->Read(buffer.data, buffer.size) == buffer.size) {
     }
-    while (reader.ReadEntry(buffer.data, buffer.size) == buffer.size) {
-    }
-    if (reader.CloseEntry(nullptr) != 1) return "data ends before the entry's size";
+    const int32_t verdict = reader->Finish();
+    reader->CheckDescriptor();
+    if (verdict != 1) return "data ends before the entry's size";
     return std::nullopt;
   } catch (const CZipException& e) {
-    reader.AbandonEntry();
     return ZipReason(e);
   } catch (const CException& e) {
-    reader.AbandonEntry();
     return MessageForUser(e);
   } catch (const std::bad_alloc&) {
-    reader.AbandonEntry();
     return "out of memory";
   }
 }
@@ -113,15 +112,16 @@ int RunTest(int argc, char** argv) {
     return 2;
   }
 
-  ArchiveReader reader;
-  if (!OpenArchiveForTool(reader, archivePath)) return 1;
-  if (password && !reader.SetPassword(plat::Utf8ToUtf16(*password).c_str()))
+  const std::unique_ptr<Archive> archive = OpenArchiveForTool(archivePath);
+  if (!archive) return 1;
+  std::optional<std::string> key;
+  if (password && !PasswordBytes(plat::Utf8ToUtf16(*password).c_str(), key))
     std::fprintf(stderr, "upk4: password refused (only ASCII characters are usable)\n");
 
   ByteBlock buffer(65535, false);
   size_t passed = 0, failed = 0;
-  for (size_t i = 0; i < reader.GetEntryCount(); ++i) {
-    const EntryRecord& entry = *reader.GetEntry(i);
+  for (size_t i = 0; i < archive->EntryCount(); ++i) {
+    const EntryRecord& entry = archive->Entry(i);
     const std::string name = DisplayName(entry);
     if (entry.IsDirectory()) {
       std::printf("OK %s\n", name.c_str());
@@ -129,7 +129,7 @@ int RunTest(int argc, char** argv) {
       continue;
     }
     const std::optional<std::string> failure =
-        TestEntry(reader, static_cast<uint16_t>(i), buffer);
+        TestEntry(*archive, static_cast<uint16_t>(i), key, buffer);
     if (failure) {
       std::printf("FAILED %s: %s\n", name.c_str(), failure->c_str());
       ++failed;
@@ -137,10 +137,6 @@ int RunTest(int argc, char** argv) {
       std::printf("OK %s\n", name.c_str());
       ++passed;
     }
-  }
-  try {
-    reader.Close(true);
-  } catch (const CException&) {
   }
   std::printf("%zu entries: %zu OK, %zu failed\n", passed + failed, passed, failed);
   return failed == 0 ? 0 : 1;

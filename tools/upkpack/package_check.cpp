@@ -12,7 +12,7 @@
 #include "platform/native_path.h"
 #include "setup/package_crc.h"
 #include "setup/package_trailer.h"
-#include "upk4/archive_reader.h"
+#include "upk4/archive.h"
 #include "upk4/zip_exception.h"
 
 namespace upkpack {
@@ -69,32 +69,35 @@ void CheckPackageFormat(const plat::WString& path, const ExpectedPackage& expect
 
 // Decodes one entry whole; its CRC-32 and size must be those of the header
 // and of the file that went in.
-void TestEntry(ArchiveReader& reader, uint16_t index, const ExpectedEntry& expected,
+void TestEntry(const upk2::OpenedPackage& package, uint16_t index, const ExpectedEntry& expected,
                std::vector<uint8_t>& buffer, uint64_t& done, uint64_t total,
                const std::function<void(uint64_t, uint64_t)>& progress) {
-  const EntryRecord* header = reader.GetEntry(index);
+  const EntryRecord* header = &package.archive->Entry(index);
   const std::string name = Utf8(expected.name);
   if (header->GetNameWide() != expected.name) {
     throw PackError("entry " + std::to_string(index) + " reads back as \"" +
                     Utf8(header->GetNameWide()) + "\" instead of \"" + name + "\"");
   }
-  if (reader.IsDirectoryEntry(index) != expected.directory) {
+  if (header->IsDirectory() != expected.directory) {
     throw PackError("entry \"" + name + "\" has the wrong kind");
   }
   if (expected.directory) return;
-  if (!reader.OpenEntry(index)) throw PackError("cannot open entry \"" + name + "\"");
+  const std::unique_ptr<EntryReader> reader = package.archive->OpenEntry(index, package.password);
+  if (!reader) throw PackError("cannot open entry \"" + name + "\"");
   uLong crc = crc32(0L, Z_NULL, 0);
   uint64_t size = 0;
   const auto chunk = static_cast<uint32_t>(buffer.size());
   uint32_t got = 0;
   do {
-    got = reader.ReadEntry(buffer.data(), chunk);
+    got = reader->Read(buffer.data(), chunk);
     crc = crc32(crc, buffer.data(), got);
     size += got;
     done += got;
     if (progress) progress(done, total);
   } while (got == chunk);
-  if (reader.CloseEntry(nullptr) != 1 || size != expected.size ||
+  const int32_t verdict = reader->Finish();
+  reader->CheckDescriptor();
+  if (verdict != 1 || size != expected.size ||
       size != header->uncompressedSize || static_cast<uint32_t>(crc) != header->crc32) {
     throw PackError("entry \"" + name + "\" does not decode to what went in");
   }
@@ -110,34 +113,29 @@ void CheckPackage(const std::filesystem::path& package, const ExpectedPackage& e
   uint64_t total = 0;
   for (const ExpectedEntry& entry : expected.entries) total += entry.size;
 
-  ArchiveReader reader;
   try {
     const upk2::PackageArchive archive = upk2::LocatePackageArchive(path);
-    upk2::OpenPackageArchive(reader, archive);
-    if (reader.GetEntryCount() != expected.entries.size()) {
-      throw PackError("the archive reads back with " + std::to_string(reader.GetEntryCount()) +
+    const upk2::OpenedPackage package = upk2::OpenPackageArchive(archive);
+    const Archive& reader = *package.archive;
+    if (reader.EntryCount() != expected.entries.size()) {
+      throw PackError("the archive reads back with " + std::to_string(reader.EntryCount()) +
                       " entries instead of " + std::to_string(expected.entries.size()));
     }
     // Setup finds the second stage by a name lookup that ignores case.
-    const int32_t found = reader.FindEntry(upk2::kSecondStageEntry, false);
-    if (found < 0 || !upk2::IsSecondStageEntry(reader.GetEntry(found)->GetNameWide())) {
+    const int32_t found = reader.Find(upk2::kSecondStageEntry, false);
+    if (found < 0 || !upk2::IsSecondStageEntry(reader.Entry(static_cast<size_t>(found)).GetNameWide())) {
       throw PackError(
           "Setup's lookup of \"A11\" does not find the second stage in the archive");
     }
     std::vector<uint8_t> buffer(65535);
     uint64_t done = 0;
     for (size_t i = 0; i < expected.entries.size(); ++i) {
-      TestEntry(reader, static_cast<uint16_t>(i), expected.entries[i], buffer, done, total,
+      TestEntry(package, static_cast<uint16_t>(i), expected.entries[i], buffer, done, total,
                 progress);
     }
-    reader.Close(false);
   } catch (const upk2::Upk2Error& e) {
     throw PackError(std::string("the package does not read back: ") + e.what());
   } catch (const CException& e) {
-    try {
-      reader.Close(true);
-    } catch (...) {
-    }
     throw PackError("the archive does not read back: " + Utf8(e.GetErrorMessage()));
   }
 }

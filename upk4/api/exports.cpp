@@ -12,6 +12,7 @@
 #include "platform/last_error.h"
 #include "platform/window.h"
 #include "upk4/extraction_target.h"
+#include "upk4/password.h"
 #include "upk4/path_functions.h"
 
 namespace {
@@ -21,14 +22,20 @@ namespace {
 // not per handle: the failed open returned no handle to keep it in.
 bool openErrorSeen = false;
 
+// Process-wide too: the file-name part of the path given to the last
+// UPK4_Open. Each archive keeps the value it was opened with, from which
+// it names the further volumes of a split archive.
+plat::WString volumeNamePattern;
+
 constexpr uint32_t kUnpackChunkSize = 65535;
+// The library's callback never stops an extraction, so entries move in
+// blocks of several chunks, with the same callbacks per chunk.
 constexpr uint32_t kChunksPerTransfer = 4;
-// Output from which loading the fast inflater pays: it saves about 2 ms per
-// MB against zlib, and loading it costs about 0.5 ms.
-constexpr uint64_t kFastInflaterFrom = 256 * 1024;
 
 // Step codes of a failed open, shown in its message.
-enum OpenStep : int32_t { kAllocHandle = 1, kAllocArchive = 2, kOpenArchive = 3, kOpenOther = 4 };
+// (2 was the archive object's own allocation; that is now part of its open,
+// and its failure is a 4.)
+enum OpenStep : int32_t { kAllocHandle = 1, kOpenArchive = 3, kOpenOther = 4 };
 
 // The archive's file name from the caller's path. The pattern forms come
 // from package data: only integer conversions are substituted, anything else
@@ -65,16 +72,16 @@ int32_t SystemResult(uint32_t error) {
 // The body of UPK4_Unpack; every exception it raises is the caller's -2.
 int32_t Unpack(ArchiveHandle& handle, const char16_t* entryName, const char16_t* destDir,
                const char16_t* fileName, uint32_t flags) {
-  ArchiveReader& archive = *handle.archive;
+  const Archive& archive = *handle.archive;
   // The first lookup builds the name index, which allocates.
-  const int32_t index = archive.FindEntry(entryName ? entryName : u"", false);
+  const int32_t index = archive.Find(entryName ? entryName : u"", false);
   if (index == -1) return (flags & UPK4_UNPACK_MISSING_OK) ? 0 : 2;
 
   // An old file is removed where the extraction will write, not at the file
   // name taken relative to the current directory. A link there is removed
   // itself, never followed.
   const plat::WString name =
-      fileName ? plat::WString(fileName) : archive.GetEntry(index)->GetNameWide();
+      fileName ? plat::WString(fileName) : archive.Entry(static_cast<size_t>(index)).GetNameWide();
   const bool fullPath = (flags & UPK4_UNPACK_FULL_PATH) != 0;
   TargetRefusal refusal;
   const auto target = BuildExtractionTarget(destDir ? destDir : u"", name, fullPath, &refusal);
@@ -94,26 +101,26 @@ int32_t Unpack(ArchiveHandle& handle, const char16_t* entryName, const char16_t*
 
   bool ok;
   ExtractOutcome outcome = ExtractOutcome::systemFailure;
+  bool brokenOff = false;
   try {
-    ok = archive.ExtractEntry(static_cast<uint16_t>(index), destDir, fullPath, fileName,
-                              UnpackProgressCallback, &progressSettings, kUnpackChunkSize,
-                              &outcome);
+    ok = ExtractEntry(archive, static_cast<uint16_t>(index), handle.password, destDir, fullPath,
+                      fileName, UnpackProgressCallback, &progressSettings, handle.transfer,
+                      &outcome, &brokenOff);
   } catch (const CFileException& e) {
     // The output file could not be created or written (a name the system
     // refuses, a full disk): the system's cause, not damaged data.
     // A file exception of the archive's own file stays the caller's -2.
-    if (archive.AbandonEntry()) handle.entryFailed = true;
+    if (brokenOff) handle.entryFailed = true;
     if (e.m_lOsError > 0 && e.m_strFileName == plat::GetFullPathName(*target))
       return SystemResult(static_cast<uint32_t>(e.m_lOsError));
     throw;
   } catch (...) {
-    // Let the handle extract further entries after a damaged one; its close
+    // The handle extracts further entries after a damaged one; its close
     // still reports the entry that failed.
-    if (archive.AbandonEntry()) handle.entryFailed = true;
+    if (brokenOff) handle.entryFailed = true;
     throw;
   }
   if (ok) return 0;
-  archive.AbandonEntry();  // left open when the file's times could not be set
   // A failure without a system cause (damaged or incomplete data, no
   // password for an encrypted entry) is never reported as success.
   if (outcome != ExtractOutcome::systemFailure) return -2;
@@ -132,21 +139,16 @@ UPK4_API ArchiveHandle* UPK4_CALL UPK4_Open(const upk4_char16* path, int32_t cal
   int32_t step = kAllocHandle;
   try {
     auto handle = std::make_unique<ArchiveHandle>();
-    step = kAllocArchive;
-    auto archive = std::make_unique<ArchiveReader>();
     step = kOpenArchive;
     try {
       const plat::WStringView pathView = path ? path : u"";
-      SetVolumeNamePattern(pathView);
-      archive->SetBufferSizes(65535, 16384, 32768);
-      // The library's callback never stops an extraction, so entries move
-      // in blocks of several chunks, with the same callbacks per chunk.
-      archive->chunksPerTransfer = kChunksPerTransfer;
-      archive->decode.fastInflaterFrom = kFastInflaterFrom;
-      archive->Open(ArchiveFileName(pathView, flags));
+      volumeNamePattern = GetFileNamePart(pathView);
+      handle->archive = Archive::Open(ArchiveFileName(pathView, flags),
+                                      LibraryArchiveOptions(volumeNamePattern));
+      handle->transfer.chunkSize = kUnpackChunkSize;
+      handle->transfer.chunksPerTransfer = kChunksPerTransfer;
       // A refused password leaves the archive open without one.
-      if (password && *password) archive->SetPassword(password);
-      handle->archive = std::move(archive);
+      if (password && *password) PasswordBytes(password, handle->password);
       handle->callerValue1 = callerValue1;
       handle->callerValue2 = callerValue2;
       return handle.release();
@@ -171,10 +173,6 @@ UPK4_API int32_t UPK4_CALL UPK4_Unpack(ArchiveHandle* handle, const upk4_char16*
     return Unpack(*handle, entryName, destDir, fileName, flags);
   } catch (...) {
     // Raised while extracting, or out of memory anywhere on the way.
-    try {
-      handle->archive->AbandonEntry();
-    } catch (...) {
-    }
     return -2;
   }
 }
@@ -183,13 +181,9 @@ UPK4_API uint8_t UPK4_CALL UPK4_Close(ArchiveHandle* handle) {
   ModuleContextGuard context;
   if (handle == nullptr || !handle->archive) return 0;
   const std::unique_ptr<ArchiveHandle> owned(handle);
-  uint8_t failed = owned->entryFailed ? 1 : 0;
-  try {
-    owned->archive->Close(openErrorSeen);
-  } catch (...) {
-    failed = 1;
-  }
-  return failed;
+  // No entry stays open between the calls: the close, after an earlier
+  // failed open (openErrorSeen) or not, only lets the files go.
+  return owned->entryFailed ? 1 : 0;
 }
 
 UPK4_API void UPK4_CALL UPK4_SetProgress(void* progressWindow, void* notifyWindow,

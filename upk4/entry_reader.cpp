@@ -1,0 +1,200 @@
+#include "upk4/entry_reader.h"
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <zlib.h>
+#include "upk4/archive.h"
+#include "upk4/zip_exception.h"
+#include "upk4/zip_format.h"
+
+EntryReader::EntryReader(const Archive& archive, std::unique_ptr<VolumeSet> cursor,
+                         const EntryRecord& entry, uint16_t index, uint32_t readSize)
+    : m_archive(archive),
+      m_cursor(std::move(cursor)),
+      m_entry(entry),
+      m_index(index),
+      m_section(*m_cursor, entry, index, archive.BytesBeforeArchive()) {
+  m_input.Allocate(readSize, false);
+}
+
+EntryReader::~EntryReader() {
+  m_inflater.End();
+  m_archive.ReturnCursor(std::move(m_cursor));
+}
+
+bool EntryReader::Deflated() const { return m_entry.method == zip::kMethodDeflated; }
+
+void EntryReader::Start(std::optional<std::string_view> password) {
+  if (password) m_password.emplace(*password);
+  m_section.Start(password);
+  if (m_entry.method != zip::kMethodStored && !Deflated())
+    RaiseError(kZipBadArchive, Detail("method is neither stored nor deflated"));
+}
+
+void EntryReader::StartDecoding(bool fastInflater) {
+  m_fastInflater = fastInflater;
+  // A wrong size only changes which inflater decodes, never the result.
+  if (Deflated()) CheckInflateResult(m_inflater.Init(m_fastInflater));
+  m_uncompressedLeft = m_entry.uncompressedSize;
+  m_crc = 0;
+  m_finished = false;
+  m_inflater.availIn = 0;
+}
+
+void EntryReader::Restart(uint32_t readSize) {
+  m_inflater.End();
+  m_input.Allocate(readSize, false);
+  m_section.Start(m_password);
+  StartDecoding(m_fastInflater);
+}
+
+void EntryReader::SetReadSize(uint32_t readSize) {
+  // Only between pieces: the inflater holds no input of the old buffer.
+  if (m_inflater.availIn == 0) m_input.Allocate(readSize, false);
+}
+
+void EntryReader::RefillInput() {
+  const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(m_section.Left(), m_input.size));
+  m_section.Read(m_input.data, n);
+  m_inflater.nextIn = m_input.data;
+  m_inflater.availIn = n;
+}
+
+void EntryReader::CheckInflateResult(int result) const {
+  if (result == Z_OK || result == Z_NEED_DICT) return;
+  RaiseError(result, Detail("compressed data does not inflate"));
+}
+
+void EntryReader::RestartThroughZlib(uint64_t skip) {
+  // The same steps as opening: local header, encryption header, sizes.
+  m_section.Start(m_password);
+  Inflater& io = m_inflater;
+  CheckInflateResult(io.FallBackToZlib());
+  // What was delivered before is delivered again, into nowhere.
+  uint8_t scratch[4096];
+  while (skip > 0) {
+    if (io.availIn == 0 && m_section.Left() > 0) RefillInput();
+    io.nextOut = scratch;
+    io.availOut = static_cast<uint32_t>(std::min<uint64_t>(skip, sizeof scratch));
+    const int result = io.Inflate();
+    skip -= static_cast<uint64_t>(io.nextOut - scratch);
+    if (result == Z_STREAM_END) break;
+    if (result == Z_BUF_ERROR && io.availIn == 0 && m_section.Left() == 0)
+      RaiseError(kZipBadArchive, Detail("compressed data ends early"));
+    CheckInflateResult(result);
+  }
+}
+
+uint32_t EntryReader::Read(void* buffer, uint32_t count) {
+  if (m_finished || buffer == nullptr || count == 0) return 0;
+
+  const bool stored = !Deflated();
+  Inflater& io = m_inflater;
+  // All output delivered but compressed bytes left: read them through, so
+  // the inflater can see the end of its stream. It gets one byte of room
+  // there: a byte arriving in it lies beyond the entry's size. (Inflaters
+  // differ in what they do with no room at all; with room they agree.)
+  // Bytes already read count as much as bytes still in the archive, so that
+  // the outcome does not depend on the size of the reads.
+  const auto inputLeft = [&] { return m_section.Left() > 0 || io.availIn > 0; };
+  const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(count, m_uncompressedLeft));
+  const bool drain = wanted == 0 && inputLeft();
+  uint8_t surplus = 0;
+  const uint64_t leftAtStart = m_uncompressedLeft;
+  const uint32_t crcAtStart = m_crc;
+  uint32_t delivered = 0;
+  const auto startCall = [&] {
+    io.nextOut = static_cast<uint8_t*>(buffer);
+    io.availOut = wanted;
+    if (drain && !stored) {
+      io.nextOut = &surplus;
+      io.availOut = 1;
+    }
+  };
+  startCall();
+  // The fast inflater found something wrong: zlib decides, from the start of
+  // the entry, as if it had decoded all along.
+  const auto fallBack = [&] {
+    RestartThroughZlib(m_entry.uncompressedSize - leftAtStart);
+    m_uncompressedLeft = leftAtStart;
+    m_crc = crcAtStart;
+    delivered = 0;
+    startCall();
+  };
+  const auto deliver = [&](const uint8_t* data, uint32_t k) {
+    if (!m_crcByCaller) m_crc = UpdateCrc32(m_crc, data, k);
+    m_uncompressedLeft -= k;
+    delivered += k;
+  };
+
+  while (drain ? inputLeft() : io.availOut > 0) {
+    if (stored && io.availIn == 0 && io.availOut > 0 && m_section.Left() > 0) {
+      // Stored data needs no staging: it is read straight into the caller's
+      // buffer (and decrypted there), in one read per call.
+      const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(io.availOut, m_section.Left()));
+      m_section.Read(io.nextOut, k);
+      deliver(io.nextOut, k);
+      io.availOut -= k;
+      io.nextOut += k;
+      continue;
+    }
+    if (io.availIn == 0 && m_section.Left() > 0) RefillInput();
+
+    if (stored) {
+      if (io.availOut == 0) {
+        // Draining surplus input of a stored entry: skip it, or the loop
+        // would wait on bytes that are never consumed.
+        io.nextIn += io.availIn;
+        io.availIn = 0;
+        continue;
+      }
+      const uint32_t k = std::min(io.availOut, io.availIn);
+      // More output claimed than there is input: nothing can ever come.
+      if (k == 0) RaiseError(kZipBadArchive, Detail("stored data shorter than its size"));
+      std::memcpy(io.nextOut, io.nextIn, k);
+      deliver(io.nextOut, k);
+      io.availIn -= k;
+      io.availOut -= k;
+      io.nextOut += k;
+      io.nextIn += k;
+      continue;
+    }
+
+    uint8_t* const outBefore = io.nextOut;
+    const int result = io.Inflate();
+    const uint32_t k = static_cast<uint32_t>(io.nextOut - outBefore);
+    const bool surplusByte = drain && k > 0;
+    if ((surplusByte || (result != Z_OK && result != Z_STREAM_END)) && io.CanFallBack()) {
+      fallBack();
+      continue;
+    }
+    if (surplusByte) CheckInflateResult(Z_BUF_ERROR);
+    deliver(outBefore, k);
+    if (result == Z_STREAM_END) break;
+    // Input exhausted before the stream ended: the entry is truncated.
+    if (result == Z_BUF_ERROR && io.availIn == 0 && m_section.Left() == 0)
+      RaiseError(kZipBadArchive, Detail("compressed data ends early"));
+    CheckInflateResult(result);
+    // Drained to the last byte without seeing the end: ISA-L may still be
+    // waiting for the rest of a block header in which zlib finds damage.
+    if (drain && !inputLeft() && io.CanFallBack()) fallBack();
+  }
+  return delivered;
+}
+
+int32_t EntryReader::Finish() {
+  int32_t result = 1;
+  if (m_uncompressedLeft == 0) {
+    if (m_crc != m_entry.crc32) {
+      char text[64];
+      std::snprintf(text, sizeof text, "data gives CRC-32 %08X, the header %08X",
+                    static_cast<unsigned>(m_crc), static_cast<unsigned>(m_entry.crc32));
+      RaiseError(kZipBadCrc, Detail(text));
+    }
+  } else {
+    result = -1;  // not read to its end: no verdict on the CRC
+  }
+  m_inflater.End();
+  m_finished = true;
+  return result;
+}
