@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "platform/code_page.h"
-#include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "setup/exit_codes.h"
 #include "setup/setup_app.h"
@@ -25,48 +24,60 @@ void CSetupApp::CleanUp() {
     if (UPKExit) UPKExit();
     UnloadUpk2();
   }
+  plat::WString directory = m_strTempDir;
+  if (!directory.empty() && directory.back() == u'\\') directory.pop_back();
   // Our directory goes whole while we still hold it: after a finished run,
   // and also after a failed one, whose leftovers (a library cut short by a
-  // full disk, a second stage that could not be had) nobody needs.
+  // full disk, a second stage that could not be had) nobody needs. Once:
+  // a later clean-up finds the lock released and the discard done, and
+  // leaves the name, which may by then be another run's, alone.
   if (upk2Loaded || m_tempDirLock.IsHeld() || m_bDiscardTempDir) {
-    m_strPath = m_strTempDir + u"upk2.dll";
+    m_bDiscardTempDir = false;
+    const plat::WString upk2 = m_strTempDir + u"upk2.dll";
     const plat::WString upk3 = m_strTempDir + u"upk3.dll";
     const plat::WString upk4 = m_strTempDir + u"upk4.dll";
-    if (!m_strTempDir.empty() && m_strTempDir.back() == u'\\') m_strTempDir.pop_back();
 
     // Windows cannot remove a process's current directory: when no program
     // ran, that is still the temporary directory.
-    const std::optional<plat::WString> cwd = plat::GetCurrentDirectory();
-    if (cwd && plat::CollateWideNoCase(*cwd, m_strTempDir) == 0) EnterSystemTempDirectory();
+    const std::optional<plat::WString> cwd = m_pPlatform->GetCurrentDirectory();
+    if (cwd && plat::CollateWideNoCase(*cwd, directory) == 0) EnterSystemTempDirectory();
 
     // Our own hold goes right before the removal. A setup program that
     // still runs keeps the lock it inherited, and the removal waits for it.
     m_tempDirLock.Release();
-    if (!RemoveDirectoryTree(m_strTempDir) && upk2Loaded) {
+    if (!RemoveDirectoryTree(directory) && upk2Loaded) {
       for (int attempt = 1; attempt <= kRemoveAttempts; ++attempt) {
         m_pPlatform->Sleep(kRemovePause);
         // Only while the name still stands for our own directory: once
         // another run's sweep has taken it, a new run's directory (or a
         // link another user planted) may stand there, and its files are not
         // ours to delete.
-        if (!m_pPlatform->IsRunDirectory(m_tempDirLock, m_strTempDir)) break;
-        m_pPlatform->DeleteFile(m_strPath);
+        if (!m_pPlatform->IsRunDirectory(m_tempDirLock, directory)) break;
+        m_pPlatform->DeleteFile(upk2);
         m_pPlatform->DeleteFile(upk3);
         m_pPlatform->DeleteFile(upk4);
         if (attempt == kRemoveAttempts) break;
-        if (RemoveDirectoryTree(m_strTempDir)) break;
+        if (RemoveDirectoryTree(directory)) break;
       }
     }
     if (upk2Loaded && m_pPlatform->PathFileExists(upk3)) m_pPlatform->MoveFileDelayUntilReboot(upk3);
   }
   // Never the system temporary path itself, when no directory of our own
   // was made.
-  if (m_bTempDirCreated) m_pPlatform->RemoveDirectory(m_strTempDir);
+  if (m_bTempDirCreated) m_pPlatform->RemoveDirectory(directory);
+}
+
+void CSetupApp::CleanUpAndRestart() {
+  // Time for upk2, the finished setup program and the system to let go of
+  // the files in our directory.
+  m_pPlatform->Sleep(kRestartPause);
+  CleanUp();
+  RestartComputer();
+  // Where no one can see a box, the restart's errors are in the list now.
+  WriteErrorLog();
 }
 
 void CSetupApp::RestartComputer() {
-  m_pPlatform->Sleep(kRestartPause);
-  CleanUp();
   m_nExitCode = setup::kRebootRequired;
   m_bNtPlatform = IsNtPlatform();
   if (m_bNtPlatform) {

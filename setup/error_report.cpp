@@ -2,13 +2,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/file_handle.h"
 #include "framework/safe_format.h"
-#include "platform/file_system.h"
-#include "platform/last_error.h"
 #include "platform/code_page.h"
+#include "platform/last_error.h"
 #include "platform/native_path.h"
-#include "platform/window.h"
 #include "setup/exit_codes.h"
 #include "setup/setup_app.h"
 
@@ -35,14 +32,14 @@ void CSetupApp::AddErrorCode(int32_t code) {
 void CSetupApp::ShowError(uint32_t code, plat::WStringView text) {
   if (code == plat::ERROR_SUCCESS || code == plat::ERROR_ALREADY_EXISTS) return;
   plat::WString message(text);
-  plat::WString systemText = plat::FormatSystemMessage(code);
+  plat::WString systemText = m_pPlatform->FormatSystemMessage(code);
   if (systemText.empty()) {
     systemText = FormatIntegers(u"Unknown error %lu.\r\n", {static_cast<int64_t>(code)});
   }
   message += systemText;
   // Where no one can see the box (a service, SYSTEM under a deployment
   // tool), the log is where the message is read.
-  if (!plat::IsWindowStationVisible()) m_strErrorCodes += message + u", ";
+  if (!m_pPlatform->IsWindowStationVisible()) m_strErrorCodes += message + u", ";
   m_pPlatform->MessageBox(message.c_str(), u"Error", kErrorBoxStyle);
 }
 
@@ -57,28 +54,24 @@ void CSetupApp::ReportNoExecTempDirectory(plat::WStringView libraryPath) {
                 u"be loaded.\nSet TMPDIR to a directory where programs may run (one in your home, "
                 u"for example) and start Setup again.\n");
   // Ours and useless now, like the directory, which the clean-up removes.
-  plat::DeleteFile(libraryPath);
+  m_pPlatform->DeleteFile(libraryPath);
   m_bDiscardTempDir = true;
 }
 
 void CSetupApp::WriteErrorLog() {
   if (m_strErrorCodes.empty()) return;
-  plat::WString path = plat::GetTempPath();
+  plat::WString path = m_pPlatform->GetTempPath();
   if (path.empty()) return;  // no temporary path that can be named
   if (path.back() != u'\\') path += u'\\';
   path += u"qxi_setup.log";
-  plat::SetFileAttributes(path, plat::FILE_ATTRIBUTE_NORMAL);
-  plat::DeleteFile(path);
+  m_pPlatform->SetFileAttributes(path, plat::FILE_ATTRIBUTE_NORMAL);
+  m_pPlatform->DeleteFile(path);
 
   std::vector<uint8_t> bytes;
   AppendUtf16Le(bytes, u"Setup-ErrorCodes: ");
   AppendUtf16Le(bytes, m_strErrorCodes);
   // Created new after the delete: in a shared temporary directory a link
-  // planted under the log's name is never followed.
-  const plat::FileHandle log = plat::OpenFileHandle(path, plat::FileAccess::Write,
-                                                    plat::FileShare::Exclusive,
-                                                    plat::FileCreate::CreateNew);
-  if (log == plat::kInvalidFile) return;  // a log that cannot be written is simply missing
-  plat::WriteFileHandle(log, bytes.data(), static_cast<uint32_t>(bytes.size()));
-  plat::CloseFileHandle(log);
+  // planted under the log's name is never followed. A log that cannot be
+  // written is simply missing.
+  m_pPlatform->WriteNewFile(path, bytes);
 }

@@ -1,29 +1,42 @@
 // The hand-off to the package's setup program: "qx.tmp", UPKInit, the
 // program itself and "stvar.ini".
+#include <optional>
 #include <vector>
 
 #include "framework/safe_format.h"
 #include "platform/code_page.h"
-#include "platform/file_system.h"
 #include "platform/process.h"
-#include "platform/profile.h"
 #include "setup/exit_codes.h"
 #include "setup/setup_app.h"
 
-void CSetupApp::HandOff() {
+namespace {
+
+// SetProcessShutdownParameters' level for "asked to end after the other
+// applications" at system shutdown.
+constexpr uint32_t kShutdownLevelLate = 0x100;
+
+}  // namespace
+
+std::optional<int32_t> CSetupApp::HandOff() {
+  if (!InitSecondStage()) return std::nullopt;
+  return RunSetupProgram();
+}
+
+bool CSetupApp::InitSecondStage() {
   // Only into a directory of our own: without one, m_strTempDir is the
   // shared temporary path (or empty, and every name would resolve against
   // the current directory), where "qx.tmp" would hand every argument to
   // anyone who can read it, and a library or program planted there would
   // be loaded or started. Nothing is written then but the log.
-  if (!m_bTempDirCreated || m_strTempDir.empty()) return;
+  if (!m_bTempDirCreated || m_strTempDir.empty()) return false;
   const plat::WString commandFile = m_strTempDir + u"qx.tmp";
-  plat::DeleteFile(commandFile);
+  m_pPlatform->DeleteFile(commandFile);
   // Written whole as a new file: a "qx.tmp" that reappeared after the
   // deletion is never merged into, and the hand-off stops with its code.
-  if (!plat::WriteNewProfileFile(u"PARA", u"CommandString", CarriedArguments(), commandFile)) {
+  if (!m_pPlatform->WriteNewProfileFile(u"PARA", u"CommandString", CarriedArguments(),
+                                        commandFile)) {
     AddErrorCode(setup::kInstallFailure);
-    return;
+    return false;
   }
 
   int32_t result = 0;
@@ -36,39 +49,41 @@ void CSetupApp::HandOff() {
   CollectInitErrors();
   m_bCancelled = result == setup::kUserCancelled;
 
-  if (!plat::PathFileExists(m_strTempDir + u"QXSetup.exe")) {
+  if (!m_pPlatform->PathFileExists(m_strTempDir + u"QXSetup.exe")) {
     AddErrorCode(setup::kNotFound);
-    if (plat::PathFileExists(m_strTempDir + u"UPK4.dll")) {
+    if (m_pPlatform->PathFileExists(m_strTempDir + u"UPK4.dll")) {
       ShowError(setup::kInstallFailure,
                 u"Error!\nsetup file not found (deleted by an antivirus protector?)\n");
     }
-    return;
+    return false;
   }
   if (result == setup::kUserCancelled) {
     AddErrorCode(setup::kUserCancelled);
-    return;
+    return false;
   }
-  if (result != 1) m_bFailed = true;
+  if (result != kUpkInitGoOn) m_bFailed = true;
   if (m_bFailed) {
     if (result == 0) ShowError(setup::kInstallFailure, u"Error!\nSetup cannot be continued.\n");
-    return;
+    return false;
   }
+  return true;
+}
 
+int32_t CSetupApp::RunSetupProgram() {
   if (m_bCopyStvar) {
-    plat::CopyFile(m_strModuleDir + u"stvar.ini", m_strTempDir + u"stvar.ini", false);
+    m_pPlatform->CopyFile(m_strModuleDir + u"stvar.ini", m_strTempDir + u"stvar.ini", false);
   }
   m_strPath = m_strTempDir + u"QXSetup.exe";
   // Quoted: in a path with blanks the first word must not start another
   // program.
-  m_nExitCode = RunAndWait(plat::QuoteArgument(m_strPath));
+  const int32_t exitCode = RunAndWait(plat::QuoteArgument(m_strPath));
   EnterSystemTempDirectory();
-  if (setup::IsExitCode(m_nExitCode, setup::kRebootInitiated)) RestartComputer();
+  return exitCode;
+}
+
+void CSetupApp::CopyStvarBack() {
   if (m_bCopyStvar) {
-    // With its separator: after a restart request the clean-up has stripped
-    // it, and "SetupTemp0stvar.ini" would name a file in the shared path.
-    plat::WString tempDir = m_strTempDir;
-    if (tempDir.back() != u'\\') tempDir += u'\\';
-    plat::CopyFile(tempDir + u"stvar.ini", m_strModuleDir + u"stvar.ini", false);
+    m_pPlatform->CopyFile(m_strTempDir + u"stvar.ini", m_strModuleDir + u"stvar.ini", false);
   }
 }
 
@@ -99,10 +114,9 @@ void CSetupApp::CollectInitErrors() {
 }
 
 int32_t CSetupApp::RunAndWait(plat::WStringView commandLine) {
-  // Asked to end after the other applications at system shutdown.
-  plat::SetProcessShutdownParameters(0x100, 0);
+  m_pPlatform->SetProcessShutdownParameters(kShutdownLevelLate, 0);
   uint32_t exitCode = 0;
-  if (!plat::RunProcessAndWait(commandLine, &exitCode)) {
+  if (!m_pPlatform->RunProcessAndWait(commandLine, &exitCode)) {
     // Not started: the log says why, and the exit code says failure.
     AddErrorCode(setup::kInstallFailure);
     return 0;
@@ -112,6 +126,6 @@ int32_t CSetupApp::RunAndWait(plat::WStringView commandLine) {
 }
 
 void CSetupApp::EnterSystemTempDirectory() {
-  const plat::WString temp = plat::GetTempPath();
-  if (!temp.empty()) plat::SetCurrentDirectory(temp);
+  const plat::WString temp = m_pPlatform->GetTempPath();
+  if (!temp.empty()) m_pPlatform->SetCurrentDirectory(temp);
 }

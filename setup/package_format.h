@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include "upk4.h"
 
 namespace setup {
 
@@ -22,8 +23,10 @@ inline constexpr uint32_t kTrailerSize = 28;
 inline constexpr int32_t kConfigLimit = 6144;
 // Key byte of the config block's XOR scrambling.
 inline constexpr uint8_t kConfigKey = 0xA5;
-// Any of these package flags means the config block is to be read.
-inline constexpr int32_t kConfigFlags = 1 | 2 | 4;
+// Any of these package flags (the open flags that Setup hands to UPK4_Open)
+// means the config block is to be read.
+inline constexpr int32_t kConfigFlags =
+    static_cast<int32_t>(UPK4_OPEN_PATTERN1 | UPK4_OPEN_PATTERN2 | UPK4_OPEN_PLAIN);
 inline constexpr char kConfigSeparator = '|';
 
 // The marker text, assembled at run time from three pieces so that no

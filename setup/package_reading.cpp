@@ -8,6 +8,7 @@
 #include "platform/file_system.h"
 #include "platform/window.h"
 #include "platform/last_error.h"
+#include "setup/error_codes.h"
 #include "setup/exit_codes.h"
 #include "setup/package_crc.h"
 #include "setup/package_trailer.h"
@@ -24,7 +25,7 @@ bool CSetupApp::ReadPackageFile(CFile& self) {
   // marker or not.
   plat::SetCurrentDirectory(m_strTempDir);
   if (!distance) {
-    AddErrorCode(2);
+    AddErrorCode(setup::kNoPackageMarker);
     return false;
   }
   m_nMarkerDistance = *distance;
@@ -37,7 +38,7 @@ bool CSetupApp::ReadPackageFile(CFile& self) {
     trailer.reset();
   }
   if (!trailer) {
-    AddErrorCode(2);
+    AddErrorCode(setup::kNoPackageMarker);
     return false;
   }
   configLength = trailer->configLength;
@@ -57,7 +58,7 @@ bool CSetupApp::ReadPackageFile(CFile& self) {
     m_pWorkBuffer.reset();
   }
   if (!m_pWorkBuffer) {
-    AddErrorCode(6);
+    AddErrorCode(setup::kNoWorkBuffer);
     return true;
   }
   // A library that was not copied whole is never loaded: the run ends here
@@ -90,11 +91,11 @@ bool CSetupApp::PackageIsIntact(CFile& self, const setup::PackageTrailer& traile
     plat::SetLastError(e.m_lOsError > 0 ? static_cast<uint32_t>(e.m_lOsError)
                                          : plat::ERROR_READ_FAULT);
   } catch (const std::bad_alloc&) {
-    AddErrorCode(6);
+    AddErrorCode(setup::kNoWorkBuffer);
     return false;
   }
   if (verdict != PackageCrcVerdict::Damaged) return true;
-  AddErrorCode(9);
+  AddErrorCode(setup::kPackageDamaged);
   ShowError(setup::kInstallFailure, u"The package is damaged or incomplete. Download it again.\n");
   return false;
 }
@@ -105,7 +106,7 @@ bool CSetupApp::CopyLibraryImage(CFile& source, plat::WStringView destination, i
   CFile target;
   if (count < 0 ||
       !target.Open(destination, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) {
-    AddErrorCode(7);
+    AddErrorCode(setup::kUpk4NotCopied);
     return false;
   }
   std::unique_ptr<uint8_t[]> ownBuffer;
@@ -130,7 +131,7 @@ bool CSetupApp::CopyLibraryImage(CFile& source, plat::WStringView destination, i
     }
     target.Close();
   } catch (const CFileException& e) {
-    AddErrorCode(7);
+    AddErrorCode(setup::kUpk4NotCopied);
     const plat::WString text =
         e.m_cause == CFileException::diskFull
             ? u"Disk full while writing to " + m_strTempDir + u"."

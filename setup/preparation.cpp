@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/library.h"
+#include "setup/error_codes.h"
 #include "setup/exit_codes.h"
 #include "setup/package_trailer.h"
 #include "setup/setup_app.h"
@@ -19,6 +20,8 @@
 namespace {
 
 constexpr int kTempDirCount = 200;
+// UPK4_Unpack's result for an entry that the archive does not hold.
+constexpr int32_t kUnpackNoSuchEntry = 2;
 
 plat::WString WithBackslash(plat::WString path) {
   if (path.empty() || path.back() != u'\\') path += u'\\';
@@ -76,7 +79,7 @@ bool CSetupApp::ChooseTempDirectory() {
   // No usable system temporary path (one that cannot be named as it is):
   // never a substitute, and never the root that "\" alone would make.
   if (m_strTempDir.empty()) {
-    AddErrorCode(8);
+    AddErrorCode(setup::kNoTempDirectory);
     return true;
   }
   const plat::WString base = WithBackslash(m_strTempDir);
@@ -116,7 +119,7 @@ bool CSetupApp::ChooseTempDirectory() {
   }
   m_strTempDir = WithBackslash(m_strTempDir);
   if (!chosen) {
-    AddErrorCode(8);
+    AddErrorCode(setup::kNoTempDirectory);
     return true;
   }
   return false;
@@ -149,7 +152,7 @@ bool CSetupApp::PreparePackage() {
   {
     CFile self;
     if (!self.Open(m_strPath, CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) {
-      AddErrorCode(1);
+      AddErrorCode(setup::kOwnFileUnreadable);
     } else {
       packageRead = ReadPackageFile(self);
     }
@@ -167,7 +170,7 @@ void CSetupApp::LoadLibraries() {
   const plat::WString upk4Path = m_strTempDir + u"upk4.dll";
   m_hUpk4 = plat::LoadLibrary(upk4Path);
   if (!m_hUpk4) {
-    AddErrorCode(4);
+    AddErrorCode(setup::kUpk4NotLoaded);
     if (plat::IsOnNoExecFileSystem(upk4Path)) ReportNoExecTempDirectory(upk4Path);
   } else {
     UPK4_Open = reinterpret_cast<UPK4_Open_t>(plat::GetProcAddress(m_hUpk4, "UPK4_Open"));
@@ -192,9 +195,9 @@ void CSetupApp::LoadLibraries() {
       // with the code of a second stage that cannot be loaded.
       // The log carries the extraction's system error (a full disk), or
       // what loading a missing file gives.
-      const bool systemError = unpacked > 0 && unpacked != 2;
+      const bool systemError = unpacked > 0 && unpacked != kUnpackNoSuchEntry;
       plat::SetLastError(systemError ? static_cast<uint32_t>(unpacked) : plat::ERROR_MOD_NOT_FOUND);
-      AddErrorCode(3);
+      AddErrorCode(setup::kUpk2NotLoaded);
       m_pPlatform->DeleteFile(m_strTempDir + u"Upk2.dll");
     }
   }
@@ -209,7 +212,7 @@ void CSetupApp::LoadLibraries() {
 void CSetupApp::LoadSecondStage() {
   m_hUpk2 = plat::LoadLibrary(m_strTempDir + u"upk2.dll");
   if (!m_hUpk2) {
-    AddErrorCode(3);
+    AddErrorCode(setup::kUpk2NotLoaded);
     return;
   }
   UPKExpand = reinterpret_cast<UPKExpand_t>(plat::GetProcAddress(m_hUpk2, "UPKExpand"));
@@ -221,7 +224,7 @@ void CSetupApp::LoadSecondStage() {
   if (UPKExpand && UPKInit && UPKExit && UPKInit3 && UPKInitGetErrors) {
     m_bFailed = false;
   } else {
-    AddErrorCode(5);
+    AddErrorCode(setup::kUpk2EntryMissing);
   }
 }
 

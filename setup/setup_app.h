@@ -1,9 +1,12 @@
-// The bootstrapper's application object. InitInstance does the whole run:
-// preparation (temporary directory, package trailer, upk4, upk2), hand-off
-// to the package's setup program, clean-up; ExitInstance gives the exit code.
+// The bootstrapper's application object. InitInstance does the whole run,
+// in phases: preparation (temporary directory, package trailer, upk4, upk2),
+// the hand-off that runs the package's setup program, and the end of the run
+// (the clean-up, with the restart the program asked for or with "stvar.ini"
+// carried back); ExitInstance gives the exit code.
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include "framework/app.h"
 #include "framework/file.h"
 #include "platform/dir_tree.h"
@@ -38,8 +41,16 @@ class CSetupApp : public CWinApp {
   bool CopyLibraryImage(CFile& source, plat::WStringView destination, int32_t start, int32_t end);
   static void PumpMessages();
 
-  // Hand-off.
-  void HandOff();
+  // Hand-off: the setup program's exit code, or nothing when the hand-off
+  // ended before the program's turn.
+  std::optional<int32_t> HandOff();
+  // "qx.tmp" and UPKInit; true when the setup program is in place and may
+  // start.
+  bool InitSecondStage();
+  // "stvar.ini" in, the program run and waited for, the temporary directory
+  // left: the program's exit code.
+  int32_t RunSetupProgram();
+  void CopyStvarBack();
   // The argument text for "qx.tmp": arguments that it cannot carry are left
   // out, each noted in the error list.
   plat::WString CarriedArguments();
@@ -47,7 +58,7 @@ class CSetupApp : public CWinApp {
   // The program's exit code; 0 when it could not be started (and the run
   // then counts as one in which it did not run).
   int32_t RunAndWait(plat::WStringView commandLine);
-  static void EnterSystemTempDirectory();
+  void EnterSystemTempDirectory();
 
   // Errors, messages and the log.
   void AddErrorCode(int32_t code);
@@ -58,8 +69,17 @@ class CSetupApp : public CWinApp {
   // log, removes the copy, and has the clean-up remove the whole directory.
   void ReportNoExecTempDirectory(plat::WStringView libraryPath);
 
-  // Clean-up and restart.
+  // The end of the run, after the hand-off: with the restart when the
+  // setup program asked for one, else with "stvar.ini" carried back.
+  void EndRun(const std::optional<int32_t>& programExitCode);
+
+  // Clean-up and restart. CleanUp leaves the run's paths as they are and can
+  // be called again: upk2 and our directory are dealt with once.
   void CleanUp();
+  // A pause, the clean-up, the restart, and the log once more for what the
+  // restart reported.
+  void CleanUpAndRestart();
+  // Only the request and its exit code (3010, or 1641 once initiated).
   void RestartComputer();
   bool IsNtPlatform();
 

@@ -25,6 +25,9 @@ typedef void(UPK2_CALL* UPKExpand_t)(void);
 typedef void(UPK2_CALL* UPKInit3_t)(void);
 }
 
+// UPKInit's result for "go on: start the setup program".
+inline constexpr int32_t kUpkInitGoOn = 1;
+
 // Names in the order in which they are bound.
 inline constexpr const char* kUpk2EntryNames[] = {"UPKExpand", "UPKInit", "UPKExit", "UPKInit3",
                                                   "UPKInitGetErrors"};

@@ -103,10 +103,13 @@ setup_page = page("Setup")
 codes = set()
 for cpp in (source / "setup").glob("*.cpp"):
     codes |= set(re.findall(r"AddErrorCode\((\d+)\)", cpp.read_text()))
-constants = (source / "setup" / "exit_codes.h").read_text()
+# Named codes: Setup's own, and the system's under their Win32 names.
+constants = "".join((source / "setup" / h).read_text() for h in ("error_codes.h", "exit_codes.h"))
+system_codes = dict(re.findall(r"(ERROR_\w+) = (\d+),", (source / "platform" / "win_types.h").read_text()))
 for name in re.findall(r"AddErrorCode\(setup::(k\w+)\)", "".join(
         p.read_text() for p in (source / "setup").glob("*.cpp"))):
     codes |= set(re.findall(rf"{name} = (\d+);", constants))
+    codes |= {system_codes[n] for n in re.findall(rf"{name} = plat::(ERROR_\w+);", constants)}
 listed = set(re.findall(r"^\.B (\d+)$", section(setup_page, "FILES"), re.M))
 compare("Setup error codes (code / page)", codes, listed)
 for variable in ("TMPDIR", "UPK_RESTART_COMMAND"):

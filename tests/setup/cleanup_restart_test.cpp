@@ -44,8 +44,8 @@ TEST_F(CleanUpTest, RemovedAtOnceShutsUpk2DownOnce) {
   EXPECT_FALSE(app.Upk2Loaded());
   EXPECT_EQ(fake.treeCalls, 1);
   EXPECT_EQ(Pauses(25), 0u);
-  // The trailing backslash is gone after the clean-up.
-  EXPECT_EQ(app.TempDir(), u"\\tmp\\SetupTemp0");
+  // The run's paths are left as they were.
+  EXPECT_EQ(app.TempDir(), u"\\tmp\\SetupTemp0\\");
 
   // A second clean-up neither calls UPKExit again nor touches the files.
   app.CleanUp();
@@ -95,7 +95,7 @@ class RestartTest : public CleanUpTest {
   int Restart() {
     TestApp app(&fake);
     app.AsAfterHandOff();
-    app.RestartComputer();
+    app.CleanUpAndRestart();
     nt_ = app.NtPlatform();
     return app.ExitCode();
   }

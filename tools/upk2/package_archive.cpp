@@ -5,6 +5,7 @@
 #include "framework/safe_format.h"
 #include "platform/code_page.h"
 #include "upk4/path_functions.h"
+#include "upk4.h"
 
 namespace upk2 {
 
@@ -21,9 +22,10 @@ plat::WString ModuleDirectoryOf(plat::WStringView path) {
 }
 
 plat::WString OpenNameForFlags(plat::WStringView path, int32_t packageFlags) {
-  if (packageFlags & 1) return FormatFileNamePart(path, {1});
-  if (packageFlags & 2) return FormatFileNamePart(path, {1, 1});
-  if (packageFlags & 4) return plat::WString(path);
+  const auto flags = static_cast<uint32_t>(packageFlags);
+  if (flags & UPK4_OPEN_PATTERN1) return FormatFileNamePart(path, {1});
+  if (flags & UPK4_OPEN_PATTERN2) return FormatFileNamePart(path, {1, 1});
+  if (flags & UPK4_OPEN_PLAIN) return plat::WString(path);
   return {};
 }
 

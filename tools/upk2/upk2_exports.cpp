@@ -40,7 +40,7 @@ int32_t InitSecondStage(const char16_t* setupPath, const char16_t* tempDir) {
   if (plat::PathFileExists(program) && !plat::SetExecutable(program)) {
     throw upk2::Upk2Error("cannot make " + plat::WideToAnsi(program) + " executable");
   }
-  return 1;
+  return kUpkInitGoOn;
 }
 
 }  // namespace

@@ -20,11 +20,12 @@
 #include <optional>
 #include <string>
 #include "platform/win_types.h"
+#include "upk4.h"
 
 namespace upkpack {
 
-inline constexpr int32_t kPackageFlagsPlain = 4;
-inline constexpr int32_t kPackageFlagsPattern = 1;
+inline constexpr int32_t kPackageFlagsPlain = static_cast<int32_t>(UPK4_OPEN_PLAIN);
+inline constexpr int32_t kPackageFlagsPattern = static_cast<int32_t>(UPK4_OPEN_PATTERN1);
 inline constexpr char kNoSubdir[] = "-";
 inline constexpr char kNoPassword[] = "-";
 
