@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include "platform/window.h"
+#include "upk4.h"
 
 struct ProgressSettings {
   uint32_t progressTotal = 0;  // thousands of bytes; top bit set: scaled form
@@ -13,7 +14,8 @@ struct ProgressSettings {
   plat::WindowHandle notifyWindow = nullptr;    // null: no notification
 };
 
-inline constexpr uint32_t kProgressNotifyMessage = 2224;
+// The notification the exports' header names.
+inline constexpr uint32_t kProgressNotifyMessage = UPK4_MSG_NOTIFY;
 
 // Process-wide: UPK4_SetProgress takes no handle, so the windows and totals
 // it sets serve whichever extraction follows, on any handle. Not
