@@ -54,8 +54,9 @@ template <class Backend>
 Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
             uint32_t declared) {
   Trace trace;
-  Backend io;
-  if (io.Init() != Z_OK) std::abort();
+  Backend inflater;
+  InflateBuffers io;
+  if (inflater.Init() != Z_OK) std::abort();
   std::vector<uint8_t> readBuffer(readSize), out(chunk);
   size_t consumed = 0;
   uint32_t uncompressedLeft = declared;
@@ -69,13 +70,13 @@ Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
   };
   const auto restart = [&](uint32_t skip) {  // RestartThroughZlib
     consumed = 0;
-    if (io.FallBackToZlib() != Z_OK) std::abort();
+    if (inflater.FallBackToZlib(io) != Z_OK) std::abort();
     uint8_t scratch[4096];
     while (skip > 0) {
       if (io.availIn == 0 && consumed < size) refill();
       io.nextOut = scratch;
       io.availOut = std::min<uint32_t>(skip, sizeof scratch);
-      const int result = io.Inflate();
+      const int result = inflater.Inflate(io);
       skip -= static_cast<uint32_t>(io.nextOut - scratch);
       if (result == Z_STREAM_END) break;
       if (result == Z_BUF_ERROR && io.availIn == 0 && consumed == size) return kTruncated;
@@ -102,10 +103,10 @@ Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
     while (drain ? inputLeft() : io.availOut > 0) {
       if (io.availIn == 0 && consumed < size) refill();
       uint8_t* before = io.nextOut;
-      const int result = io.Inflate();
+      const int result = inflater.Inflate(io);
       const uint32_t k = static_cast<uint32_t>(io.nextOut - before);
       const bool surplusByte = drain && k > 0;
-      if ((surplusByte || (result != Z_OK && result != Z_STREAM_END)) && io.CanFallBack()) {
+      if ((surplusByte || (result != Z_OK && result != Z_STREAM_END)) && inflater.CanFallBack()) {
         if (const int raised = restart(declared - leftAtStart); raised != 0) {
           trace.end = raised;
           break;
@@ -134,10 +135,10 @@ Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
       if (result != Z_OK) {
         trace.end = result;
         if constexpr (std::is_same_v<Backend, ZlibInflater>)
-          if (io.Message() != nullptr) trace.message = io.Message();
+          if (inflater.Message() != nullptr) trace.message = inflater.Message();
         break;
       }
-      if (drain && !inputLeft() && io.CanFallBack()) {
+      if (drain && !inputLeft() && inflater.CanFallBack()) {
         if (const int raised = restart(declared - leftAtStart); raised != 0) {
           trace.end = raised;
           break;
@@ -153,7 +154,7 @@ Trace Drive(const uint8_t* data, size_t size, uint32_t readSize, uint32_t chunk,
       trace.chunks.emplace_back(reinterpret_cast<char*>(out.data()), delivered);
     if (trace.end == 0 && delivered < chunk) break;
   }
-  io.End();
+  inflater.End();
   trace.crc = crc;
   return trace;
 }

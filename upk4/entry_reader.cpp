@@ -38,7 +38,7 @@ void EntryReader::StartDecoding(bool fastInflater) {
   m_uncompressedLeft = m_entry.uncompressedSize;
   m_crc = 0;
   m_finished = false;
-  m_inflater.availIn = 0;
+  m_io.availIn = 0;
 }
 
 void EntryReader::Restart(uint32_t readSize) {
@@ -50,14 +50,14 @@ void EntryReader::Restart(uint32_t readSize) {
 
 void EntryReader::SetReadSize(uint32_t readSize) {
   // Only between pieces: the inflater holds no input of the old buffer.
-  if (m_inflater.availIn == 0) m_input.Allocate(readSize, false);
+  if (m_io.availIn == 0) m_input.Allocate(readSize, false);
 }
 
 void EntryReader::RefillInput() {
   const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(m_section.Left(), m_input.size));
   m_section.Read(m_input.data, n);
-  m_inflater.nextIn = m_input.data;
-  m_inflater.availIn = n;
+  m_io.nextIn = m_input.data;
+  m_io.availIn = n;
 }
 
 void EntryReader::CheckInflateResult(int result) const {
@@ -68,15 +68,15 @@ void EntryReader::CheckInflateResult(int result) const {
 void EntryReader::RestartThroughZlib(uint64_t skip) {
   // The same steps as opening: local header, encryption header, sizes.
   m_section.Start(m_password);
-  Inflater& io = m_inflater;
-  CheckInflateResult(io.FallBackToZlib());
+  InflateBuffers& io = m_io;
+  CheckInflateResult(m_inflater.FallBackToZlib(io));
   // What was delivered before is delivered again, into nowhere.
   uint8_t scratch[4096];
   while (skip > 0) {
     if (io.availIn == 0 && m_section.Left() > 0) RefillInput();
     io.nextOut = scratch;
     io.availOut = static_cast<uint32_t>(std::min<uint64_t>(skip, sizeof scratch));
-    const int result = io.Inflate();
+    const int result = m_inflater.Inflate(io);
     skip -= static_cast<uint64_t>(io.nextOut - scratch);
     if (result == Z_STREAM_END) break;
     if (result == Z_BUF_ERROR && io.availIn == 0 && m_section.Left() == 0)
@@ -89,7 +89,7 @@ uint32_t EntryReader::Read(void* buffer, uint32_t count) {
   if (m_finished || buffer == nullptr || count == 0) return 0;
 
   const bool stored = !Deflated();
-  Inflater& io = m_inflater;
+  InflateBuffers& io = m_io;
   // All output delivered but compressed bytes left: read them through, so
   // the inflater can see the end of its stream. It gets one byte of room
   // there: a byte arriving in it lies beyond the entry's size. (Inflaters
@@ -161,10 +161,10 @@ uint32_t EntryReader::Read(void* buffer, uint32_t count) {
     }
 
     uint8_t* const outBefore = io.nextOut;
-    const int result = io.Inflate();
+    const int result = m_inflater.Inflate(io);
     const uint32_t k = static_cast<uint32_t>(io.nextOut - outBefore);
     const bool surplusByte = drain && k > 0;
-    if ((surplusByte || (result != Z_OK && result != Z_STREAM_END)) && io.CanFallBack()) {
+    if ((surplusByte || (result != Z_OK && result != Z_STREAM_END)) && m_inflater.CanFallBack()) {
       fallBack();
       continue;
     }
@@ -177,7 +177,7 @@ uint32_t EntryReader::Read(void* buffer, uint32_t count) {
     CheckInflateResult(result);
     // Drained to the last byte without seeing the end: ISA-L may still be
     // waiting for the rest of a block header in which zlib finds damage.
-    if (drain && !inputLeft() && io.CanFallBack()) fallBack();
+    if (drain && !inputLeft() && m_inflater.CanFallBack()) fallBack();
   }
   return delivered;
 }

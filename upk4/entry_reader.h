@@ -88,6 +88,7 @@ class EntryReader {
   std::optional<std::string> m_password;
   EntrySection m_section;
   Inflater m_inflater;
+  InflateBuffers m_io;  // the inflater's input (in m_input) and output
   ByteBlock m_input;
   uint64_t m_uncompressedLeft = 0;
   uint32_t m_crc = 0;

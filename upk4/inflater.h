@@ -18,7 +18,8 @@
 // ISA-L is loaded on first need (isal_library.h); a stream that is not
 // worth loading it for, or any stream when it cannot be loaded, goes
 // through zlib from its start.
-// New input is given only once the previous input has all been taken.
+// The caller owns the buffers and hands them to each call; new input is
+// given only once the previous input has all been taken.
 #pragma once
 #include <cstdint>
 #include <zlib.h>
@@ -31,7 +32,7 @@ struct InflateBuffers {
   uint32_t availOut = 0;
 };
 
-class ZlibInflater : public InflateBuffers {
+class ZlibInflater {
  public:
   ZlibInflater() = default;
   ~ZlibInflater() { End(); }
@@ -39,10 +40,10 @@ class ZlibInflater : public InflateBuffers {
   ZlibInflater& operator=(const ZlibInflater&) = delete;
   // fast is the ISA-L backend's choice; here zlib is the only speed.
   int Init(bool fast = true);
-  int Inflate();
+  int Inflate(InflateBuffers& io);
   void End();
   bool CanFallBack() const { return false; }
-  int FallBackToZlib() { return Z_OK; }
+  int FallBackToZlib(InflateBuffers& /*io*/) { return Z_OK; }
   // zlib's words on the last error, or null.
   const char* Message() const { return stream_.msg; }
 
@@ -55,7 +56,7 @@ class ZlibInflater : public InflateBuffers {
 struct inflate_state;
 struct IsalEntryPoints;
 
-class IsalInflater : public InflateBuffers {
+class IsalInflater {
  public:
   IsalInflater() = default;
   ~IsalInflater() { End(); }
@@ -64,13 +65,14 @@ class IsalInflater : public InflateBuffers {
 
   // Through ISA-L when fast (and the library can be loaded), else zlib.
   int Init(bool fast = true);
-  int Inflate();
+  int Inflate(InflateBuffers& io);
   void End();
   // Whether ISA-L decodes the stream, so that an error may still be ISA-L's
   // rather than zlib's verdict.
   bool CanFallBack() const { return !fallback_; }
-  // Ends the ISA-L stream and starts a zlib stream from the beginning.
-  int FallBackToZlib();
+  // Ends the ISA-L stream and starts a zlib stream from the beginning; the
+  // input given so far is dropped.
+  int FallBackToZlib(InflateBuffers& io);
 
  private:
   void FreeState();

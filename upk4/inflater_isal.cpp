@@ -23,25 +23,20 @@ int IsalInflater::Init(bool fast) {
   return Z_OK;
 }
 
-int IsalInflater::Inflate() {
-  if (fallback_) {
-    static_cast<InflateBuffers&>(zlib_) = *this;
-    const int result = zlib_.Inflate();
-    static_cast<InflateBuffers&>(*this) = zlib_;
-    return result;
-  }
+int IsalInflater::Inflate(InflateBuffers& io) {
+  if (fallback_) return zlib_.Inflate(io);
   if (state_ == nullptr) return Z_STREAM_ERROR;
   if (finished_) return Z_STREAM_END;
-  state_->next_in = const_cast<uint8_t*>(nextIn);
-  state_->avail_in = availIn;
-  state_->next_out = nextOut;
-  state_->avail_out = availOut;
+  state_->next_in = const_cast<uint8_t*>(io.nextIn);
+  state_->avail_in = io.availIn;
+  state_->next_out = io.nextOut;
+  state_->avail_out = io.availOut;
   const int result = isal_->inflate(state_);
-  const bool progress = state_->avail_in != availIn || state_->avail_out != availOut;
-  nextIn = state_->next_in;
-  availIn = state_->avail_in;
-  nextOut = state_->next_out;
-  availOut = state_->avail_out;
+  const bool progress = state_->avail_in != io.availIn || state_->avail_out != io.availOut;
+  io.nextIn = state_->next_in;
+  io.availIn = state_->avail_in;
+  io.nextOut = state_->next_out;
+  io.availOut = state_->avail_out;
   if (result < 0) return Z_DATA_ERROR;
   if (state_->block_state == ISAL_BLOCK_FINISH) {
     finished_ = true;
@@ -55,10 +50,10 @@ void IsalInflater::FreeState() {
   state_ = nullptr;
 }
 
-int IsalInflater::FallBackToZlib() {
+int IsalInflater::FallBackToZlib(InflateBuffers& io) {
   FreeState();
   fallback_ = true;
-  availIn = 0;
+  io.availIn = 0;
   return zlib_.Init();
 }
 

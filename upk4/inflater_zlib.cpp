@@ -9,17 +9,17 @@ int ZlibInflater::Init(bool /*fast*/) {
   return result;
 }
 
-int ZlibInflater::Inflate() {
+int ZlibInflater::Inflate(InflateBuffers& io) {
   if (!active_) return Z_STREAM_ERROR;
-  stream_.next_in = const_cast<Bytef*>(nextIn);
-  stream_.avail_in = availIn;
-  stream_.next_out = nextOut;
-  stream_.avail_out = availOut;
+  stream_.next_in = const_cast<Bytef*>(io.nextIn);
+  stream_.avail_in = io.availIn;
+  stream_.next_out = io.nextOut;
+  stream_.avail_out = io.availOut;
   const int result = inflate(&stream_, Z_SYNC_FLUSH);
-  nextIn = stream_.next_in;
-  availIn = stream_.avail_in;
-  nextOut = stream_.next_out;
-  availOut = stream_.avail_out;
+  io.nextIn = stream_.next_in;
+  io.availIn = stream_.avail_in;
+  io.nextOut = stream_.next_out;
+  io.availOut = stream_.avail_out;
   return result;
 }
 

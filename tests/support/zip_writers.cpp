@@ -165,13 +165,15 @@ std::string MakeZipBsdtar(const TempDir& dir, const std::string& archiveName,
 
 std::vector<std::string> MakeSplitZipInfoZip(const TempDir& dir, const std::string& base,
                                              const std::vector<ZipInput>& inputs,
-                                             ZipMethod method, const std::string& splitSize) {
+                                             ZipMethod method, const std::string& splitSize,
+                                             const std::string& password) {
   std::string subdir = dir.Path("split-" + base);
   fs::create_directories(subdir);
   std::string root = Stage(dir, base, inputs);
   std::string archive = subdir + "/" + base + ".zip";
   Run("cd " + ShellQuote(root) + " && zip -q " + (method == ZipMethod::stored ? "-0" : "-6") +
-      " -s " + splitSize + " " + ShellQuote(archive) + QuotedNames(inputs));
+      (password.empty() ? "" : " -P " + ShellQuote(password)) + " -s " + splitSize + " " +
+      ShellQuote(archive) + QuotedNames(inputs));
   std::vector<std::string> volumes;
   for (int n = 1;; ++n) {
     char ext[16];

@@ -60,9 +60,11 @@ std::string MakeZipBsdtar(const TempDir& dir, const std::string& archiveName,
 // pattern: base.z01 -> base2.ext ... base.zNN -> base(N+1).ext and
 // base.zip -> base1.ext. Returns the volume paths in volume order, the last
 // one being base1.zip (the file to open with the pattern "base%d.zip").
+// With a password the entries are encrypted (zip -P).
 std::vector<std::string> MakeSplitZipInfoZip(const TempDir& dir, const std::string& base,
                                              const std::vector<ZipInput>& inputs,
-                                             ZipMethod method, const std::string& splitSize);
+                                             ZipMethod method, const std::string& splitSize,
+                                             const std::string& password = {});
 
 // What a writer's listing says about one entry. Fields a listing does not
 // give stay at their defaults.

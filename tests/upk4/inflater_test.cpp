@@ -22,21 +22,22 @@ struct Decoded {
 template <class Backend>
 Decoded DecodeInPieces(const std::string& stream, size_t inPiece, size_t outPiece) {
   Backend inflater;
+  InflateBuffers io;
   EXPECT_EQ(inflater.Init(), Z_OK);
   Decoded d;
   std::string out(outPiece, '\0');
   size_t offset = 0;
   for (int guard = 0; guard < 1000000; ++guard) {
-    if (inflater.availIn == 0 && offset < stream.size()) {
+    if (io.availIn == 0 && offset < stream.size()) {
       const size_t n = std::min(inPiece, stream.size() - offset);
-      inflater.nextIn = reinterpret_cast<const uint8_t*>(stream.data()) + offset;
-      inflater.availIn = static_cast<uint32_t>(n);
+      io.nextIn = reinterpret_cast<const uint8_t*>(stream.data()) + offset;
+      io.availIn = static_cast<uint32_t>(n);
       offset += n;
     }
-    inflater.nextOut = reinterpret_cast<uint8_t*>(out.data());
-    inflater.availOut = static_cast<uint32_t>(outPiece);
-    d.result = inflater.Inflate();
-    d.bytes.append(out.data(), outPiece - inflater.availOut);
+    io.nextOut = reinterpret_cast<uint8_t*>(out.data());
+    io.availOut = static_cast<uint32_t>(outPiece);
+    d.result = inflater.Inflate(io);
+    d.bytes.append(out.data(), outPiece - io.availOut);
     if (d.result != Z_OK) break;
   }
   inflater.End();
@@ -86,21 +87,22 @@ TYPED_TEST(InflaterTest, AnInflaterStartsAgainAfterAnyStop) {
   const std::string stream = RawDeflate(MakeTextLikeData(50000, 24));
   for (const bool endFirst : {true, false}) {
     TypeParam inflater;
+    InflateBuffers io;
     ASSERT_EQ(inflater.Init(), Z_OK);
     std::string out(50000, '\0');
-    inflater.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
-    inflater.availIn = static_cast<uint32_t>(stream.size());
-    inflater.nextOut = reinterpret_cast<uint8_t*>(out.data());
-    inflater.availOut = 100;
-    EXPECT_EQ(inflater.Inflate(), Z_OK);
+    io.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
+    io.availIn = static_cast<uint32_t>(stream.size());
+    io.nextOut = reinterpret_cast<uint8_t*>(out.data());
+    io.availOut = 100;
+    EXPECT_EQ(inflater.Inflate(io), Z_OK);
     if (endFirst) inflater.End();
     ASSERT_EQ(inflater.Init(), Z_OK);
-    inflater.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
-    inflater.availIn = static_cast<uint32_t>(stream.size());
-    inflater.nextOut = reinterpret_cast<uint8_t*>(out.data());
-    inflater.availOut = static_cast<uint32_t>(out.size());
+    io.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
+    io.availIn = static_cast<uint32_t>(stream.size());
+    io.nextOut = reinterpret_cast<uint8_t*>(out.data());
+    io.availOut = static_cast<uint32_t>(out.size());
     int result = Z_OK;
-    while (result == Z_OK) result = inflater.Inflate();
+    while (result == Z_OK) result = inflater.Inflate(io);
     EXPECT_EQ(result, Z_STREAM_END);
     EXPECT_TRUE(out == MakeTextLikeData(50000, 24));
   }
@@ -132,15 +134,16 @@ TEST(IsalLoadingTest, TheLibraryBindsOnceAndAStreamMayGoThroughZlibFromItsStart)
   const std::string stream = RawDeflate(text);
   for (const bool fast : {false, true}) {
     IsalInflater inflater;
+    InflateBuffers io;
     ASSERT_EQ(inflater.Init(fast), Z_OK);
     EXPECT_EQ(inflater.CanFallBack(), fast);
     std::string out(text.size(), '\0');
-    inflater.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
-    inflater.availIn = static_cast<uint32_t>(stream.size());
-    inflater.nextOut = reinterpret_cast<uint8_t*>(out.data());
-    inflater.availOut = static_cast<uint32_t>(out.size());
+    io.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
+    io.availIn = static_cast<uint32_t>(stream.size());
+    io.nextOut = reinterpret_cast<uint8_t*>(out.data());
+    io.availOut = static_cast<uint32_t>(out.size());
     int result = Z_OK;
-    while (result == Z_OK) result = inflater.Inflate();
+    while (result == Z_OK) result = inflater.Inflate(io);
     EXPECT_EQ(result, Z_STREAM_END) << fast;
     EXPECT_TRUE(out == text) << fast;
     inflater.End();
