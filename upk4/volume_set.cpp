@@ -101,14 +101,6 @@ uint32_t VolumeSet::Read(void* buffer, uint32_t count, bool wholeOnly) {
   return count;
 }
 
-void VolumeSet::Close() {
-  // Nothing is ever written: closing cannot lose data.
-  m_currentFile.reset();
-  m_currentName.clear();
-  m_currentVolume = -1;
-  m_layout = single;
-}
-
 [[noreturn]] void VolumeSet::RaiseError(int32_t code, std::string detail) const {
   RaiseZipError(code, CurrentPath(), std::move(detail));
 }

@@ -45,7 +45,6 @@ class VolumeSet {
   // Reads exactly count bytes or throws. A whole record (wholeOnly) must lie
   // on one volume; entry data runs on at the start of the next one.
   uint32_t Read(void* buffer, uint32_t count, bool wholeOnly);
-  void Close();
   [[noreturn]] void RaiseError(int32_t code, std::string detail = {}) const;
 
   // Name of the volume currently numbered: the pattern formatted with 1 for
@@ -64,7 +63,7 @@ class VolumeSet {
   plat::WString m_firstPath;    // the file opened first
   plat::WString m_directory;    // of the first file: every volume lies there
   plat::WString m_currentName;  // the name last opened or tried
-  // None while closed and after a volume failed to open.
+  // None before Open and after a volume failed to open.
   std::unique_ptr<VolumeFile> m_currentFile;
   int32_t m_lastVolume = -1;  // set only for split archives
   int32_t m_layout = single;
