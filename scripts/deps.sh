@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config zlib1g-dev libgtest-dev googletest
           libminizip-dev zip unzip p7zip-full libarchive-tools python3
-          dpkg-dev file lintian man-db strace tzdata)
+          dpkg-dev file lintian man-db strace tzdata
+          libzstd-dev liblzma-dev zstd xz-utils)
 # ISA-L's inflater and CRC-32, where Debian builds it.
 case $(dpkg --print-architecture) in
   amd64|arm64) packages+=(libisal-dev) ;;

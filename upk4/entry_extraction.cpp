@@ -66,9 +66,10 @@ void CopyInBlocks(EntryReader& reader, CFile& output, ExtractProgressCallback ca
   const uint32_t chunks = static_cast<uint32_t>(std::max<uint64_t>(
       1, std::min<uint64_t>({transfer.chunksPerTransfer, claimed, UINT32_MAX / 2 / chunk})));
   const uint32_t blockSize = chunk * chunks;
-  // A deflated entry of more than one block is written behind. Stored data
-  // gains nothing: reading it costs no more than writing it.
-  const bool behind = entry.method == zip::kMethodDeflated && entry.uncompressedSize > blockSize &&
+  // A compressed entry of more than one block is written behind. Stored
+  // data gains nothing: reading it costs no more than writing it.
+  const bool compressed = entry.method != zip::kMethodStored;
+  const bool behind = compressed && entry.uncompressedSize > blockSize &&
                       SeveralProcessors();
   // The block being decoded into and, written behind, the block in the
   // writer's hands: two halves of one allocation, swapped after each block.
@@ -76,7 +77,7 @@ void CopyInBlocks(EntryReader& reader, CFile& output, ExtractProgressCallback ca
   // Compressed input in larger reads too; the chunk-by-chunk repetition
   // goes back to the configured size.
   const uint32_t configuredRead = reader.ReadSize();
-  if (entry.method == zip::kMethodDeflated && entry.compressedSize > configuredRead &&
+  if (compressed && entry.compressedSize > configuredRead &&
       transfer.largeReadSize > configuredRead)
     reader.SetReadSize(
         static_cast<uint32_t>(std::min<uint64_t>(transfer.largeReadSize, entry.compressedSize)));

@@ -5,7 +5,9 @@
 #include <zlib.h>
 #include "upk4/archive.h"
 #include "upk4/zip_exception.h"
+#include "upk4/lzma_library.h"
 #include "upk4/zip_format.h"
+#include "upk4/zstd_library.h"
 
 EntryReader::EntryReader(const Archive& archive, std::unique_ptr<VolumeSet> cursor,
                          const EntryRecord& entry, uint16_t index, uint32_t readSize)
@@ -24,17 +26,39 @@ EntryReader::~EntryReader() {
 
 bool EntryReader::Deflated() const { return m_entry.method == zip::kMethodDeflated; }
 
+bool EntryReader::NewerMethod() const {
+  return m_entry.method == zip::kMethodZstd || m_entry.method == zip::kMethodLzma;
+}
+
 void EntryReader::Start(std::optional<std::string_view> password) {
   if (password) m_password.emplace(*password);
   m_section.Start(password);
-  if (m_entry.method != zip::kMethodStored && !Deflated())
-    RaiseError(kZipBadArchive, Detail("method is neither stored nor deflated"));
+  if (m_entry.method != zip::kMethodStored && !Deflated() && !NewerMethod()) {
+    char text[64];
+    std::snprintf(text, sizeof text, "method %u is not one this reader decodes",
+                  static_cast<unsigned>(m_entry.method));
+    RaiseError(kZipBadArchive, Detail(text));
+  }
 }
 
 void EntryReader::StartDecoding(bool fastInflater) {
   m_fastInflater = fastInflater;
   // A wrong size only changes which inflater decodes, never the result.
   if (Deflated()) CheckInflateResult(m_inflater.Init(m_fastInflater));
+  m_decoder.reset();
+  m_decoderEnded = false;
+  if (m_entry.method == zip::kMethodZstd) {
+    m_decoder = MakeZstdDecoder();
+    if (!m_decoder)
+      RaiseError(kZipBadArchive,
+                 Detail(std::string("Zstandard decoder ") + ZstdLibraryName() + " cannot be loaded"));
+  } else if (m_entry.method == zip::kMethodLzma) {
+    m_decoder = MakeLzmaDecoder((m_entry.flags & zip::kFlagLzmaEndMarker) != 0,
+                                m_entry.uncompressedSize);
+    if (!m_decoder)
+      RaiseError(kZipBadArchive,
+                 Detail(std::string("LZMA decoder ") + LzmaLibraryName() + " cannot be loaded"));
+  }
   m_uncompressedLeft = m_entry.uncompressedSize;
   m_crc = 0;
   m_finished = false;
@@ -43,6 +67,7 @@ void EntryReader::StartDecoding(bool fastInflater) {
 
 void EntryReader::Restart(uint32_t readSize) {
   m_inflater.End();
+  m_decoder.reset();
   m_input.Allocate(readSize, false);
   m_section.Start(m_password);
   StartDecoding(m_fastInflater);
@@ -85,8 +110,71 @@ void EntryReader::RestartThroughZlib(uint64_t skip) {
   }
 }
 
+void EntryReader::Deliver(const uint8_t* data, uint32_t count) {
+  if (!m_crcByCaller) m_crc = UpdateCrc32(m_crc, data, count);
+  m_uncompressedLeft -= count;
+}
+
+int EntryReader::DecodeStep() {
+  InflateBuffers& io = m_io;
+  if (io.availIn == 0 && m_section.Left() > 0) RefillInput();
+  const bool lastInput = m_section.Left() == 0;
+  const int result = m_decoder->Decode(io, lastInput);
+  switch (result) {
+    case Z_OK: return result;
+    case Z_STREAM_END: m_decoderEnded = true; return result;
+    case Z_MEM_ERROR: RaiseError(Z_MEM_ERROR, Detail("no memory for the decoder"));
+    case Z_DATA_ERROR: RaiseError(kZipBadArchive, Detail(m_decoder->Problem()));
+    default:
+      // No progress with all input given: the stream stops short of its
+      // end. (With input left, no progress is a decoder stuck on damage.)
+      RaiseError(kZipBadArchive, Detail(lastInput && io.availIn == 0
+                                            ? "compressed data ends early"
+                                            : "compressed data cannot be decoded further"));
+  }
+}
+
+uint32_t EntryReader::ReadDecoded(uint8_t* out, uint32_t wanted) {
+  InflateBuffers& io = m_io;
+  io.nextOut = out;
+  io.availOut = wanted;
+  while (io.availOut > 0 && !m_decoderEnded) DecodeStep();
+  const uint32_t delivered = static_cast<uint32_t>(io.nextOut - out);
+  Deliver(out, delivered);
+  if (m_uncompressedLeft == 0 || m_decoderEnded) EndDecodedStream();
+  return delivered;
+}
+
+void EntryReader::EndDecodedStream() {
+  if (m_uncompressedLeft > 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, "compressed data ends %llu bytes before the entry's size",
+                  static_cast<unsigned long long>(m_uncompressedLeft));
+    RaiseError(kZipBadArchive, Detail(text));
+  }
+  // The entry's size is reached: the stream must end here. One byte of
+  // room: a byte arriving in it lies beyond the entry's size. Each step
+  // takes input or fails, so this ends.
+  InflateBuffers& io = m_io;
+  uint8_t surplus = 0;
+  while (!m_decoderEnded) {
+    io.nextOut = &surplus;
+    io.availOut = 1;
+    DecodeStep();
+    if (io.availOut == 0) RaiseError(kZipBadArchive, Detail("more data than the entry's size"));
+  }
+  // Stored bytes after an LZMA end marker are never decoded, as those after
+  // a deflate stream's end; they are read through, as a deflated entry's
+  // are, so that the data descriptor behind them can be checked.
+  while (m_section.Left() > 0) RefillInput();
+  io.availIn = 0;
+}
+
 uint32_t EntryReader::Read(void* buffer, uint32_t count) {
   if (m_finished || buffer == nullptr || count == 0) return 0;
+  if (m_decoder)
+    return ReadDecoded(static_cast<uint8_t*>(buffer),
+                       static_cast<uint32_t>(std::min<uint64_t>(count, m_uncompressedLeft)));
 
   const bool stored = !Deflated();
   InflateBuffers& io = m_io;
@@ -195,6 +283,7 @@ int32_t EntryReader::Finish() {
     result = -1;  // not read to its end: no verdict on the CRC
   }
   m_inflater.End();
+  m_decoder.reset();
   m_finished = true;
   return result;
 }

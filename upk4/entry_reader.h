@@ -1,6 +1,7 @@
 // One entry of an archive being read: a chain of the entry's section of the
-// volumes (decrypted), the inflater for a deflated entry, and at the end the
-// check of the CRC-32 and size over every byte handed out. Made by
+// volumes (decrypted), the decoder of its method (the inflater for a
+// deflated entry, libzstd or liblzma for the newer methods), and at the end
+// the check of the CRC-32 and size over every byte handed out. Made by
 // Archive::OpenEntry; must not outlive its archive. One thread uses one
 // reader; several readers of one archive may be used on several threads.
 #pragma once
@@ -13,6 +14,7 @@
 #include "upk4/entry_record.h"
 #include "upk4/entry_section.h"
 #include "upk4/inflater.h"
+#include "upk4/stream_decoder.h"
 
 class Archive;
 
@@ -27,11 +29,13 @@ class EntryReader {
   EntryReader& operator=(const EntryReader&) = delete;
 
   // Positions on the entry's data (see EntrySection::Start). Throws as the
-  // section does, and the bad-archive error for a method other than stored
-  // or deflated.
+  // section does, and the bad-archive error for a method other than
+  // stored, deflated, LZMA or Zstandard.
   void Start(std::optional<std::string_view> password);
   // Then starts its decoding: a deflated entry through the fast inflater
-  // when fastInflater is set (and it can be loaded), else through zlib.
+  // when fastInflater is set (and it can be loaded), else through zlib; an
+  // LZMA or Zstandard entry through its library, loaded now if it is not
+  // yet (the bad-archive error when it cannot be).
   void StartDecoding(bool fastInflater);
 
   const EntryRecord& Entry() const { return m_entry; }
@@ -75,10 +79,21 @@ class EntryReader {
  private:
   void RefillInput();
   void CheckInflateResult(int result) const;
+  // The byte count handed out, into the CRC-32 and the size left.
+  void Deliver(const uint8_t* data, uint32_t count);
+  // Read for the decoders of the newer methods (m_decoder): up to wanted
+  // bytes, and once the entry's size is reached, the stream read through
+  // to its end, which must come exactly there.
+  uint32_t ReadDecoded(uint8_t* out, uint32_t wanted);
+  // One call of the decoder, with fresh input when it has taken all; raises
+  // the error for damage and for a stream that can go no further.
+  int DecodeStep();
+  void EndDecodedStream();
   // Positions the deflated entry on its first byte again, with zlib as its
   // inflater, and decodes the given number of bytes into nowhere.
   void RestartThroughZlib(uint64_t skip);
   bool Deflated() const;
+  bool NewerMethod() const;
 
   const Archive& m_archive;
   std::unique_ptr<VolumeSet> m_cursor;
@@ -88,6 +103,8 @@ class EntryReader {
   std::optional<std::string> m_password;
   EntrySection m_section;
   Inflater m_inflater;
+  std::unique_ptr<StreamDecoder> m_decoder;  // LZMA or Zstandard
+  bool m_decoderEnded = false;
   InflateBuffers m_io;  // the inflater's input (in m_input) and output
   ByteBlock m_input;
   uint64_t m_uncompressedLeft = 0;

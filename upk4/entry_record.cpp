@@ -131,8 +131,7 @@ const char* EntryRecord::ReadLocalHeader(VolumeSet& storage, ByteBlock& localExt
   if (localSignature != zip::kLocalHeaderSignature) return "local header signature missing";
   if (localFlags != flags) return "local header flags differ from the central header";
   if (localMethod != method) return "local header method differs from the central header";
-  if (method != zip::kMethodStored && method != zip::kMethodDeflated)
-    return "method is neither stored nor deflated";
+  if (zip::MethodName(method) == nullptr) return "method is not one this reader decodes";
   if (localNameLength != storedName.size) return "local header name length differs from the central header";
 
   // The local name must be the central one, byte for byte as this record

@@ -54,16 +54,46 @@ inline constexpr uint32_t kEndCommentLengthAt = 20;
 
 // General-purpose flag bits.
 inline constexpr uint16_t kFlagEncrypted = 1u << 0;
+// For LZMA entries: the stream ends with its end marker (without it, the
+// entry's uncompressed size ends the stream).
+inline constexpr uint16_t kFlagLzmaEndMarker = 1u << 1;
 inline constexpr uint16_t kFlagDataDescriptor = 1u << 3;
 inline constexpr uint16_t kFlagUtf8Name = 1u << 11;
 
 // Compression methods.
 inline constexpr uint16_t kMethodStored = 0;
 inline constexpr uint16_t kMethodDeflated = 8;
-// "Version needed to extract" for entries with ZIP64 fields, and for plain
-// entries (deflate, traditional encryption).
+inline constexpr uint16_t kMethodLzma = 14;
+inline constexpr uint16_t kMethodZstd = 93;
+// "Version needed to extract" for entries with ZIP64 fields, for plain
+// entries (deflate, traditional encryption), and for LZMA and Zstandard
+// entries.
 inline constexpr uint16_t kVersionZip64 = 45;
 inline constexpr uint16_t kVersionDefault = 20;
+inline constexpr uint16_t kVersionLzmaZstd = 63;
+
+// An LZMA entry's data starts with a header: the writer's LZMA version (2
+// bytes), the length of the properties (2 bytes, always 5) and the
+// properties (lc/lp/pb byte and a 4-byte dictionary size); the raw LZMA
+// stream follows.
+inline constexpr uint32_t kLzmaPropertiesSize = 5;
+inline constexpr uint32_t kLzmaHeaderSize = 4 + kLzmaPropertiesSize;
+
+// The largest Zstandard window and LZMA dictionary this system reads or
+// writes: decoding memory stays near this bound per entry being read.
+inline constexpr uint32_t kMaxWindowLog = 23;
+inline constexpr uint32_t kMaxWindowSize = 1u << kMaxWindowLog;  // 8 MiB
+
+// The method's name as listings show it; null for a method without one.
+inline const char* MethodName(uint16_t method) {
+  switch (method) {
+    case kMethodStored: return "stored";
+    case kMethodDeflated: return "deflate";
+    case kMethodLzma: return "lzma";
+    case kMethodZstd: return "zstd";
+    default: return nullptr;
+  }
+}
 
 // A field whose true value is in the ZIP64 records holds all ones.
 inline constexpr uint16_t kSaturated16 = 0xFFFF;

@@ -34,8 +34,10 @@ std::map<std::string, ListedEntry> ParseListing(const std::string& text) {
   while (std::getline(lines, line)) {
     std::istringstream f(line);
     ListedEntry e;
-    std::string flags, crc, date, time, attributes;
-    f >> e.name >> e.method >> flags >> e.packedSize >> e.size >> crc >> date >> time >> attributes;
+    std::string method, flags, crc, date, time, attributes;
+    f >> e.name >> method >> flags >> e.packedSize >> e.size >> crc >> date >> time >> attributes;
+    const std::map<std::string, int> byName = {{"stored", 0}, {"deflate", 8}, {"lzma", 14}, {"zstd", 93}};
+    e.method = byName.count(method) ? byName.at(method) : std::stoi(method);
     e.flags = std::stoi(flags, nullptr, 16);
     e.crc = static_cast<uint32_t>(std::stoul(crc, nullptr, 16));
     e.modified = date + " " + time;

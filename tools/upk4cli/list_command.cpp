@@ -10,13 +10,15 @@
 #include "platform/code_page.h"
 #include "framework/exception.h"
 #include "upk4/archive.h"
+#include "upk4/zip_format.h"
 
 namespace {
 
 void PrintListUsage(FILE* out) {
   std::fprintf(out,
                "usage: upk4 list ARCHIVE\n\n"
-               "Lists every entry of ARCHIVE: name, method (0 stored, 8 deflated),\n"
+               "Lists every entry of ARCHIVE: name, method (stored, deflate, lzma, zstd,\n"
+               "or the number of any other method),\n"
                "general-purpose flags, compressed and uncompressed size, CRC-32,\n"
                "modification time (local) and external attributes.\n"
                "A split archive is named by its volume-name pattern: data%%d.zip\n"
@@ -40,6 +42,12 @@ std::string DisplayName(const EntryRecord& entry) {
   return name;
 }
 
+// The method by name; the number for one this reader does not decode.
+std::string MethodText(uint16_t method) {
+  const char* name = zip::MethodName(method);
+  return name != nullptr ? name : std::to_string(method);
+}
+
 }  // namespace
 
 int RunList(int argc, char** argv) {
@@ -61,12 +69,12 @@ int RunList(int argc, char** argv) {
     names.push_back(DisplayName(archive->Entry(i)));
     width = std::max(width, names.back().size());
   }
-  std::printf("%-*s  %6s  %-6s  %10s  %12s  %-8s  %-19s  %s\n", static_cast<int>(width), "Name",
+  std::printf("%-*s  %-7s  %-6s  %10s  %12s  %-8s  %-19s  %s\n", static_cast<int>(width), "Name",
               "Method", "Flags", "Compressed", "Uncompressed", "CRC-32", "Modified", "Attributes");
   for (size_t i = 0; i < archive->EntryCount(); ++i) {
     const EntryRecord& e = archive->Entry(i);
-    std::printf("%-*s  %6u  0x%04X  %10lu  %12lu  %08lX  %s  0x%08lX\n", static_cast<int>(width),
-                names[i].c_str(), static_cast<unsigned>(e.method), static_cast<unsigned>(e.flags),
+    std::printf("%-*s  %-7s  0x%04X  %10lu  %12lu  %08lX  %s  0x%08lX\n", static_cast<int>(width),
+                names[i].c_str(), MethodText(e.method).c_str(), static_cast<unsigned>(e.flags),
                 static_cast<unsigned long>(e.compressedSize),
                 static_cast<unsigned long>(e.uncompressedSize), static_cast<unsigned long>(e.crc32),
                 FormatLocalTime(e.GetModificationTime()).c_str(),
