@@ -20,6 +20,7 @@ for arch in i686 x86_64; do
   # Linked again every time: stripping stamps the PE header with
   # SOURCE_DATE_EPOCH, so binaries of an earlier run may carry another date.
   rm -f "$build"/bin/*.exe "$build"/bin/*.dll "$build"/lib/upk/*.exe "$build"/lib/upk/*.dll
+  bash scripts/deps-windows.sh "$arch" "$build"
   UPK_BUILD_TARGETS="Setup upk4 upk2 qxsetup upk4_cli upk4_import_lib" \
     bash scripts/build.sh "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-mingw-$arch.cmake" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPK_WERROR=ON -DUPK_TEST_HOOKS=OFF -DUPK_BUILD_TESTS=OFF
@@ -35,11 +36,15 @@ for arch in i686 x86_64; do
   cp LICENSE "$stage/LICENSE"
   sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/g" packaging/windows/README.txt >"$stage/README.txt"
   # What the binaries carry of others: zlib, the GCC runtime (libstdc++,
-  # libgcc) and the MinGW-w64 runtime with winpthreads, as Debian ships them.
+  # libgcc) and the MinGW-w64 runtime with winpthreads, as Debian ships them,
+  # and the Zstandard and LZMA decoders.
   triple=$([[ $arch == i686 ]] && echo i686 || echo x86-64)
   cp /usr/share/doc/libz-mingw-w64/copyright "$stage/notices/zlib.txt"
   cp "/usr/share/doc/gcc-mingw-w64-$triple-posix-runtime/copyright" "$stage/notices/gcc-runtime.txt"
   cp "/usr/share/doc/mingw-w64-$triple-dev/copyright" "$stage/notices/mingw-w64-runtime.txt"
+  # The decoders, built from Debian's libzstd and xz-utils sources.
+  cp "$build/codecs-src/$arch/zstd/debian/copyright" "$stage/notices/zstd.txt"
+  cp "$build/codecs-src/$arch/xz/debian/copyright" "$stage/notices/xz.txt"
   python3 scripts/deterministic_zip.py "$out/$name.zip" "$build/stage" "$name"
   echo "$out/$name.zip ($(stat -c %s "$out/$name.zip") bytes)"
 done

@@ -23,6 +23,7 @@ fi
 # built as released, without those hooks, and checked for that.
 build_set() {  # arch [test hooks ON|OFF]
   local dir=build-windows-$1
+  bash scripts/deps-windows.sh "$1" "$dir"
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-mingw-$1.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPK_WERROR=ON -DUPK_TEST_HOOKS="${2:-OFF}" \
     -DUPK_HOST_UPKPACK="$PWD/build/bin/upkpack" >/dev/null

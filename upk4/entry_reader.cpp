@@ -163,11 +163,10 @@ void EntryReader::EndDecodedStream() {
     DecodeStep();
     if (io.availOut == 0) RaiseError(kZipBadArchive, Detail("more data than the entry's size"));
   }
-  // Stored bytes after an LZMA end marker are never decoded, as those after
-  // a deflate stream's end; they are read through, as a deflated entry's
-  // are, so that the data descriptor behind them can be checked.
-  while (m_section.Left() > 0) RefillInput();
-  io.availIn = 0;
+  // The entry's compressed size says where the stream ends: bytes after
+  // its end (Zstandard reads them as a further frame) are damage too.
+  if (io.availIn > 0 || m_section.Left() > 0)
+    RaiseError(kZipBadArchive, Detail("bytes after the end of the compressed stream"));
 }
 
 uint32_t EntryReader::Read(void* buffer, uint32_t count) {

@@ -39,7 +39,7 @@ uint32_t ParseHex(const std::string& text) {
 const char kPythonWriter[] = R"(
 import sys, zipfile, os
 root, archive, comp, commentfile = sys.argv[1:5]
-m = zipfile.ZIP_STORED if comp == "stored" else zipfile.ZIP_DEFLATED
+m = {"stored": zipfile.ZIP_STORED, "lzma": zipfile.ZIP_LZMA}.get(comp, zipfile.ZIP_DEFLATED)
 out = sys.stdout.buffer if archive == "-" else archive
 with zipfile.ZipFile(out, "w", compression=m) as z:
     for n in sys.argv[5:]:
@@ -99,6 +99,17 @@ std::string MakeZipInfoZipStreamed(const TempDir& dir, const std::string& archiv
   return archive;
 }
 
+namespace {
+const char* MethodWord(ZipMethod method) {
+  switch (method) {
+    case ZipMethod::stored: return "stored";
+    case ZipMethod::lzma: return "lzma";
+    case ZipMethod::deflated: break;
+  }
+  return "deflated";
+}
+}  // namespace
+
 std::string MakeZipPython(const TempDir& dir, const std::string& archiveName,
                           const std::vector<ZipInput>& inputs, ZipMethod method, bool streamed,
                           const std::string& comment) {
@@ -111,8 +122,7 @@ std::string MakeZipPython(const TempDir& dir, const std::string& archiveName,
   }
   std::string cmd = "python3 -c " + ShellQuote(kPythonWriter) + " " + ShellQuote(root) + " " +
                     (streamed ? std::string("-") : ShellQuote(archive)) + " " +
-                    (method == ZipMethod::stored ? "stored" : "deflated") + " " +
-                    ShellQuote(commentFile) + QuotedNames(inputs);
+                    MethodWord(method) + " " + ShellQuote(commentFile) + QuotedNames(inputs);
   if (streamed) cmd += " | cat > " + ShellQuote(archive);
   Run(cmd);
   return archive;

@@ -16,7 +16,8 @@ struct ZipInput {
   bool IsDirectory() const { return !name.empty() && name.back() == '/'; }
 };
 
-enum class ZipMethod { stored, deflated };
+// lzma: Python's zipfile only (method 14, with the end marker).
+enum class ZipMethod { stored, deflated, lzma };
 
 // Writes the inputs below root (directories created, files written).
 void StageInputs(const std::string& root, const std::vector<ZipInput>& inputs);

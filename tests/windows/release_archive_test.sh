@@ -22,7 +22,8 @@ for arch in i686 x86_64; do
   (cd "$out" && unzip -q "$zip")
   for f in bin/Setup.exe bin/upk4.dll bin/upk4.exe lib/upk/upk2.dll lib/upk/QXSetup.exe \
            include/upk4.h lib/libupk4.dll.a lib/upk4.def README.txt LICENSE \
-           notices/zlib.txt notices/gcc-runtime.txt notices/mingw-w64-runtime.txt; do
+           notices/zlib.txt notices/gcc-runtime.txt notices/mingw-w64-runtime.txt \
+           notices/zstd.txt notices/xz.txt; do
     [[ -s $out/$name/$f ]] || fail "$name lacks $f"
   done
   grep -q "MIT License" "$out/$name/LICENSE" || fail "$name: LICENSE is not the MIT licence"

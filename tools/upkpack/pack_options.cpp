@@ -146,6 +146,20 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOpt
     } else if (arg == "--store") {
       noValue();
       options.store = true;
+    } else if (arg == "--method") {
+      options.method = value();
+      if (options.method != "deflate" && options.method != "zstd" && options.method != "lzma")
+        throw PackError("unknown method \"" + options.method + "\" (deflate, zstd or lzma)");
+    } else if (arg == "--level") {
+      const std::string text = value();
+      const std::optional<int32_t> number = ParseInt32(text);
+      if (!number) throw PackError("bad level: " + text);
+      options.level = *number;
+    } else if (arg == "--threads") {
+      const std::string text = value();
+      const std::optional<int32_t> number = ParseInt32(text);
+      if (!number || *number < 1 || *number > 256) throw PackError("bad thread count: " + text);
+      options.threads = static_cast<unsigned>(*number);
     } else if (arg == "--zip64") {
       noValue();
       options.zip64 = true;
@@ -176,6 +190,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, PackOpt
   if (options.output.empty()) throw PackError("no output given (-o OUT)");
   if (subdirGiven && !options.archiveName) throw PackError("--subdir needs --archive");
   if (splitGiven && !options.archiveName) throw PackError("--split needs --archive");
+  if (options.level) {
+    // Each method's own scale; LZMA's levels are xz's presets.
+    const int low = options.method == "zstd" ? -7 : options.method == "lzma" ? 0 : 1;
+    const int high = options.method == "zstd" ? 22 : 9;
+    if (*options.level < low || *options.level > high)
+      throw PackError("level " + std::to_string(*options.level) + " is outside " +
+                      std::to_string(low) + ".." + std::to_string(high) + " for " + options.method);
+  }
   if (!options.windowsSet.empty() && options.target.empty()) {
     throw PackError("--windows-set needs --target");
   }
@@ -210,7 +232,18 @@ Options:
                        image for T
   --password PW        encrypt the entries (traditional PKWARE encryption);
                        printable ASCII, no "|"
-  --store              store the entries instead of deflating them
+  --store              store the entries instead of compressing them
+  --method M           compress the entries with M: deflate (the default:
+                       every ZIP reader reads it), zstd (Zstandard) or lzma;
+                       readers other than upk4 may not read zstd or lzma
+                       entries (a second stage built on one, too). An entry
+                       that does not shrink is stored, whatever the method
+  --level N            the method's level: deflate 1..9 (default 6), zstd
+                       -7..22 (default 19), lzma 0..9 (xz's presets; default
+                       9 extreme). Zstandard windows and LZMA dictionaries
+                       stay within 8 MiB, which upk4 reads with bounded memory
+  --threads N          compress N entries at once (default: one per
+                       processor); the archive is the same whatever N is
   -L, --dereference    take what symbolic links in payload directories point
                        to (files and directory trees); without it a link
                        there is refused

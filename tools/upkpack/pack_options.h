@@ -16,6 +16,12 @@ struct PackOptions {
   std::filesystem::path qxsetup;  // the setup program, entry "QXSetup.exe"
   std::string password;           // empty: no encryption
   bool store = false;             // stored entries instead of deflated
+  // How file entries are compressed: "deflate" (every ZIP reader reads
+  // it), "zstd" or "lzma"; level: the method's own scale, unset for its
+  // default.
+  std::string method = "deflate";
+  std::optional<int> level;
+  unsigned threads = 0;           // entries compressed at once; 0: one per processor
   bool zip64 = false;             // ZIP64 fields for every entry
   std::optional<std::string> archiveName;  // archive beside the package
   std::string subdir;                      // with archiveName only

@@ -196,6 +196,9 @@ BuildResult BuildPackage(const PackOptions& options, ProgressLine& progress) {
   const fs::path zipPath = staging.path() / ".archive.part";
   ZipWriteOptions zipOptions;
   zipOptions.store = options.store;
+  zipOptions.method = options.method;
+  zipOptions.level = options.level;
+  zipOptions.threads = options.threads;
   zipOptions.password = options.password;
   zipOptions.zip64 = options.zip64;
   zipOptions.fixedTime = options.sourceDateEpoch;

@@ -6,8 +6,13 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
+#include <algorithm>
 #include <memory>
+#include <optional>
+#include <thread>
 
+#include "entry_compression.h"
+#include "method_fields.h"
 #include "pack_error.h"
 #include "pkware_encryption.h"
 #include "upk4/zip_format.h"
@@ -68,106 +73,65 @@ tm_zip ModificationTime(const fs::path& path, const std::optional<int64_t>& fixe
   return out;
 }
 
-std::ifstream OpenSource(const ZipSource& entry) {
-  std::ifstream in(entry.source, std::ios::binary);
-  if (!in) throw PackError("cannot read " + entry.source.string());
-  return in;
-}
-
-// The encryption header's check byte is taken from the CRC-32, which must
-// therefore be known before the data is written.
-uint32_t FileCrc(const ZipSource& entry, std::vector<char>& buffer) {
-  std::ifstream in = OpenSource(entry);
-  uLong crc = crc32(0L, Z_NULL, 0);
-  uint64_t total = 0;
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const auto got = static_cast<size_t>(in.gcount());
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(got));
-    total += got;
-  }
-  if (in.bad()) throw PackError("cannot read " + entry.source.string());
-  if (total != entry.size) throw PackError("file changed while packing: " + entry.source.string());
-  return static_cast<uint32_t>(crc);
-}
-
 void Check(int result, const std::string& what) {
   if (result != ZIP_OK) throw PackError(what + " (minizip error " + std::to_string(result) + ")");
 }
 
-// Raw deflate (no zlib header), as entries carry it.
-class RawDeflater {
- public:
-  RawDeflater() {
-    if (deflateInit2(&m_stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
-                     Z_DEFAULT_STRATEGY) != Z_OK) {
-      throw PackError("cannot start deflate");
-    }
-  }
-  ~RawDeflater() { deflateEnd(&m_stream); }
-  RawDeflater(const RawDeflater&) = delete;
-  RawDeflater& operator=(const RawDeflater&) = delete;
+PackMethod MethodOf(const std::string& name) {
+  if (name == "zstd") return PackMethod::zstd;
+  if (name == "lzma") return PackMethod::lzma;
+  return PackMethod::deflate;
+}
 
-  // Compresses the input and hands every piece of output to sink.
-  template <typename Sink>
-  void Feed(const char* data, size_t count, bool last, Sink&& sink) {
-    m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-    m_stream.avail_in = static_cast<uInt>(count);
-    int result = Z_OK;
-    do {
-      m_stream.next_out = m_out;
-      m_stream.avail_out = sizeof m_out;
-      result = deflate(&m_stream, last ? Z_FINISH : Z_NO_FLUSH);
-      if (result == Z_STREAM_ERROR) throw PackError("deflate failed");
-      sink(m_out, sizeof m_out - m_stream.avail_out);
-    } while (m_stream.avail_out == 0 || (last && result != Z_STREAM_END));
+// An entry's bytes on their way into the archive: encrypted first when
+// the entry is, behind the encryption header.
+class EntrySink {
+ public:
+  EntrySink(zipFile zip, const ZipSource& entry, const ZipWriteOptions& options, uint32_t crc)
+      : m_zip(zip), m_name(entry.name) {
+    if (options.password.empty()) return;
+    m_encryptor.emplace(options.password);
+    auto header = options.fixedTime
+                      ? m_encryptor->MakeHeader(crc, PkwareEncryptor::DerivedFiller(
+                                                         options.password, entry.name, crc))
+                      : m_encryptor->MakeHeader(crc);
+    Write(header.data(), header.size());
+  }
+  void Put(uint8_t* bytes, size_t count) {
+    if (count == 0) return;
+    if (m_encryptor) m_encryptor->Encrypt(bytes, count);
+    Write(bytes, count);
   }
 
  private:
-  z_stream m_stream{};
-  Bytef m_out[1 << 16];
+  void Write(const uint8_t* bytes, size_t count) {
+    Check(zipWriteInFileInZip(m_zip, bytes, static_cast<unsigned>(count)), "cannot write " + m_name);
+  }
+  zipFile m_zip;
+  const std::string& m_name;
+  std::optional<PkwareEncryptor> m_encryptor;
 };
 
-// An encrypted entry: minizip takes the data raw, and this side deflates,
-// encrypts and prefixes the encryption header.
-void WriteEncryptedData(zipFile zip, const ZipSource& entry, const ZipWriteOptions& options,
-                        uint32_t crc, std::vector<char>& buffer, uint64_t& done, uint64_t total) {
-  PkwareEncryptor encryptor(options.password);
-  auto header = options.fixedTime
-                    ? encryptor.MakeHeader(crc, PkwareEncryptor::DerivedFiller(
-                                                    options.password, entry.name, crc))
-                    : encryptor.MakeHeader(crc);
-  Check(zipWriteInFileInZip(zip, header.data(), static_cast<unsigned>(header.size())),
-        "cannot write " + entry.name);
-  auto sink = [&](Bytef* bytes, size_t count) {
-    if (count == 0) return;
-    encryptor.Encrypt(bytes, count);
-    Check(zipWriteInFileInZip(zip, bytes, static_cast<unsigned>(count)),
-          "cannot write " + entry.name);
-  };
-  std::unique_ptr<RawDeflater> deflater;
-  if (!options.store) deflater = std::make_unique<RawDeflater>();
-
-  std::ifstream in = OpenSource(entry);
+// A stored entry's file, read again: it must still be what was compressed.
+void WriteStoredData(EntrySink& sink, const ZipSource& entry, uint32_t crc,
+                     std::vector<char>& buffer, const std::function<void(uint64_t)>& progress) {
+  std::ifstream in(entry.source, std::ios::binary);
+  if (!in) throw PackError("cannot read " + entry.source.string());
+  uLong check = crc32(0L, Z_NULL, 0);
   uint64_t written = 0;
-  bool last = false;
-  while (!last) {
+  while (in) {
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     const auto got = static_cast<size_t>(in.gcount());
-    last = got < buffer.size();
-    if (deflater) {
-      deflater->Feed(buffer.data(), got, last, sink);
-    } else {
-      sink(reinterpret_cast<Bytef*>(buffer.data()), got);
-    }
+    if (got == 0) break;
+    auto* bytes = reinterpret_cast<uint8_t*>(buffer.data());
+    check = crc32(check, bytes, static_cast<uInt>(got));
+    sink.Put(bytes, got);
     written += got;
-    done += got;
-    if (options.progress) options.progress(done, total);
+    progress(got);
   }
   if (in.bad()) throw PackError("cannot read " + entry.source.string());
-  if (written != entry.size) throw PackError("file changed while packing: " + entry.source.string());
-  Check(zipCloseFileInZipRaw64(zip, entry.size, crc),
-        "cannot finish " + entry.name);
+  if (written != entry.size || check != crc)
+    throw PackError("file changed while packing: " + entry.source.string());
 }
 
 // Flag bit 11: the entry's name is UTF-8.
@@ -185,58 +149,65 @@ void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
   ZipHandle zip(zipOpen64(outputName.c_str(), APPEND_STATUS_CREATE));
   if (!zip) throw PackError("cannot create " + output.string());
 
+  CompressionSettings settings;
+  settings.store = options.store;
+  settings.method = MethodOf(options.method);
+  settings.level = options.level;
+  settings.threads = options.threads != 0 ? options.threads
+                                          : std::max(1u, std::thread::hardware_concurrency());
+  settings.spillDirectory = output.parent_path();
+  const uint16_t newerMethod = ZipMethodOf(settings.method);
+  const bool patchMethods = !options.store && newerMethod != zip::kMethodDeflated;
+  std::vector<bool> patch(entries.size(), false);
+
   std::vector<char> buffer(kChunk);
   uint64_t done = 0;
-  for (const ZipSource& entry : entries) {
+  const auto advance = [&](uint64_t count) {
+    done += count;
+    if (options.progress) options.progress(done, total);
+  };
+  CompressEntries(entries, settings, [&](size_t index, CompressedEntry& compressed) {
+    const ZipSource& entry = entries[index];
     zip_fileinfo info{};
     info.tmz_date = ModificationTime(entry.source, options.fixedTime);
     info.external_fa = entry.directory ? zip::kDosDirectory : zip::kDosArchive;
 
     const bool encrypt = !entry.directory && !options.password.empty();
-    const bool deflate = !entry.directory && !options.store;
-    // Deflate can grow incompressible data a little, so the limit leaves
-    // room; offsets past 4 GiB get their ZIP64 fields from minizip anyway.
+    // minizip knows methods 0 and 8 only: a Zstandard or LZMA entry goes in
+    // raw as "deflated", and its method and version fields are set once
+    // the archive is complete (SetNewerMethods).
+    const bool deflated = !compressed.stored;
+    const bool newer = deflated && patchMethods;
+    patch[index] = newer;
+    const int level = deflated && !newer ? DeflateLevel(options.level) : 0;
+    unsigned long flags = NameFlag(entry) | (encrypt ? zip::kFlagEncrypted : 0u) |
+                          (newer ? FlagsOf(settings.method) : 0u);
+    // A compressor can grow incompressible data a little, so the limit
+    // leaves room; offsets past 4 GiB get their ZIP64 fields from minizip
+    // anyway.
     const int zip64 =
         !entry.directory && (options.zip64 || entry.size >= zip::kSaturated32 - (1u << 20)) ? 1 : 0;
-    if (encrypt) {
-      const uint32_t crc = FileCrc(entry, buffer);
-      // Raw, flagged as encrypted (flag base 1); made by MS-DOS (0) as usual.
-      Check(zipOpenNewFileInZip4_64(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
-                                    nullptr, deflate ? Z_DEFLATED : 0,
-                                    deflate ? Z_DEFAULT_COMPRESSION : 0, 1, -MAX_WBITS, 8,
-                                    Z_DEFAULT_STRATEGY, nullptr, 0, 0,
-                                    zip::kFlagEncrypted | NameFlag(entry), zip64),
-            "cannot add " + entry.name);
-      WriteEncryptedData(zip.get(), entry, options, crc, buffer, done, total);
-      continue;
-    }
     Check(zipOpenNewFileInZip4_64(zip.get(), entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
-                                  nullptr, deflate ? Z_DEFLATED : 0,
-                                  deflate ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, 8,
-                                  Z_DEFAULT_STRATEGY, nullptr, 0, 0, NameFlag(entry), zip64),
+                                  nullptr, deflated ? Z_DEFLATED : 0, level, 1, -MAX_WBITS, 8,
+                                  Z_DEFAULT_STRATEGY, nullptr, 0, 0, flags, zip64),
           "cannot add " + entry.name);
-
     if (!entry.directory) {
-      std::ifstream in = OpenSource(entry);
-      uint64_t written = 0;
-      while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const auto got = static_cast<unsigned>(in.gcount());
-        if (got == 0) break;
-        Check(zipWriteInFileInZip(zip.get(), buffer.data(), got), "cannot write " + entry.name);
-        written += got;
-        done += got;
-        if (options.progress) options.progress(done, total);
-      }
-      if (in.bad()) throw PackError("cannot read " + entry.source.string());
-      if (written != entry.size) {
-        throw PackError("file changed while packing: " + entry.source.string());
+      EntrySink sink(zip.get(), entry, options, compressed.crc);
+      if (compressed.stored) {
+        WriteStoredData(sink, entry, compressed.crc, buffer, advance);
+      } else {
+        compressed.data.Replay([&](uint8_t* bytes, size_t count) { sink.Put(bytes, count); });
+        compressed.data.Clear();
+        advance(entry.size);
       }
     }
-    Check(zipCloseFileInZip(zip.get()), "cannot finish " + entry.name);
-  }
+    Check(zipCloseFileInZipRaw64(zip.get(), entry.size, compressed.crc),
+          "cannot finish " + entry.name);
+  });
   const int closed = zipClose(zip.release(), nullptr);
   Check(closed, "cannot finish the archive " + output.string());
+  if (std::find(patch.begin(), patch.end(), true) != patch.end())
+    SetNewerMethods(output, patch, newerMethod);
 }
 
 }  // namespace upkpack

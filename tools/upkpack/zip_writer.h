@@ -1,7 +1,9 @@
-// Writes the package archive as one ZIP file with minizip: stored or
-// deflated entries, optionally with traditional PKWARE encryption (applied
-// here, see pkware_encryption.h), no data descriptors. ZIP64 records where a
-// size or offset needs them (or everywhere when asked).
+// Writes the package archive as one ZIP file with minizip: stored,
+// deflated, Zstandard or LZMA entries (compressed here on several threads,
+// see entry_compression.h, and handed to minizip raw), optionally with
+// traditional PKWARE encryption (applied here, see pkware_encryption.h), no
+// data descriptors. ZIP64 records where a size or offset needs them (or
+// everywhere when asked).
 #pragma once
 #include <cstdint>
 #include <filesystem>
@@ -22,6 +24,9 @@ struct ZipSource {
 
 struct ZipWriteOptions {
   bool store = false;
+  std::string method = "deflate";  // deflate, zstd or lzma
+  std::optional<int> level;        // the method's default when unset
+  unsigned threads = 0;            // 0: one per processor
   std::string password;  // empty: no encryption; directories are never encrypted
   bool zip64 = false;    // ZIP64 fields for every file entry, not only where needed
   // Set: every entry carries this time (seconds since 1970, taken in UTC)
