@@ -65,8 +65,8 @@ shlibdeps() {  # PACKAGE: prints the Depends value
   rm -rf "$tmp"
 }
 library_depends=$(shlibdeps "libupk4-$major")
-isal=$(cat "$build/packaging/debian/library-depends")
-[[ -n $isal ]] && library_depends="$library_depends, $isal"
+loaded=$(cat "$build/packaging/debian/library-depends")
+[[ -n $loaded ]] && library_depends="$library_depends, $loaded"
 # upkpack reads the library's image from libupk4-4 to append it to every
 # package it builds: the tools take that exact version.
 tools_depends=$(shlibdeps upk | tr ',' '\n' | sed 's/^ *//' | grep -v "^libupk4-$major " | paste -sd, - |

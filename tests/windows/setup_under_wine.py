@@ -290,7 +290,7 @@ DEEP = "/".join(["deep"] + ["directory_level_%d" % n for n in range(1, 15)] +
                 ["deep_file_name.txt"])
 
 
-def payload_seen_during_runs(case, names, runs=2):
+def payload_seen_during_runs(case, names, runs=2, content=lambda name: name):
     """Runs the package `runs` times from a directory of files that must
     survive; while the setup program sleeps, each payload name must stand
     whole in the run's directory, with its content."""
@@ -302,7 +302,7 @@ def payload_seen_during_runs(case, names, runs=2):
         for _ in range(100):  # while the setup program sleeps
             for name in list(pending):
                 path = os.path.join(case.tmp, "SetupTemp0", *name.split("/"))
-                if os.path.exists(path) and open(path, encoding="utf-8").read() == name:
+                if os.path.exists(path) and open(path, encoding="utf-8").read() == content(name):
                     pending.discard(name)
             if not pending or run.poll() is not None:
                 break
@@ -315,14 +315,27 @@ def payload_seen_during_runs(case, names, runs=2):
         check(survived(cwd), "run %d: the current directory untouched: %s" % (attempt, os.listdir(cwd)))
 
 
-def package_of(case, names):
+def package_of(case, names, content=lambda name: name, extra=()):
     payload = os.path.join(case.root, "payload")
     for name in names:
         path = os.path.join(payload, *name.split("/"))
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w", encoding="utf-8") as f:
-            f.write(name)
-    return case.build(payload=payload + "/.")
+            f.write(content(name))
+    return case.build(payload=payload + "/.", extra=extra)
+
+
+def zstd_and_lzma_packages_unpack_encrypted_and_split():
+    """The second stage and upk4.dll of the Windows set read both newer
+    methods: encrypted inside the package, and split beside it."""
+    names = ["text.txt", "sub/more.txt"]
+    def content(name):
+        return "".join("%s line %d\n" % (name, i % 50) for i in range(4000))
+    for method, extra in (("zstd", ["--password", "s3cret"]),
+                          ("lzma", ["--archive", "data%d.zip", "--split", "64k"])):
+        case = Case("method_" + method)
+        package_of(case, names, content, ["--method", method, *extra])
+        payload_seen_during_runs(case, names, runs=1, content=content)
 
 
 def deep_payload_paths_keep_their_full_names():
@@ -377,6 +390,7 @@ def main():
                  two_runs_at_once_never_share_a_directory,
                  deep_payload_paths_keep_their_full_names,
                  greek_cyrillic_and_accented_names_arrive_whole,
+                 zstd_and_lzma_packages_unpack_encrypted_and_split,
                  a_deep_leftover_neither_stops_a_run_nor_touches_the_current_directory):
         before = len(FAILURES)
         case()
