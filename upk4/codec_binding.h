@@ -1,5 +1,5 @@
-// Binding a library's entry points by name, once per process: the shared
-// part of zstd_library.cpp and lzma_library.cpp.
+// Binding a library's entry points by name: what isal_library.cpp,
+// zstd_library.cpp and lzma_library.cpp share.
 #pragma once
 #include "platform/library.h"
 

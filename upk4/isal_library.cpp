@@ -6,6 +6,7 @@
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include "platform/library.h"
+#include "upk4/codec_binding.h"
 
 namespace {
 
@@ -16,11 +17,7 @@ static_assert(std::is_same_v<decltype(&crc32_gzip_refl), decltype(IsalEntryPoint
 
 std::atomic<const IsalEntryPoints*> bound{nullptr};
 
-template <typename Function>
-bool Bind(plat::LibraryHandle library, const char* name, Function*& out) {
-  out = reinterpret_cast<Function*>(plat::GetProcAddress(library, name));
-  return out != nullptr;
-}
+using codec_binding::Bind;
 
 const IsalEntryPoints* Load() {
   static IsalEntryPoints points{};

@@ -29,7 +29,7 @@ class ZstdDecoder final : public StreamDecoder {
     io.availOut -= static_cast<uint32_t>(out.pos);
     if (m_zstd.isError(result)) {
       // The error codes are stable across versions (zstd_errors.h).
-      const ZSTD_ErrorCode code = static_cast<ZSTD_ErrorCode>(0 - result);
+      const ZSTD_ErrorCode code = m_zstd.getErrorCode(result);
       if (code == ZSTD_error_memory_allocation) return Z_MEM_ERROR;
       if (code == ZSTD_error_frameParameter_windowTooLarge)
         return Damaged("Zstandard window above the 8 MiB limit");

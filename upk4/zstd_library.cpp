@@ -15,6 +15,7 @@ static_assert(std::is_same_v<decltype(&ZSTD_decompressStream),
                              decltype(ZstdEntryPoints::decompressStream)>);
 static_assert(std::is_same_v<decltype(&ZSTD_isError), decltype(ZstdEntryPoints::isError)>);
 static_assert(std::is_same_v<decltype(&ZSTD_getErrorName), decltype(ZstdEntryPoints::getErrorName)>);
+static_assert(std::is_same_v<decltype(&ZSTD_getErrorCode), decltype(ZstdEntryPoints::getErrorCode)>);
 
 const ZstdEntryPoints* Load() {
   static ZstdEntryPoints points{};
@@ -29,13 +30,14 @@ const ZstdEntryPoints* Load() {
       !Bind(library, "ZSTD_DCtx_setParameter", points.setParameter) ||
       !Bind(library, "ZSTD_decompressStream", points.decompressStream) ||
       !Bind(library, "ZSTD_isError", points.isError) ||
-      !Bind(library, "ZSTD_getErrorName", points.getErrorName)) {
+      !Bind(library, "ZSTD_getErrorName", points.getErrorName) ||
+      !Bind(library, "ZSTD_getErrorCode", points.getErrorCode)) {
     plat::FreeLibrary(library);
     return nullptr;
   }
 #else
-  points = {&ZSTD_createDCtx,       &ZSTD_freeDCtx, &ZSTD_DCtx_setParameter,
-            &ZSTD_decompressStream, &ZSTD_isError,  &ZSTD_getErrorName};
+  points = {&ZSTD_createDCtx, &ZSTD_freeDCtx,     &ZSTD_DCtx_setParameter, &ZSTD_decompressStream,
+            &ZSTD_isError,    &ZSTD_getErrorName, &ZSTD_getErrorCode};
 #endif
   return &points;
 }

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstddef>
 #include <zstd.h>
+#include <zstd_errors.h>
 
 struct ZstdEntryPoints {
   ZSTD_DCtx* (*createDCtx)();
@@ -14,6 +15,7 @@ struct ZstdEntryPoints {
   size_t (*decompressStream)(ZSTD_DCtx* context, ZSTD_outBuffer* output, ZSTD_inBuffer* input);
   unsigned (*isError)(size_t code);
   const char* (*getErrorName)(size_t code);
+  ZSTD_ErrorCode (*getErrorCode)(size_t code);
 };
 
 // Binds the library on the first call (once per process, from any thread);
