@@ -69,11 +69,25 @@ fi
 downloads=$work/downloads
 rm -rf "$downloads"
 mkdir -p "$downloads"
-if ! (cd "$downloads" && apt-get "${apt_options[@]}" source --download-only libzstd xz-utils) \
-     >>"$log" 2>&1; then
+# The newest version that can be had: a suite's index may name a version
+# whose files its mirror does not hold, and an older suite still has its own.
+fetch() {  # source package
+  local version
+  for version in $(apt-cache "${apt_options[@]}" showsrc "$1" 2>/dev/null |
+                   sed -n 's/^Version: //p' | sort -V -r -u); do
+    rm -f "$downloads/$1"_*
+    if (cd "$downloads" && apt-get "${apt_options[@]}" source --download-only "$1=$version") \
+         >>"$log" 2>&1; then
+      return 0
+    fi
+    echo "$1 $version could not be fetched; trying an older version" >>"$log"
+  done
   tail -n 20 "$log" >&2
+  echo "no version of Debian's $1 source package could be fetched" >&2
   exit 1
-fi
+}
+fetch libzstd
+fetch xz-utils
 
 # Unpacked, and checked, by dpkg-source.
 unpack() {  # package directory
