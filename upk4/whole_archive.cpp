@@ -1,9 +1,6 @@
 #include "upk4/whole_archive.h"
 #include <algorithm>
 #include <thread>
-#include <unordered_set>
-#include "platform/beneath.h"
-#include "platform/native_path.h"
 #include "upk4/extraction_crew.h"
 #include "upk4/extraction_plan.h"
 #include "upk4/path_functions.h"
@@ -35,14 +32,6 @@ void ExtractInOrder(const std::vector<WholeEntry>& entries, const Transfer& mode
   }
 }
 
-// The parent of a name ("\" or "/" separators), empty when none.
-plat::WString ParentOf(plat::WStringView relative) {
-  size_t end = relative.size();
-  while (end > 0 && !plat::IsPathSeparator(relative[end - 1])) --end;
-  while (end > 0 && plat::IsPathSeparator(relative[end - 1])) --end;
-  return plat::WString(relative.substr(0, end));
-}
-
 }  // namespace
 
 unsigned DefaultExtractionWorkers() {
@@ -65,20 +54,16 @@ void ExtractWholeArchive(const std::vector<WholeEntry>& entries, plat::WStringVi
     return;
   }
 
-  // Directories before files, all on this thread: the workers only walk
-  // down through them. What cannot be made here fails again, and is
-  // reported, with the entry that needs it.
+  // Directory entries before files, on this thread. The directories above
+  // a file are made by the worker that writes it, as it walks down (an
+  // entry refused before its file is made, for want of a password, makes
+  // none, as in archive order); with one spelling per directory, workers
+  // that meet on the way make one directory between them.
   std::vector<PlannedFile> planned;
-  std::unordered_set<plat::WString> made;
   for (size_t item = 0; item < entries.size(); ++item) {
     const WholeEntry& e = entries[item];
     if (e.kind == WholeEntryKind::directory) tasks.directory(item);
-    if (e.kind != WholeEntryKind::file) continue;
-    planned.push_back({item, e.relative, e.size});
-    if (!e.makeDirectories) continue;
-    const plat::WString parent = ParentOf(e.relative);
-    if (!parent.empty() && made.insert(FoldedPathKey(parent)).second)
-      plat::CreateDirectoriesBeneath(destDir, parent);
+    if (e.kind == WholeEntryKind::file) planned.push_back({item, e.relative, e.size});
   }
 
   Transfer crewModel;

@@ -1,7 +1,8 @@
 // Every entry of an archive extracted below one destination, by a crew of
-// workers: the destination and the directories first, on the calling
-// thread, then the files on the workers, the results reported in archive
-// order. Used by the upk4 tool and the reference second stage; the
+// workers: the destination and the directory entries first, on the calling
+// thread, then the files on the workers (each walks down to its file,
+// making what is missing on the way, without ever changing the current
+// directory), the results reported in archive order. Used by the upk4 tool and the reference second stage; the
 // library's exports extract one entry at a time, on the caller's thread.
 #pragma once
 #include <cstddef>
@@ -23,10 +24,6 @@ struct WholeEntry {
   WholeEntryKind kind = WholeEntryKind::skipped;
   plat::WString relative;  // the name below the destination
   uint64_t size = 0;       // as the record claims: a weight only
-  // The file's directories are made beforehand. False for an entry that
-  // will be refused before anything is made for it (encrypted, and no
-  // password).
-  bool makeDirectories = true;
 };
 
 struct WholeArchiveTasks {

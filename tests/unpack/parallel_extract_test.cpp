@@ -157,14 +157,18 @@ TEST(ParallelExtract, EncryptedEntriesWithRightWrongAndNoPassword) {
   std::vector<ZipInput> inputs = {{"d/", ""}};
   for (int i = 0; i < 12; ++i)
     inputs.push_back({"d/f" + std::to_string(i) + ".txt", MakeTextLikeData(20000 + 90000 * i, i)});
+  inputs.push_back({"sub/deeper/x.txt", "no directory entries above it"});
   const std::string zip = MakeZipInfoZip(dir, "enc.zip", inputs, ZipMethod::deflated, "-P secret");
   for (const char* more : {"--password secret", "--password wrong", ""}) {
     SCOPED_TRACE(more);
     const Outcome o = ExpectSameForEveryCount(dir, zip, more);
-    EXPECT_EQ(o.code, std::string(more) == "--password secret" ? 0 : 4) << o.log;
+    const bool right = std::string(more) == "--password secret";
+    EXPECT_EQ(o.code, right ? 0 : 4) << o.log;
+    // An entry refused before its file is made makes no directory either.
+    EXPECT_EQ(fs::exists(dir.Path("out-j5/sub")), right);
   }
   EXPECT_EQ(Extract(dir, zip, 3, "--password secret").code, 0);
-  EXPECT_EQ(ReadFile(dir.Path("out-j3/d/f11.txt")), inputs.back().data);
+  EXPECT_TRUE(ReadFile(dir.Path("out-j3/d/f11.txt")) == inputs[12].data);
 }
 
 // A full disk stands in as a file-size limit: each entry larger than it

@@ -163,7 +163,9 @@ TEST(ExtractionCrewTest, ReportsInOrderAndKeepsOneFilesEntriesOnOneThread) {
     for (size_t i = 0; i < reported.size(); ++i) ASSERT_EQ(reported[i], i);
     std::map<plat::WString, std::vector<size_t>> byFile;
     for (const PlannedFile& f : files) {
-      if (f.item <= last) EXPECT_NE(ranAt[f.item], 0u) << f.item;
+      if (f.item <= last) {
+        EXPECT_NE(ranAt[f.item], 0u) << f.item;
+      }
       byFile[FoldedPathKey(f.relative)].push_back(f.item);
     }
     for (const auto& [key, items] : byFile)

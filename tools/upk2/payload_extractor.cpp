@@ -12,7 +12,6 @@
 #include "platform/windows_names.h"
 #include "upk4/archive.h"
 #include "upk4/entry_extraction.h"
-#include "upk4/extraction_target.h"
 #include "upk4/path_functions.h"
 #include "upk4/whole_archive.h"
 
@@ -101,9 +100,6 @@ ExtractSummary ExtractPayload(const OpenedPackage& package, plat::WStringView de
     e.kind = record.IsDirectory() ? WholeEntryKind::directory : WholeEntryKind::file;
     e.relative = GetPathWithoutDrive(name);
     e.size = record.uncompressedSize;
-    // Nothing is made for an entry refused before its file.
-    e.makeDirectories = !(record.IsEncrypted() && !password) &&
-                        BuildExtractionTarget(dest, name, true).has_value();
   }
 
   // One entry as the library extracts it; the destination is made by the

@@ -112,7 +112,6 @@ int ExtractAll(const ExtractAllArgs& args) {
     e.relative = GetPathWithoutDrive(names[i]);
     if (slash) continue;
     e.size = record.uncompressedSize;
-    e.makeDirectories = !(record.IsEncrypted() && !password);
     totalBytes += record.uncompressedSize;
   }
 
