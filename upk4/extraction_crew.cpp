@@ -4,7 +4,9 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <iterator>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -44,6 +46,7 @@ class Crew {
         }
         Ended(item, std::move(error));
       }
+      Done(*batch);
     }
   }
 
@@ -79,24 +82,47 @@ class Crew {
   }
 
  private:
-  // The next batch for the worker: the front of its own queue, else the
-  // back of the queue with the most work left.
+  // The next batch for the worker: the first of its own queue whose lane
+  // is free, else the last such of the queue with the most work left. None
+  // when every batch left is in a lane that another worker holds: that
+  // worker takes them.
   std::optional<size_t> Take(size_t worker) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stop.load(std::memory_order_relaxed)) return std::nullopt;
+    const auto free = [&](size_t batch) {
+      const size_t lane = m_plan.lanes[batch];
+      return lane == ExtractionPlan::kNoLane || m_busyLanes.count(lane) == 0;
+    };
+    std::deque<size_t>& own = m_queues[worker];
+    auto at = std::find_if(own.begin(), own.end(), free);
     size_t from = worker;
-    if (m_queues[from].empty()) {
+    if (at == own.end()) {
+      std::vector<size_t> others;
       for (size_t q = 0; q < m_queues.size(); ++q)
-        if (!m_queues[q].empty() && (m_queues[from].empty() || m_left[q] > m_left[from])) from = q;
-      if (m_queues[from].empty()) return std::nullopt;
+        if (q != worker && !m_queues[q].empty()) others.push_back(q);
+      std::sort(others.begin(), others.end(),
+                [&](size_t a, size_t b) { return m_left[a] > m_left[b]; });
+      for (size_t q : others) {
+        const auto back = std::find_if(m_queues[q].rbegin(), m_queues[q].rend(), free);
+        if (back != m_queues[q].rend()) {
+          from = q;
+          at = std::prev(back.base());
+          break;
+        }
+      }
+      if (from == worker) return std::nullopt;
     }
-    const size_t batch = from == worker ? m_queues[from].front() : m_queues[from].back();
-    if (from == worker)
-      m_queues[from].pop_front();
-    else
-      m_queues[from].pop_back();
+    const size_t batch = *at;
+    m_queues[from].erase(at);
     m_left[from] -= m_plan.costs[batch];
+    if (m_plan.lanes[batch] != ExtractionPlan::kNoLane) m_busyLanes.insert(m_plan.lanes[batch]);
     return batch;
+  }
+
+  // The batch is done: its lane is free again.
+  void Done(size_t batch) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_busyLanes.erase(m_plan.lanes[batch]);
   }
 
   void Ended(size_t item, std::exception_ptr error) {
@@ -114,6 +140,7 @@ class Crew {
   // Under m_mutex:
   std::vector<std::deque<size_t>> m_queues;
   std::vector<uint64_t> m_left;  // cost of each queue's batches
+  std::set<size_t> m_busyLanes;  // lanes of the batches being run
   std::vector<bool> m_ended;
   std::vector<std::exception_ptr> m_errors;
   size_t m_next = 0;

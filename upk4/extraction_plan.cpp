@@ -111,6 +111,7 @@ ExtractionPlan PlanExtraction(const std::vector<PlannedFile>& files, unsigned wo
       groups.push_back({plan.batches.size()});
       plan.batches.push_back(unit.items);
       plan.costs.push_back(unit.bytes);
+      plan.lanes.push_back(ExtractionPlan::kNoLane);
       continue;
     }
     const plat::WString& parent = unitParents[u];
@@ -131,6 +132,7 @@ ExtractionPlan PlanExtraction(const std::vector<PlannedFile>& files, unsigned wo
     const auto [g, added] = groupOf.try_emplace(parent, groups.size());
     if (added) groups.emplace_back();
     groups[g->second].push_back(b);
+    plan.lanes.push_back(g->second);
   }
   // A unit's later entries can come after entries of other units: batches
   // hold their items in archive order.

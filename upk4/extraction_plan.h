@@ -9,7 +9,10 @@
 // several threads queue on that directory's lock); a large unit is a batch
 // of its own so that large entries spread. Each worker starts on its own
 // queue of batches, in archive order; one whose queue runs dry takes the
-// last batch of the fullest other queue.
+// last batch of the fullest other queue. The small files of one directory
+// are never written by two workers at once: each worker remembers the
+// listing of the directories it creates in, and a listing that another
+// thread keeps changing is read again for every file.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +35,10 @@ struct ExtractionPlan {
   std::vector<std::vector<size_t>> queues;
   // The weight of each batch: bytes plus a share for making each file.
   std::vector<uint64_t> costs;
+  // Of each batch, its directory's lane: batches of one lane run one at a
+  // time. kNoLane for a batch of one large unit, which may run beside any.
+  std::vector<size_t> lanes;
+  static constexpr size_t kNoLane = SIZE_MAX;
 };
 
 // The name as a key: components folded without regard to case, joined by

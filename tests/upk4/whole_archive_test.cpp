@@ -93,6 +93,9 @@ TEST(ExtractionPlanTest, LargeEntriesSpreadAndDirectoriesStayTogether) {
     EXPECT_EQ(queues.size(), 1u) << d;
   }
   for (const std::vector<size_t>& batch : plan.batches) EXPECT_LE(batch.size(), 32u);
+  // Large entries run beside anything; a directory's small files in its lane.
+  for (size_t item = 0; item < named.size(); ++item)
+    EXPECT_EQ(plan.lanes[BatchOf(plan, item)] == ExtractionPlan::kNoLane, item < 6) << item;
 }
 
 TEST(ExtractionPlanTest, OrderMattersWhereAFileIsADirectoryOrADirectoryIsSpelledTwice) {
@@ -141,12 +144,23 @@ TEST(ExtractionCrewTest, ReportsInOrderAndKeepsOneFilesEntriesOnOneThread) {
     std::vector<std::thread::id> ranOn(count);
     std::vector<uint64_t> ranAt(count, 0);
     std::atomic<uint64_t> clock{1};
+    std::vector<size_t> laneOf(count, ExtractionPlan::kNoLane);
+    for (size_t b = 0; b < plan.batches.size(); ++b)
+      for (size_t item : plan.batches[b]) laneOf[item] = plan.lanes[b];
+    std::vector<std::atomic<int>> inLane(plan.batches.size());
+    std::atomic<int> lanesShared{0};
     std::vector<size_t> reported;
     CrewTasks tasks;
     tasks.work = [&](size_t item, Transfer& transfer) {
       ASSERT_EQ(transfer.chunkSize, 4096u);
       ranOn[item] = std::this_thread::get_id();
       ranAt[item] = clock++;
+      // Small files of one directory: one worker at a time.
+      if (laneOf[item] != ExtractionPlan::kNoLane) {
+        if (inLane[laneOf[item]]++ != 0) ++lanesShared;
+        std::this_thread::yield();
+        --inLane[laneOf[item]];
+      }
       if (item % 7 == 3) throw std::runtime_error("item " + std::to_string(item));
     };
     tasks.report = [&](size_t item, std::exception_ptr error) {
@@ -158,6 +172,7 @@ TEST(ExtractionCrewTest, ReportsInOrderAndKeepsOneFilesEntriesOnOneThread) {
     model.chunkSize = 4096;
     RunCrew(plan, count, workers, model, tasks);
 
+    EXPECT_EQ(lanesShared, 0);
     const size_t last = std::min(count - 1, stopAt);
     ASSERT_EQ(reported.size(), last + 1);
     for (size_t i = 0; i < reported.size(); ++i) ASSERT_EQ(reported[i], i);
