@@ -56,8 +56,8 @@ plat::WString FoldedParentKey(plat::WStringView relative) {
   return Join(parts, parts.empty() ? 0 : parts.size() - 1, true);
 }
 
-bool OrderMatters(const std::vector<plat::WString>& directories,
-                  const std::vector<plat::WString>& files) {
+bool OrderMatters(const std::vector<plat::WStringView>& directories,
+                  const std::vector<plat::WStringView>& files) {
   // Every directory named or implied, by its key, with the first spelling.
   std::unordered_map<plat::WString, plat::WString> spelling;
   const auto note = [&](const std::vector<plat::WStringView>& parts, size_t depth) {
@@ -67,15 +67,15 @@ bool OrderMatters(const std::vector<plat::WString>& directories,
     }
     return true;
   };
-  for (const plat::WString& name : directories) {
+  for (const plat::WStringView name : directories) {
     const std::vector<plat::WStringView> parts = Components(name);
     if (!note(parts, parts.size())) return true;
   }
-  for (const plat::WString& name : files) {
+  for (const plat::WStringView name : files) {
     const std::vector<plat::WStringView> parts = Components(name);
     if (!parts.empty() && !note(parts, parts.size() - 1)) return true;
   }
-  for (const plat::WString& name : files) {
+  for (const plat::WStringView name : files) {
     if (spelling.count(FoldedPathKey(name)) != 0) return true;
   }
   return false;
@@ -85,17 +85,20 @@ ExtractionPlan PlanExtraction(const std::vector<PlannedFile>& files, unsigned wo
   workers = std::max(workers, 1u);
   // Units by the file they write, in archive order of their first entry.
   std::vector<Unit> units;
-  std::vector<plat::WString> unitParents;
-  std::unordered_map<plat::WString, size_t> unitOf;
-  for (const PlannedFile& f : files) {
-    const auto [at, added] = unitOf.try_emplace(FoldedPathKey(f.relative), units.size());
-    if (added) {
-      units.emplace_back();
-      unitParents.push_back(FoldedParentKey(f.relative));
+  std::vector<plat::WStringView> unitNames;  // of each unit's first entry
+  {
+    std::unordered_map<plat::WString, size_t> unitOf;
+    unitOf.reserve(files.size());
+    for (const PlannedFile& f : files) {
+      const auto [at, added] = unitOf.try_emplace(FoldedPathKey(f.relative), units.size());
+      if (added) {
+        units.emplace_back();
+        unitNames.push_back(f.relative);
+      }
+      Unit& unit = units[at->second];
+      unit.items.push_back(f.item);
+      unit.bytes += f.size + kPerFileCost;
     }
-    Unit& unit = units[at->second];
-    unit.items.push_back(f.item);
-    unit.bytes += f.size + kPerFileCost;
   }
 
   // Batches: each large unit alone; the small units of a directory gathered.
@@ -114,7 +117,7 @@ ExtractionPlan PlanExtraction(const std::vector<PlannedFile>& files, unsigned wo
       plan.lanes.push_back(ExtractionPlan::kNoLane);
       continue;
     }
-    const plat::WString& parent = unitParents[u];
+    const plat::WString parent = FoldedParentKey(unitNames[u]);
     auto open = openBatch.find(parent);
     if (open != openBatch.end()) {
       const size_t b = open->second;

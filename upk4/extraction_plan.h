@@ -21,10 +21,11 @@
 
 // One file to extract: its position in the caller's list (the order in
 // which results are reported), its name below the destination ("\" or "/"
-// separators), and the size its record claims (a weight only).
+// separators; the caller's string, kept while planning), and the size its
+// record claims (a weight only).
 struct PlannedFile {
   size_t item = 0;
-  plat::WString relative;
+  plat::WStringView relative;
   uint64_t size = 0;
 };
 
@@ -53,8 +54,8 @@ plat::WString FoldedParentKey(plat::WStringView relative);
 // entry, or above any entry), or one directory spelled in two ways (the
 // first spelling made names it on a file system that keeps case).
 // directories: the names of directory entries; files: of file entries.
-bool OrderMatters(const std::vector<plat::WString>& directories,
-                  const std::vector<plat::WString>& files);
+bool OrderMatters(const std::vector<plat::WStringView>& directories,
+                  const std::vector<plat::WStringView>& files);
 
 // Shares the files among workers (at least 1).
 ExtractionPlan PlanExtraction(const std::vector<PlannedFile>& files, unsigned workers);

@@ -41,7 +41,7 @@ unsigned DefaultExtractionWorkers() {
 
 void ExtractWholeArchive(const std::vector<WholeEntry>& entries, plat::WStringView destDir,
                          unsigned workers, const Transfer& model, const WholeArchiveTasks& tasks) {
-  std::vector<plat::WString> directories, files;
+  std::vector<plat::WStringView> directories, files;
   for (const WholeEntry& e : entries) {
     if (e.kind == WholeEntryKind::directory) directories.push_back(e.relative);
     if (e.kind == WholeEntryKind::file) files.push_back(e.relative);

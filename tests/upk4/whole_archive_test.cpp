@@ -99,7 +99,7 @@ TEST(ExtractionPlanTest, LargeEntriesSpreadAndDirectoriesStayTogether) {
 }
 
 TEST(ExtractionPlanTest, OrderMattersWhereAFileIsADirectoryOrADirectoryIsSpelledTwice) {
-  using Names = std::vector<plat::WString>;
+  using Names = std::vector<plat::WStringView>;
   struct Case {
     Names directories, files;
     bool matters;
@@ -118,7 +118,7 @@ TEST(ExtractionPlanTest, OrderMattersWhereAFileIsADirectoryOrADirectoryIsSpelled
   };
   for (const Case& c : cases)
     EXPECT_EQ(OrderMatters(c.directories, c.files), c.matters)
-        << plat::Utf16ToUtf8(c.files.front());
+        << plat::Utf16ToUtf8(plat::WString(c.files.front()));
 }
 
 // Random plans run by crews of 1 to 8: every item reported once, in order;

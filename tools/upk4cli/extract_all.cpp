@@ -60,6 +60,7 @@ bool CountWritten(uint64_t, uint64_t written, void* userData) {
 
 // What happened to one entry; written by the thread that handles it.
 struct EntryResult {
+  bool byAttributes = false;  // a directory by its attributes only, not by its name
   bool failed = false;    // a directory that could not be made (code: the last error)
   int32_t code = 0;       // the library's result
   std::string refusal;    // the reason for a name refused before anything was made
@@ -89,27 +90,27 @@ int ExtractAll(const ExtractAllArgs& args) {
   }
 
   const size_t count = archive->EntryCount();
-  std::vector<plat::WString> names(count);
   std::vector<WholeEntry> entries(count);
   std::vector<EntryResult> results(count);
   uint64_t totalBytes = 0;
   for (size_t i = 0; i < count; ++i) {
     const EntryRecord& record = archive->Entry(i);
-    names[i] = record.GetNameWide();
+    const plat::WString name = record.GetNameWide();
     WholeEntry& e = entries[i];
     if (i > kMaxExtractable) {
       results[i].refusal = "not extracted: only the first 65,536 entries of an archive are";
       continue;
     }
     TargetRefusal refusal;
-    if (!BuildExtractionTarget(destDir, names[i], true, &refusal)) {
+    if (!BuildExtractionTarget(destDir, name, true, &refusal)) {
       results[i].refusal = "refused: " + plat::Utf16ToUtf8(refusal.reason) + " (code " +
                            std::to_string(refusal.error) + ")";
       continue;
     }
-    const bool slash = !names[i].empty() && names[i].back() == u'\\';
+    const bool slash = !name.empty() && name.back() == u'\\';
     e.kind = slash || record.IsDirectory() ? WholeEntryKind::directory : WholeEntryKind::file;
-    e.relative = GetPathWithoutDrive(names[i]);
+    e.relative = GetPathWithoutDrive(name);
+    results[i].byAttributes = !slash && record.IsDirectory();
     if (slash) continue;
     e.size = record.uncompressedSize;
     totalBytes += record.uncompressedSize;
@@ -134,13 +135,14 @@ int ExtractAll(const ExtractAllArgs& args) {
     // starts again below it, drawn at the next change.
     const bool hadBar = bar.has_value();
     bar.reset();
-    std::fprintf(stderr, "upk4: %s: %s\n", plat::ToNativePath(names[item]).c_str(), why.c_str());
+    std::fprintf(stderr, "upk4: %s: %s\n",
+                 plat::ToNativePath(archive->Entry(item).GetNameWide()).c_str(), why.c_str());
     if (hadBar) bar.emplace(args.archive);
   };
 
   WholeArchiveTasks tasks;
   tasks.directory = [&](size_t item) {
-    if (names[item].empty() || names[item].back() != u'\\') {
+    if (results[item].byAttributes) {
       // A directory by its attributes only: as the library unpacks it.
       UnpackRequest request;
       request.destDir = destDir.c_str();
