@@ -44,6 +44,20 @@ Decoded DecodeInPieces(const std::string& stream, size_t inPiece, size_t outPiec
   return d;
 }
 
+// Decodes the whole stream into out with one call's worth of room; the
+// last result.
+template <class Backend>
+int DecodeWhole(Backend& inflater, const std::string& stream, std::string& out) {
+  InflateBuffers io;
+  io.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
+  io.availIn = static_cast<uint32_t>(stream.size());
+  io.nextOut = reinterpret_cast<uint8_t*>(out.data());
+  io.availOut = static_cast<uint32_t>(out.size());
+  int result = Z_OK;
+  while (result == Z_OK) result = inflater.Inflate(io);
+  return result;
+}
+
 template <class Backend>
 class InflaterTest : public ::testing::Test {};
 
@@ -97,13 +111,7 @@ TYPED_TEST(InflaterTest, AnInflaterStartsAgainAfterAnyStop) {
     EXPECT_EQ(inflater.Inflate(io), Z_OK);
     if (endFirst) inflater.End();
     ASSERT_EQ(inflater.Init(), Z_OK);
-    io.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
-    io.availIn = static_cast<uint32_t>(stream.size());
-    io.nextOut = reinterpret_cast<uint8_t*>(out.data());
-    io.availOut = static_cast<uint32_t>(out.size());
-    int result = Z_OK;
-    while (result == Z_OK) result = inflater.Inflate(io);
-    EXPECT_EQ(result, Z_STREAM_END);
+    EXPECT_EQ(DecodeWhole(inflater, stream, out), Z_STREAM_END);
     EXPECT_TRUE(out == MakeTextLikeData(50000, 24));
   }
 }
@@ -134,17 +142,10 @@ TEST(IsalLoadingTest, TheLibraryBindsOnceAndAStreamMayGoThroughZlibFromItsStart)
   const std::string stream = RawDeflate(text);
   for (const bool fast : {false, true}) {
     IsalInflater inflater;
-    InflateBuffers io;
     ASSERT_EQ(inflater.Init(fast), Z_OK);
     EXPECT_EQ(inflater.CanFallBack(), fast);
     std::string out(text.size(), '\0');
-    io.nextIn = reinterpret_cast<const uint8_t*>(stream.data());
-    io.availIn = static_cast<uint32_t>(stream.size());
-    io.nextOut = reinterpret_cast<uint8_t*>(out.data());
-    io.availOut = static_cast<uint32_t>(out.size());
-    int result = Z_OK;
-    while (result == Z_OK) result = inflater.Inflate(io);
-    EXPECT_EQ(result, Z_STREAM_END) << fast;
+    EXPECT_EQ(DecodeWhole(inflater, stream, out), Z_STREAM_END) << fast;
     EXPECT_TRUE(out == text) << fast;
     inflater.End();
   }
