@@ -35,18 +35,17 @@ class Crew {
     transfer.largeReadSize = model.largeReadSize;
     transfer.writeBehind = model.writeBehind;
     while (const std::optional<size_t> batch = Take(worker)) {
-      for (size_t item : m_plan.batches[*batch]) {
-        std::exception_ptr error;
-        if (!m_stop.load(std::memory_order_relaxed)) {
-          try {
-            m_tasks.work(item, transfer);
-          } catch (...) {
-            error = std::current_exception();
-          }
+      const std::vector<size_t>& items = m_plan.batches[*batch];
+      std::vector<std::exception_ptr> errors(items.size());
+      for (size_t i = 0; i < items.size(); ++i) {
+        if (m_stop.load(std::memory_order_relaxed)) continue;
+        try {
+          m_tasks.work(items[i], transfer);
+        } catch (...) {
+          errors[i] = std::current_exception();
         }
-        Ended(item, std::move(error));
       }
-      Done(*batch);
+      Ended(*batch, errors);
     }
   }
 
@@ -119,17 +118,19 @@ class Crew {
     return batch;
   }
 
-  // The batch is done: its lane is free again.
-  void Done(size_t batch) {
+  // The batch's items have ended (each with what left it, if anything),
+  // and its lane is free again. The calling thread is woken once per batch,
+  // not per item: a wake-up per file of an archive of small files cost as
+  // much as a third of the time.
+  void Ended(size_t batch, std::vector<std::exception_ptr>& errors) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const std::vector<size_t>& items = m_plan.batches[batch];
+    for (size_t i = 0; i < items.size(); ++i) {
+      m_errors[items[i]] = std::move(errors[i]);
+      m_ended[items[i]] = true;
+    }
     m_busyLanes.erase(m_plan.lanes[batch]);
-  }
-
-  void Ended(size_t item, std::exception_ptr error) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_errors[item] = std::move(error);
-    m_ended[item] = true;
-    if (item == m_next) m_wake.notify_one();
+    if (m_ended[m_next]) m_wake.notify_one();
   }
 
   const ExtractionPlan& m_plan;
