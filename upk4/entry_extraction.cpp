@@ -69,7 +69,7 @@ void CopyInBlocks(EntryReader& reader, CFile& output, ExtractProgressCallback ca
   // A compressed entry of more than one block is written behind. Stored
   // data gains nothing: reading it costs no more than writing it.
   const bool compressed = entry.method != zip::kMethodStored;
-  const bool behind = compressed && entry.uncompressedSize > blockSize &&
+  const bool behind = transfer.writeBehind && compressed && entry.uncompressedSize > blockSize &&
                       SeveralProcessors();
   // The block being decoded into and, written behind, the block in the
   // writer's hands: two halves of one allocation, swapped after each block.
@@ -201,7 +201,7 @@ void CopyEntry(EntryReader& reader, CFile& output, ExtractProgressCallback callb
 bool ExtractEntry(const Archive& archive, uint16_t index, std::optional<std::string_view> password,
                   const char16_t* destDir, bool fullPath, const char16_t* newName,
                   ExtractProgressCallback callback, void* userData, Transfer& transfer,
-                  ExtractOutcome* outcome, bool* brokenOff) {
+                  ExtractOutcome* outcome, bool* brokenOff, bool makeDestination) {
   ExtractOutcome ignored;
   ExtractOutcome& result = outcome ? *outcome : ignored;
   result = ExtractOutcome::systemFailure;
@@ -228,7 +228,7 @@ bool ExtractEntry(const Archive& archive, uint16_t index, std::optional<std::str
   const plat::WString destination = destDir ? destDir : u"";
   const plat::WString below = fullPath ? GetPathWithoutDrive(name) : plat::WString();
   // The destination itself is made as named, as before.
-  if (fullPath && !destination.empty()) CreateDirectoryTree(destination);
+  if (makeDestination && fullPath && !destination.empty()) CreateDirectoryTree(destination);
   if (info.IsDirectory()) {
     if (fullPath) {
       // A link in the way is refused, not waved through as a directory

@@ -35,6 +35,9 @@ struct Transfer {
   // typical ratios, and keep the peak memory under 4 MiB).
   uint32_t chunksPerTransfer = 1;
   uint32_t largeReadSize = 131072;
+  // A large deflated entry may be written behind on a second thread. Off
+  // where the caller's own threads keep every processor busy already.
+  bool writeBehind = true;
   ByteBlock block;
 };
 
@@ -43,11 +46,15 @@ struct Transfer {
 // name are made below destDir and nothing below it is passed through a link
 // (ERROR_STOPPED_ON_SYMLINK). Exceptions (damaged data, a failed write)
 // leave it; brokenOff, when given, is set when one left while the entry was
-// open for reading (its local header read).
+// open for reading (its local header read). Without makeDestination,
+// destDir must exist: it is neither probed nor made, so that nothing on the
+// way changes the process's current directory (the probe of a directory
+// does) and the extraction may run beside other threads.
 bool ExtractEntry(const Archive& archive, uint16_t index, std::optional<std::string_view> password,
                   const char16_t* destDir, bool fullPath, const char16_t* newName,
                   ExtractProgressCallback callback, void* userData, Transfer& transfer,
-                  ExtractOutcome* outcome = nullptr, bool* brokenOff = nullptr);
+                  ExtractOutcome* outcome = nullptr, bool* brokenOff = nullptr,
+                  bool makeDestination = true);
 
 // The entry's bytes from the reader into output, with a callback per chunk.
 // written counts the bytes written.

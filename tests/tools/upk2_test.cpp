@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "crafted_zip.h"
 #include "package_writer.h"
 #include "payload_extractor.h"
 #include "platform/code_page.h"
@@ -153,6 +154,42 @@ TEST(SecondStage, RefusesEntriesThatLeaveTheTemporaryDirectoryOrReplaceSetupsFil
               (std::vector<std::string>{"Setup", "evil.zip", "temp/"}));
     EXPECT_FALSE(upktest::FileExists("/tmp/evil.txt"));
   }
+}
+
+// The payload's files are extracted by several workers; the failure
+// reported is the first in archive order, whichever worker met it first, and
+// every entry before it is extracted.
+TEST(SecondStage, ReportsTheFirstDamagedEntryInArchiveOrder) {
+  SecondStage upk2;
+  ASSERT_TRUE(upk2.Loaded());
+  upktest::TempDir dir;
+  const std::string text = upktest::MakeTextLikeData(6000000, 9);
+  upktest::CraftedEntry early = upktest::DeflatedEntry("data/early.bin", text);
+  early.data[early.data.size() - 1000] ^= 0x5A;  // found only near its end
+  upktest::CraftedEntry late = upktest::StoredEntry("data/z/late.txt", "late");
+  late.crc ^= 1;
+  upktest::CraftedZip zip;
+  zip.entries = {upktest::StoredEntry("A11", "stage"), upktest::StoredEntry("QXSetup.exe", "program")};
+  for (int i = 0; i < 20; ++i)
+    zip.entries.push_back(upktest::StoredEntry("data/a/f" + std::to_string(i), std::to_string(i)));
+  zip.entries.push_back(early);
+  for (int i = 0; i < 60; ++i)
+    zip.entries.push_back(upktest::DeflatedEntry("data/b/g" + std::to_string(i), text.substr(i, 5000)));
+  zip.entries.push_back(late);
+  fs::create_directories(dir.Path("pkgdir/temp"));
+  upktest::WriteFile(dir.Path("pkgdir/p.zip"), zip.Build());
+  upkpack::PackageParts parts;
+  parts.setup = Built("bin/Setup");
+  parts.upk4 = Built("lib/libupk4.so");
+  parts.configText = "-|-|p.zip";
+  upkpack::WritePackage(dir.Path("pkgdir/Setup"), parts);
+
+  EXPECT_EQ(upk2.Init(dir.Path("pkgdir/Setup"), dir.Path("pkgdir/temp")), 0);
+  // The reader names the entry by its number: early.bin is 22, late.txt 83.
+  EXPECT_NE(upk2.Errors().find("entry 22:"), std::string::npos) << upk2.Errors();
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(ReadFile(dir.Path("pkgdir/temp/data/a/f" + std::to_string(i))), std::to_string(i));
+  upk2.exit();
 }
 
 TEST(SecondStage, EntryNameSafety) {

@@ -1,5 +1,6 @@
 #include "payload_extractor.h"
 
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "platform/windows_names.h"
 #include "upk4/archive.h"
 #include "upk4/entry_extraction.h"
+#include "upk4/path_functions.h"
+#include "upk4/whole_archive.h"
 
 namespace upk2 {
 
@@ -80,26 +83,71 @@ ExtractSummary ExtractPayload(const OpenedPackage& package, plat::WStringView de
   }
 
   const plat::WString dest(destDir);
-  ExtractSummary summary;
-  Transfer transfer;
-  for (uint16_t index : wanted) {
-    const bool directory = archive.Entry(index).IsDirectory();
+  std::optional<std::string_view> password;
+  if (package.password) password = *package.password;
+  // Per entry, written by the thread that extracts it.
+  struct Result {
+    bool ok = false;
+    uint32_t error = 0;  // the thread's last error after a failure
+    std::exception_ptr exception;
+  };
+  std::vector<Result> results(wanted.size());
+  std::vector<WholeEntry> entries(wanted.size());
+  for (size_t item = 0; item < wanted.size(); ++item) {
+    const EntryRecord& record = archive.Entry(wanted[item]);
+    const plat::WString name = record.GetNameWide();
+    WholeEntry& e = entries[item];
+    e.kind = record.IsDirectory() ? WholeEntryKind::directory : WholeEntryKind::file;
+    e.relative = GetPathWithoutDrive(name);
+    e.size = record.uncompressedSize;
+  }
+
+  // One entry as the library extracts it; the destination is made by the
+  // calling thread before any worker starts.
+  const auto extract = [&](size_t item, Transfer& transfer, bool onCallingThread) {
     plat::SetLastError(0);
-    if (!ExtractEntry(archive, index, package.password, dest.c_str(), true, nullptr, nullptr,
-                      nullptr, transfer)) {
+    results[item].ok = ExtractEntry(archive, wanted[item], password, dest.c_str(), true, nullptr,
+                                    nullptr, nullptr, transfer, nullptr, nullptr, onCallingThread);
+    results[item].error = plat::GetLastError();
+  };
+  ExtractSummary summary;
+  std::exception_ptr failure;
+  WholeArchiveTasks tasks;
+  tasks.directory = [&](size_t item) {
+    Transfer transfer;
+    try {
+      extract(item, transfer, true);
+    } catch (...) {
+      results[item].exception = std::current_exception();
+    }
+  };
+  tasks.file = [&](size_t item, Transfer& transfer) { extract(item, transfer, false); };
+  // The first entry that failed, in archive order, ends the extraction with
+  // its error, as when the entries were extracted one after another.
+  tasks.report = [&](size_t item, std::exception_ptr error) {
+    if (!error) error = results[item].exception;
+    if (error) {
+      failure = error;
+      return false;
+    }
+    if (!results[item].ok) {
       // The system's cause when there is one (a name too long, a full
       // disk); else the entry's data failed its check.
-      const uint32_t error = plat::GetLastError();
-      std::string text = "cannot extract " + plat::WideToAnsi(archive.Entry(index).GetNameWide());
-      if (error != 0) {
-        plat::WString reason = plat::FormatSystemMessage(error);
+      const uint32_t code = results[item].error;
+      std::string text = "cannot extract " + plat::WideToAnsi(archive.Entry(wanted[item]).GetNameWide());
+      if (code != 0) {
+        plat::WString reason = plat::FormatSystemMessage(code);
         while (!reason.empty() && (reason.back() == u'\n' || reason.back() == u'\r')) reason.pop_back();
-        text += ": " + plat::WideToAnsi(reason) + " (code " + std::to_string(error) + ")";
+        text += ": " + plat::WideToAnsi(reason) + " (code " + std::to_string(code) + ")";
       }
-      throw Upk2Error(text);
+      failure = std::make_exception_ptr(Upk2Error(text));
+      return false;
     }
-    ++(directory ? summary.directories : summary.files);
-  }
+    ++(entries[item].kind == WholeEntryKind::directory ? summary.directories : summary.files);
+    return true;
+  };
+  ExtractWholeArchive(entries, dest, DefaultExtractionWorkers(), Transfer(), tasks);
+  if (failure) std::rethrow_exception(failure);
   return summary;
 }
 

@@ -34,10 +34,11 @@ struct ExtractSummary {
   size_t directories = 0;
 };
 
-// Checks every name first, then extracts. Throws Upk2Error for an unsafe or
-// reserved name
-// or for an extraction that reports failure; errors of the reader pass
-// through.
+// Checks every name first, then extracts: directories first, then the files
+// by a crew of workers. Throws Upk2Error for an unsafe or reserved name or
+// for an extraction that reports failure, and errors of the reader pass
+// through: of the entry that failed first in archive order, after which no
+// further entry is started.
 ExtractSummary ExtractPayload(const OpenedPackage& package, plat::WStringView destDir);
 
 }  // namespace upk2

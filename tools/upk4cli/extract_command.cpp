@@ -1,6 +1,7 @@
 // upk4 extract: one entry through the library's exports, exactly as Setup
 // uses them (open, unpack, close), with a progress bar on long extractions;
-// or, with no entry named, the whole archive (extract_all.cpp).
+// or, with no entry named, the whole archive with the library's results but
+// without its exports (extract_all.cpp).
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -39,7 +40,8 @@ void PrintExtractUsage(FILE* out) {
   std::fprintf(out,
                "usage: upk4 extract ARCHIVE ENTRY [DESTDIR] [--as NAME] [--password PW]\n"
                "                    [--progress]\n"
-               "       upk4 extract ARCHIVE [DESTDIR] [--password PW] [--progress] [-q]\n\n"
+               "       upk4 extract ARCHIVE [DESTDIR] [--password PW] [--progress] [-q]\n"
+               "                    [-j N]\n\n"
                "Extracts ENTRY of ARCHIVE into DESTDIR (default: the current directory)\n"
                "under its own file name, or under the file name of NAME. Directories of\n"
                "the entry's name are not recreated. ENTRY is matched without regard to\n"
@@ -48,11 +50,14 @@ void PrintExtractUsage(FILE* out) {
                "its name; names ending in a separator are directories. A second argument\n"
                "is DESTDIR when it is an existing directory or ends with \"/\", else ENTRY.\n"
                "Names that would leave DESTDIR are refused. Failures are reported one by\n"
-               "one and extraction goes on.\n\n"
+               "one, in the order of the archive, and extraction goes on. The files are\n"
+               "written by N workers at once (default: one per processor, at most 8);\n"
+               "the result does not depend on N.\n\n"
                "  --as NAME       file name to write (its directories are ignored)\n"
                "  --password PW   password for encrypted entries\n"
                "  --progress      draw a progress bar even when stderr is no terminal\n"
-               "  -q              whole archive: no progress bar and no summary\n\n"
+               "  -q              whole archive: no progress bar and no summary\n"
+               "  -j N            whole archive: N workers (1 to 64)\n\n"
                "exit codes: 0 extracted, 1 archive cannot be opened, 2 bad usage,\n"
                "3 no such entry, 4 damaged data, wrong or missing password or CRC-32\n"
                "mismatch, 5 any other failure (the system's reason is printed). For a\n"
@@ -63,7 +68,20 @@ struct ExtractArgs {
   std::string archive, entry, destDir = ".";
   std::optional<std::string> asName, password;
   bool progress = false, quiet = false, whole = false;
+  unsigned workers = 0;  // 0: the default
 };
+
+constexpr unsigned kMaxWorkers = 64;
+
+// The N of "-j N" or "-jN"; nothing unless 1 to kMaxWorkers.
+std::optional<unsigned> ParseWorkers(const std::string& text) {
+  if (text.empty() || text.size() > 2 ||
+      text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const unsigned n = static_cast<unsigned>(std::stoul(text));
+  if (n < 1 || n > kMaxWorkers) return std::nullopt;
+  return n;
+}
 
 bool IsDirectoryArgument(const std::string& a) {
   if (!a.empty() && (a.back() == '/' || a.back() == '\\')) return true;
@@ -83,6 +101,11 @@ bool ParseExtractArgs(int argc, char** argv, ExtractArgs& args) {
       args.progress = true;
     } else if (std::strcmp(a, "-q") == 0) {
       args.quiet = true;
+    } else if (std::strncmp(a, "-j", 2) == 0) {
+      const std::optional<unsigned> n =
+          ParseWorkers(a[2] != 0 ? std::string(a + 2) : i + 1 < argc ? std::string(argv[++i]) : "");
+      if (!n) return false;
+      args.workers = *n;
     } else if (a[0] == '-' && a[1] == '-') {
       return false;
     } else {
@@ -99,7 +122,7 @@ bool ParseExtractArgs(int argc, char** argv, ExtractArgs& args) {
   }
   args.entry = positional[1];
   if (positional.size() == 3) args.destDir = positional[2];
-  return !args.quiet;
+  return !args.quiet && args.workers == 0;
 }
 
 // The entry's size from the central directory, for the progress total.
@@ -137,7 +160,8 @@ int RunExtract(int argc, char** argv) {
   }
 
   if (args.whole)
-    return ExtractAll({args.archive, args.destDir, args.password, args.progress, args.quiet});
+    return ExtractAll(
+        {args.archive, args.destDir, args.password, args.progress, args.quiet, args.workers});
 
   const plat::WString archivePath = plat::FromNativePath(args.archive);
   const plat::WString entryName = plat::FromNativePath(args.entry);

@@ -16,7 +16,7 @@ struct Command {
 const Command kCommands[] = {
     {"list", RunList, "list ARCHIVE            list the entries of ARCHIVE"},
     {"extract", RunExtract, "extract ARCHIVE ENTRY [DESTDIR] [--as NAME] [--password PW]  extract one entry"},
-    {"extract", RunExtract, "extract ARCHIVE [DESTDIR] [--password PW] [-q]  extract every entry"},
+    {"extract", RunExtract, "extract ARCHIVE [DESTDIR] [--password PW] [-q] [-j N]  extract every entry"},
     {"test", RunTest, "test ARCHIVE [--password PW]  decode every entry and check its CRC-32"},
     {"test", RunTest, "test --package PACKAGE  check a package's own CRC-32 without running it"},
 };

@@ -14,6 +14,7 @@
 #include "upk4/extraction_target.h"
 #include "upk4/password.h"
 #include "upk4/path_functions.h"
+#include "upk4/unpack_entry.h"
 
 namespace {
 
@@ -26,11 +27,6 @@ bool openErrorSeen = false;
 // UPK4_Open. Each archive keeps the value it was opened with, from which
 // it names the further volumes of a split archive.
 plat::WString volumeNamePattern;
-
-constexpr uint32_t kUnpackChunkSize = 65535;
-// The library's callback never stops an extraction, so entries move in
-// blocks of several chunks, with the same callbacks per chunk.
-constexpr uint32_t kChunksPerTransfer = 4;
 
 // Step codes of a failed open, shown in its message.
 // (2 was the archive object's own allocation; that is now part of its open,
@@ -60,15 +56,6 @@ void ShowOpenError(int32_t step) {
   }
 }
 
-// A system error as UPK4_Unpack's result. 2 there means "no such entry",
-// so the system's ERROR_FILE_NOT_FOUND (a directory of the target missing,
-// or a name the system cannot create) is reported as the path it is.
-int32_t SystemResult(uint32_t error) {
-  if (error == plat::ERROR_FILE_NOT_FOUND) error = plat::ERROR_PATH_NOT_FOUND;
-  plat::SetLastError(error);
-  return static_cast<int32_t>(error);
-}
-
 // The body of UPK4_Unpack; every exception it raises is the caller's -2.
 int32_t Unpack(ArchiveHandle& handle, const char16_t* entryName, const char16_t* destDir,
                const char16_t* fileName, uint32_t flags) {
@@ -77,55 +64,19 @@ int32_t Unpack(ArchiveHandle& handle, const char16_t* entryName, const char16_t*
   const int32_t index = archive.Find(entryName ? entryName : u"", false);
   if (index == -1) return (flags & UPK4_UNPACK_MISSING_OK) ? 0 : 2;
 
-  // An old file is removed where the extraction will write, not at the file
-  // name taken relative to the current directory. A link there is removed
-  // itself, never followed.
-  const plat::WString name =
-      fileName ? plat::WString(fileName) : archive.Entry(static_cast<size_t>(index)).GetNameWide();
-  const bool fullPath = (flags & UPK4_UNPACK_FULL_PATH) != 0;
-  TargetRefusal refusal;
-  const auto target = BuildExtractionTarget(destDir ? destDir : u"", name, fullPath, &refusal);
-  if (!target) {
-    plat::SetLastError(refusal.error);
-    return static_cast<int32_t>(refusal.error);
-  }
-  // With the full path the walk below destDir replaces the old file itself,
-  // through the directories it has opened, never by a name that a link
-  // could redirect.
-  if (!fullPath && plat::PathFileExists(*target)) {
-    plat::SetFileAttributes(*target, plat::FILE_ATTRIBUTE_NORMAL);
-    const uint32_t deleteError = plat::DeleteFile(*target) ? 0 : plat::GetLastError();
-    if (plat::PathFileExists(*target))
-      return SystemResult(deleteError != 0 ? deleteError : plat::ERROR_ACCESS_DENIED);
-  }
-
-  bool ok;
-  ExtractOutcome outcome = ExtractOutcome::systemFailure;
+  UnpackRequest request;
+  request.destDir = destDir;
+  request.fileName = fileName;
+  request.fullPath = (flags & UPK4_UNPACK_FULL_PATH) != 0;
+  request.callback = UnpackProgressCallback;
+  request.userData = &progressSettings;
   bool brokenOff = false;
-  try {
-    ok = ExtractEntry(archive, static_cast<uint16_t>(index), handle.password, destDir, fullPath,
-                      fileName, UnpackProgressCallback, &progressSettings, handle.transfer,
-                      &outcome, &brokenOff);
-  } catch (const CFileException& e) {
-    // The output file could not be created or written (a name the system
-    // refuses, a full disk): the system's cause, not damaged data.
-    // A file exception of the archive's own file stays the caller's -2.
-    if (brokenOff) handle.entryFailed = true;
-    if (e.m_lOsError > 0 && e.m_strFileName == plat::GetFullPathName(*target))
-      return SystemResult(static_cast<uint32_t>(e.m_lOsError));
-    throw;
-  } catch (...) {
-    // The handle extracts further entries after a damaged one; its close
-    // still reports the entry that failed.
-    if (brokenOff) handle.entryFailed = true;
-    throw;
-  }
-  if (ok) return 0;
-  // A failure without a system cause (damaged or incomplete data, no
-  // password for an encrypted entry) is never reported as success.
-  if (outcome != ExtractOutcome::systemFailure) return -2;
-  const uint32_t error = plat::GetLastError();
-  return error != 0 ? SystemResult(error) : -2;
+  const int32_t result = UnpackEntry(archive, static_cast<uint16_t>(index), handle.password,
+                                     request, handle.transfer, brokenOff);
+  // The handle extracts further entries after a damaged one; its close
+  // still reports the entry that failed.
+  if (brokenOff) handle.entryFailed = true;
+  return result;
 }
 
 }  // namespace
@@ -146,7 +97,7 @@ UPK4_API ArchiveHandle* UPK4_CALL UPK4_Open(const upk4_char16* path, int32_t cal
       handle->archive = Archive::Open(ArchiveFileName(pathView, flags),
                                       LibraryArchiveOptions(volumeNamePattern));
       handle->transfer.chunkSize = kUnpackChunkSize;
-      handle->transfer.chunksPerTransfer = kChunksPerTransfer;
+      handle->transfer.chunksPerTransfer = kUnpackChunksPerTransfer;
       // A refused password leaves the archive open without one.
       if (password && *password) PasswordBytes(password, handle->password);
       handle->callerValue1 = callerValue1;
