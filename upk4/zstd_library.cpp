@@ -1,21 +1,8 @@
 // Binding libzstd (see zstd_library.h).
 #include "upk4/zstd_library.h"
-#include <type_traits>
 #include "upk4/codec_binding.h"
 
 namespace {
-
-// The pointers have the library's declared types, so a changed header
-// fails the build.
-static_assert(std::is_same_v<decltype(&ZSTD_createDCtx), decltype(ZstdEntryPoints::createDCtx)>);
-static_assert(std::is_same_v<decltype(&ZSTD_freeDCtx), decltype(ZstdEntryPoints::freeDCtx)>);
-static_assert(std::is_same_v<decltype(&ZSTD_DCtx_setParameter),
-                             decltype(ZstdEntryPoints::setParameter)>);
-static_assert(std::is_same_v<decltype(&ZSTD_decompressStream),
-                             decltype(ZstdEntryPoints::decompressStream)>);
-static_assert(std::is_same_v<decltype(&ZSTD_isError), decltype(ZstdEntryPoints::isError)>);
-static_assert(std::is_same_v<decltype(&ZSTD_getErrorName), decltype(ZstdEntryPoints::getErrorName)>);
-static_assert(std::is_same_v<decltype(&ZSTD_getErrorCode), decltype(ZstdEntryPoints::getErrorCode)>);
 
 const ZstdEntryPoints* Load() {
   static ZstdEntryPoints points{};

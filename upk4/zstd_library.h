@@ -8,14 +8,15 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
+// Of the declared types.
 struct ZstdEntryPoints {
-  ZSTD_DCtx* (*createDCtx)();
-  size_t (*freeDCtx)(ZSTD_DCtx* context);
-  size_t (*setParameter)(ZSTD_DCtx* context, ZSTD_dParameter parameter, int value);
-  size_t (*decompressStream)(ZSTD_DCtx* context, ZSTD_outBuffer* output, ZSTD_inBuffer* input);
-  unsigned (*isError)(size_t code);
-  const char* (*getErrorName)(size_t code);
-  ZSTD_ErrorCode (*getErrorCode)(size_t code);
+  decltype(&ZSTD_createDCtx) createDCtx;
+  decltype(&ZSTD_freeDCtx) freeDCtx;
+  decltype(&ZSTD_DCtx_setParameter) setParameter;
+  decltype(&ZSTD_decompressStream) decompressStream;
+  decltype(&ZSTD_isError) isError;
+  decltype(&ZSTD_getErrorName) getErrorName;
+  decltype(&ZSTD_getErrorCode) getErrorCode;
 };
 
 // Binds the library on the first call (once per process, from any thread);

@@ -176,7 +176,9 @@ TEST(NewerMethodsTest, PythonZipfileLzmaEntriesDecode) {
   ASSERT_EQ(opened->EntryCount(), inputs.size());
   for (size_t i = 0; i < inputs.size(); ++i) {
     SCOPED_TRACE(inputs[i].name);
-    if (!inputs[i].data.empty()) EXPECT_EQ(opened->Entry(i).method, zip::kMethodLzma);
+    if (!inputs[i].data.empty()) {
+      EXPECT_EQ(opened->Entry(i).method, zip::kMethodLzma);
+    }
     auto reader = opened->OpenEntry(static_cast<uint16_t>(i), std::nullopt);
     ASSERT_TRUE(reader);
     std::string data(inputs[i].data.size() + 10, '\0');
@@ -216,6 +218,8 @@ TEST(NewerMethodsTest, ExtractToolGivesExitCode4ForDamage) {
                                   " a " + ShellQuote(out) + " 2>&1",
                               &output);
     EXPECT_EQ(rc, c.exitCode) << output;
-    if (c.exitCode == 0) EXPECT_TRUE(ReadFile(out + "/a") == text);
+    if (c.exitCode == 0) {
+      EXPECT_TRUE(ReadFile(out + "/a") == text);
+    }
   }
 }

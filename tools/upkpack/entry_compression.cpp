@@ -15,13 +15,10 @@ namespace upkpack {
 
 namespace {
 
-// Compressed data of one entry kept in memory up to this; beyond it, in a
-// file.
-constexpr size_t kMemoryPerEntry = 32u << 20;
 constexpr size_t kReadPiece = 1u << 20;
 
 CompressedEntry CompressOne(const ZipSource& source, const CompressionSettings& settings) {
-  CompressedEntry result{true, 0, SpillBuffer(settings.spillDirectory, kMemoryPerEntry)};
+  CompressedEntry result{true, 0, SpillBuffer(settings.spillDirectory, settings.memoryPerEntry)};
   if (source.directory) return result;
   std::ifstream in(source.source, std::ios::binary);
   if (!in) throw PackError("cannot read " + source.source.string());

@@ -20,8 +20,9 @@ struct CompressionSettings {
   PackMethod method = PackMethod::deflate;
   std::optional<int> level;
   unsigned threads = 1;  // at least 1
-  // Where compressed data past the in-memory limit waits.
+  // Where compressed data past memoryPerEntry waits.
   std::filesystem::path spillDirectory;
+  size_t memoryPerEntry = 32u << 20;
 };
 
 struct CompressedEntry {

@@ -24,6 +24,20 @@ SpillBuffer::SpillBuffer(SpillBuffer&& other) noexcept
   other.m_size = 0;
 }
 
+SpillBuffer& SpillBuffer::operator=(SpillBuffer&& other) noexcept {
+  if (this == &other) return *this;
+  Clear();
+  m_directory = std::move(other.m_directory);
+  m_memoryLimit = other.m_memoryLimit;
+  m_memory = std::move(other.m_memory);
+  m_file = other.m_file;
+  m_filePath = std::move(other.m_filePath);
+  m_size = other.m_size;
+  other.m_file = nullptr;
+  other.m_size = 0;
+  return *this;
+}
+
 SpillBuffer::~SpillBuffer() { Clear(); }
 
 void SpillBuffer::Clear() {

@@ -17,7 +17,7 @@ class SpillBuffer {
   SpillBuffer(std::filesystem::path spillDirectory, size_t memoryLimit);
   ~SpillBuffer();
   SpillBuffer(SpillBuffer&& other) noexcept;
-  SpillBuffer& operator=(SpillBuffer&& other) = delete;
+  SpillBuffer& operator=(SpillBuffer&& other) noexcept;
   SpillBuffer(const SpillBuffer&) = delete;
   SpillBuffer& operator=(const SpillBuffer&) = delete;
 

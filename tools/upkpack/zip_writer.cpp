@@ -156,6 +156,7 @@ void WriteZip(const fs::path& output, const std::vector<ZipSource>& entries,
   settings.threads = options.threads != 0 ? options.threads
                                           : std::max(1u, std::thread::hardware_concurrency());
   settings.spillDirectory = output.parent_path();
+  settings.memoryPerEntry = options.memoryPerEntry;
   const uint16_t newerMethod = ZipMethodOf(settings.method);
   const bool patchMethods = !options.store && newerMethod != zip::kMethodDeflated;
   std::vector<bool> patch(entries.size(), false);

@@ -27,6 +27,9 @@ struct ZipWriteOptions {
   std::string method = "deflate";  // deflate, zstd or lzma
   std::optional<int> level;        // the method's default when unset
   unsigned threads = 0;            // 0: one per processor
+  // Compressed data of an entry waiting for its turn is held in memory up
+  // to this, in a file beside the output past it.
+  size_t memoryPerEntry = 32u << 20;
   std::string password;  // empty: no encryption; directories are never encrypted
   bool zip64 = false;    // ZIP64 fields for every file entry, not only where needed
   // Set: every entry carries this time (seconds since 1970, taken in UTC)
