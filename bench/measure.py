@@ -255,21 +255,26 @@ def large_entry(out, tools, name, archive, entry, work, runs, password=None, war
     return info, series
 
 
+def check_files(infos, out):
+    """None when every file of infos is under out with its size and CRC-32,
+    else what is wrong with the first that is not."""
+    for i in infos:
+        path = os.path.join(out, i.filename)
+        if not os.path.isfile(path):
+            return f"no file {path}"
+        crc, size = crc_of(path)
+        if size != i.file_size or crc != i.CRC:
+            return f"{i.filename}: size {size} crc {crc:08x}"
+    return None
+
+
 def small_files(out, tools, archive, names_file, work, runs, lookup=True):
     with zipfile.ZipFile(archive) as z:
         infos = [i for i in z.infolist() if not i.is_dir()]
     total = sum(i.file_size for i in infos)
     packed = sum(i.compress_size for i in infos)
 
-    def check_all(tool, o):
-        for i in infos:
-            path = os.path.join(o, i.filename)
-            if not os.path.isfile(path):
-                return f"no file {path}"
-            crc, size = crc_of(path)
-            if size != i.file_size or crc != i.CRC:
-                return f"{i.filename}: size {size} crc {crc:08x}"
-        return None
+    check_all = lambda tool, o: check_files(infos, o)
 
     dirs = len(set(os.path.dirname(i.filename) for i in infos))
     where = "one directory" if dirs == 1 else f"{dirs} directories"
@@ -352,15 +357,7 @@ def parallel_entries(out, tools, archive, work, runs):
     total = sum(i.file_size for i in infos)
     packed = sum(i.compress_size for i in infos)
 
-    def check_all(tool, o):
-        for i in infos:
-            path = os.path.join(o, i.filename)
-            if not os.path.isfile(path):
-                return f"no file {path}"
-            crc, size = crc_of(path)
-            if size != i.file_size or crc != i.CRC:
-                return f"{i.filename}: size {size} crc {crc:08x}"
-        return None
+    check_all = lambda tool, o: check_files(infos, o)
 
     out(f"\n== parallel: {len(infos)} deflated entries of {mib(infos[0].file_size):.0f} MiB, "
         f"{mib(total):.0f} MiB, {mib(packed):.1f} MiB in the archive; extract all; "

@@ -123,6 +123,12 @@ void CFile::Close() {
   }
 }
 
+plat::FileHandle CFile::Detach() {
+  const plat::FileHandle handle = m_hFile;
+  m_hFile = plat::kInvalidFile;
+  return handle;
+}
+
 void CFile::Abort() {
   if (!IsOpen()) return;
   plat::CloseFileHandle(m_hFile);

@@ -35,6 +35,9 @@ class CFile {
   // Takes over a handle that the platform opened (a file made below a
   // directory without passing through links), known by fileName.
   void Attach(plat::FileHandle handle, plat::WStringView fileName);
+  // Gives the open handle up to the caller, who closes it; the object is
+  // left closed.
+  plat::FileHandle Detach();
   // Bytes read: fewer than asked only at the end of the file, 0 there.
   // Other failures throw CFileException.
   virtual uint32_t Read(void* buffer, uint32_t count);

@@ -35,6 +35,15 @@ bool FlushFileHandle(FileHandle h);
 // time unchanged. POSIX has no creation time and ignores it.
 bool SetFileHandleTimes(FileHandle h, const CalendarTime* creation, const CalendarTime* lastAccess,
                         const CalendarTime* lastWrite);
+// The attributes of an open file (opened for writing), as SetFileAttributes
+// gives them to a named one: READONLY, HIDDEN, SYSTEM, ARCHIVE and the other
+// attributes a file may be given; none of them is NORMAL. POSIX keeps only
+// READONLY, as the file's write permission.
+bool SetFileHandleAttributes(FileHandle h, uint32_t attributes);
 bool CloseFileHandle(FileHandle h);
+// Whether closing a file just written may take long here (a scanner on
+// Windows inspects each file as it is closed), so that a writer of many
+// files gains by closing them on other threads.
+bool ClosingWrittenFilesIsSlow();
 
 }  // namespace plat

@@ -171,7 +171,10 @@ void CopyInBlocks(EntryReader& reader, CFile& output, ExtractProgressCallback ca
 // The entry's verdict, then the file's times, its close and attributes,
 // then the data descriptor. 1 done; -1 stopped or ended early; -2 the
 // attributes, 0 the times could not be set (a system failure either way).
-int32_t FinishExtraction(EntryReader& reader, CFile& output) {
+// With a closer the attributes are set through the handle and the file is
+// handed over to be closed: the close's failure, collected later, wins over
+// what follows it here, as a failed close here would.
+int32_t FinishExtraction(EntryReader& reader, CFile& output, Transfer& transfer) {
   int32_t result = reader.Finish();
   const EntryRecord& entry = reader.Entry();
   try {
@@ -182,8 +185,13 @@ int32_t FinishExtraction(EntryReader& reader, CFile& output) {
     return 0;
   }
   const plat::WString path = output.GetFilePath();
-  output.Close();  // a failed close throws, as a failed write
-  if (!plat::SetFileAttributes(path, entry.externalAttributes)) result = -2;
+  if (transfer.closer) {
+    if (!plat::SetFileHandleAttributes(output.GetHandle(), entry.externalAttributes)) result = -2;
+    transfer.closeTicket = transfer.closer->Hand(output.Detach(), path);
+  } else {
+    output.Close();  // a failed close throws, as a failed write
+    if (!plat::SetFileAttributes(path, entry.externalAttributes)) result = -2;
+  }
   reader.CheckDescriptor();
   return result;
 }
@@ -251,8 +259,11 @@ bool ExtractEntry(const Archive& archive, uint16_t index, std::optional<std::str
   }
   try {
     CFile output;
+    // A file of this name still being closed (an earlier entry of the same
+    // name) is closed before the name is made again.
+    if (transfer.closer) transfer.closer->Settle(*target);
     if (fullPath) {
-      const plat::FileHandle handle = plat::CreateFileBeneath(destination, below);
+      const plat::FileHandle handle = plat::CreateFileBeneath(destination, below, transfer.beneath);
       if (handle == plat::kInvalidFile) {
         const long os = static_cast<long>(plat::GetLastError());
         throw CFileException(CFileException::OsErrorToException(os), os,
@@ -269,7 +280,7 @@ bool ExtractEntry(const Archive& archive, uint16_t index, std::optional<std::str
 
     uint64_t written = 0;
     CopyEntry(*reader, output, callback, userData, transfer, written);
-    const int32_t closed = FinishExtraction(*reader, output);
+    const int32_t closed = FinishExtraction(*reader, output, transfer);
     if (closed == 1) result = ExtractOutcome::extracted;
     if (closed == -1) result = ExtractOutcome::incomplete;
     return closed == 1;

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include "platform/beneath.h"
 #include "upk4/byte_block.h"
+#include "upk4/file_closer.h"
 
 class Archive;
 class CFile;
@@ -38,6 +40,15 @@ struct Transfer {
   // A large deflated entry may be written behind on a second thread. Off
   // where the caller's own threads keep every processor busy already.
   bool writeBehind = true;
+  // Where a written file goes to be closed, when not closed here: its times
+  // and attributes are set through its handle first, and the close's
+  // result is collected by whoever reports the entry (closeTicket, set by
+  // each extraction that handed a file over).
+  FileCloser* closer = nullptr;
+  std::optional<FileCloser::Ticket> closeTicket;
+  // Kept by a worker that writes many files below one destination, for the
+  // run of them only (see BeneathCursor): the last directory walked to.
+  plat::BeneathCursor* beneath = nullptr;
   ByteBlock block;
 };
 

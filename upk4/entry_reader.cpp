@@ -1,6 +1,6 @@
 #include "upk4/entry_reader.h"
 #include <algorithm>
-#include <cstdio>
+#include <string>
 #include <cstring>
 #include <zlib.h>
 #include "upk4/archive.h"
@@ -8,6 +8,18 @@
 #include "upk4/lzma_library.h"
 #include "upk4/zip_format.h"
 #include "upk4/zstd_library.h"
+
+namespace {
+
+// Eight hexadecimal digits, upper case (the C library's formatting would
+// bring its whole machinery, floating point included, into the binaries).
+std::string Hex8(uint32_t value) {
+  std::string text(8, '0');
+  for (int i = 7; i >= 0; --i, value >>= 4) text[i] = "0123456789ABCDEF"[value & 0xF];
+  return text;
+}
+
+}  // namespace
 
 EntryReader::EntryReader(const Archive& archive, std::unique_ptr<VolumeSet> cursor,
                          const EntryRecord& entry, uint16_t index, uint32_t readSize)
@@ -273,10 +285,8 @@ int32_t EntryReader::Finish() {
   int32_t result = 1;
   if (m_uncompressedLeft == 0) {
     if (m_crc != m_entry.crc32) {
-      char text[64];
-      std::snprintf(text, sizeof text, "data gives CRC-32 %08X, the header %08X",
-                    static_cast<unsigned>(m_crc), static_cast<unsigned>(m_entry.crc32));
-      RaiseError(kZipBadCrc, Detail(text));
+      RaiseError(kZipBadCrc, Detail("data gives CRC-32 " + Hex8(m_crc) + ", the header " +
+                                    Hex8(m_entry.crc32)));
     }
   } else {
     result = -1;  // not read to its end: no verdict on the CRC

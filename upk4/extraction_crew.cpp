@@ -1,4 +1,6 @@
 #include "upk4/extraction_crew.h"
+#include "upk4/file_closer.h"
+#include "platform/beneath.h"
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -12,6 +14,10 @@
 #include <vector>
 
 namespace {
+
+// Threads that close written files, when closing is slow: two keep a
+// worker's next file from waiting on the last one's close.
+constexpr unsigned kCloserThreads = 2;
 
 class Crew {
  public:
@@ -28,19 +34,39 @@ class Crew {
   }
 
   // Runs batches until none is left. Never throws.
-  void Work(size_t worker, const Transfer& model) {
+  void Work(size_t worker, const Transfer& model, FileCloser* closer) {
     Transfer transfer;
     transfer.chunkSize = model.chunkSize;
     transfer.chunksPerTransfer = model.chunksPerTransfer;
     transfer.largeReadSize = model.largeReadSize;
     transfer.writeBehind = model.writeBehind;
+    transfer.closer = closer;
+    plat::BeneathCursor beneath;  // this worker's, for this run
+    transfer.beneath = &beneath;
     while (const std::optional<size_t> batch = Take(worker)) {
       const std::vector<size_t>& items = m_plan.batches[*batch];
       std::vector<std::exception_ptr> errors(items.size());
+      std::vector<std::pair<size_t, FileCloser::Ticket>> closes;  // of the batch's items
       for (size_t i = 0; i < items.size(); ++i) {
         if (m_stop.load(std::memory_order_relaxed)) continue;
+        transfer.closeTicket.reset();
         try {
           m_tasks.work(items[i], transfer);
+        } catch (...) {
+          errors[i] = std::current_exception();
+        }
+        if (transfer.closeTicket) closes.emplace_back(i, *transfer.closeTicket);
+      }
+      for (const auto& [i, ticket] : closes) {
+        std::exception_ptr failure = closer->Wait(ticket);
+        if (!failure) continue;
+        if (!m_tasks.closeFailed) {
+          errors[i] = failure;
+          continue;
+        }
+        errors[i] = nullptr;
+        try {
+          m_tasks.closeFailed(items[i], failure);
         } catch (...) {
           errors[i] = std::current_exception();
         }
@@ -162,16 +188,20 @@ void RunCrew(const ExtractionPlan& plan, size_t itemCount, unsigned workers,
   Crew crew(plan, itemCount, tasks);
   const size_t wanted = std::min<size_t>({std::max(workers, 1u), plan.batches.size(),
                                           plan.queues.size()});
+  // Declared before the workers: joined after them.
+  std::optional<FileCloser> closer;
+  if (tasks.closeAside && wanted > 0) closer.emplace(kCloserThreads);
+  FileCloser* const closes = closer ? &*closer : nullptr;
   {
     Workers started;
     for (size_t w = 0; w < wanted; ++w) {
       try {
-        started.threads.emplace_back([&crew, &model, w] { crew.Work(w, model); });
+        started.threads.emplace_back([&crew, &model, closes, w] { crew.Work(w, model, closes); });
       } catch (const std::system_error&) {
         break;  // fewer workers: the others take over its queue
       }
     }
-    if (started.threads.empty() && wanted > 0) crew.Work(0, model);
+    if (started.threads.empty() && wanted > 0) crew.Work(0, model, closes);
     crew.Report();
   }
 }

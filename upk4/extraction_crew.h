@@ -10,6 +10,8 @@
 // item's own result slot in the caller's hands is written by the one
 // worker that runs the item, before the item is marked ended under the
 // mutex, and read by the calling thread only after it has seen that mark.
+// The file closer's threads, when there are any, are joined after the
+// workers, before Run returns.
 #pragma once
 #include <chrono>
 #include <cstddef>
@@ -31,6 +33,15 @@ struct CrewTasks {
   // each report (the progress bar); may be empty.
   std::function<void()> tick;
   std::chrono::milliseconds tickPeriod{100};
+  // Written files are closed on two threads of the crew's own (files that
+  // work hands over through its transfer's closer), collected at the end of
+  // each batch, before its items are marked ended.
+  bool closeAside = false;
+  // On the worker, for an item whose file failed to close after its work
+  // ended: what the close would have thrown in place. It wins over the
+  // item's own result, as a failed close came before anything after it.
+  // Without this, the failure is the item's error given to report.
+  std::function<void(size_t item, std::exception_ptr closeFailure)> closeFailed;
 };
 
 // Runs the plan's batches on at most `workers` threads (no more than there

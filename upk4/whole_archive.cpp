@@ -78,5 +78,7 @@ void ExtractWholeArchive(const std::vector<WholeEntry>& entries, plat::WStringVi
   crewTasks.work = tasks.file;
   crewTasks.report = tasks.report;
   crewTasks.tick = tasks.tick;
+  crewTasks.closeAside = tasks.closeAside;
+  crewTasks.closeFailed = tasks.closeFailed;
   RunCrew(plan, entries.size(), workers, crewModel, crewTasks);
 }

@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <vector>
+#include "platform/file_handle.h"
 #include "platform/win_types.h"
 #include "upk4/entry_extraction.h"
 
@@ -38,6 +39,13 @@ struct WholeArchiveTasks {
   std::function<bool(size_t item, std::exception_ptr error)> report;
   // The progress display, on the calling thread, now and then; may be empty.
   std::function<void()> tick;
+  // Files written by the workers are closed on threads of their own, where
+  // closing a written file is slow (see FileCloser); never in archive order.
+  bool closeAside = plat::ClosingWrittenFilesIsSlow();
+  // On a worker, for a file whose close failed after `file` returned: what
+  // the close would have thrown in place, to become the entry's result.
+  // Without this, it is the error given to report.
+  std::function<void(size_t item, std::exception_ptr closeFailure)> closeFailed;
 };
 
 // The number of workers when the caller names none: one per processor, at

@@ -154,16 +154,20 @@ bool CreateDirectoriesBeneath(WStringView base, WStringView relative) {
   return Walk(base, components, components.size(), at);
 }
 
-FileHandle CreateFileBeneath(WStringView base, WStringView relative) {
-  std::vector<std::string> components;
-  if (!SplitComponents(relative, &components) || components.empty()) {
-    SetLastError(ERROR_INVALID_NAME);
-    return kInvalidFile;
-  }
-  Position at;
-  if (!Walk(base, components, components.size() - 1, at)) return kInvalidFile;
+struct BeneathCursor::State {
+  WString base;
+  std::vector<std::string> directories;  // the components walked through
+  Position at;                           // where that walk ended
+};
+BeneathCursor::BeneathCursor() = default;
+BeneathCursor::~BeneathCursor() = default;
 
-  const std::string name = NameIn(at, components.back());
+namespace {
+
+// The new file named in the directory the walk reached; kInvalidFile with
+// the last error set, and *gone when the directory itself has been removed.
+FileHandle CreateFileIn(const Position& at, const std::string& wanted, bool* gone) {
+  const std::string name = NameIn(at, wanted);
   struct stat st {};
   if (::fstatat(at.dir.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(st.st_mode)) {
@@ -188,12 +192,46 @@ FileHandle CreateFileBeneath(WStringView base, WStringView relative) {
     if (errno == EEXIST) {
       SetLastError(ERROR_FILE_EXISTS);
     } else {
+      // With O_CREAT, a name that is not there means the directory
+      // itself was removed.
+      *gone = errno == ENOENT;
       SetLastErrorFromErrno(errno);
     }
     return kInvalidFile;
   }
   posix::NoteFileCreated(posix::NativeJoin(at.path, name), parentKnown ? &parentBefore : nullptr);
   SetLastError(ERROR_SUCCESS);
+  return fd;
+}
+
+}  // namespace
+
+FileHandle CreateFileBeneath(WStringView base, WStringView relative, BeneathCursor* cursor) {
+  std::vector<std::string> components;
+  if (!SplitComponents(relative, &components) || components.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return kInvalidFile;
+  }
+  const std::string file = std::move(components.back());
+  components.pop_back();
+  BeneathCursor::State* kept = cursor ? cursor->m_state.get() : nullptr;
+  bool gone = false;
+  if (kept && kept->base == base && kept->directories == components) {
+    const FileHandle fd = CreateFileIn(kept->at, file, &gone);
+    if (!gone) return fd;
+    cursor->m_state.reset();  // removed since: walked to afresh
+  }
+  Position at;
+  if (!Walk(base, components, components.size(), at)) return kInvalidFile;
+  const FileHandle fd = CreateFileIn(at, file, &gone);
+  if (cursor) {
+    if (!cursor->m_state) cursor->m_state = std::make_unique<BeneathCursor::State>();
+    BeneathCursor::State& state = *cursor->m_state;
+    state.base = WString(base);
+    state.directories = std::move(components);
+    state.at.dir.Reset(at.dir.Release());
+    state.at.path = std::move(at.path);
+  }
   return fd;
 }
 

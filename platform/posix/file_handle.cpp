@@ -189,6 +189,26 @@ bool SetFileHandleTimes(FileHandle h, const CalendarTime* /*creation*/,
   return true;
 }
 
+bool SetFileHandleAttributes(FileHandle h, uint32_t attributes) {
+  struct stat st{};
+  if (::fstat(static_cast<int>(h), &st) != 0) {
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
+  // As for a named file: a directory is never made read-only.
+  if (!S_ISREG(st.st_mode)) return true;
+  const mode_t mode = st.st_mode & 07777;
+  const mode_t wanted =
+      (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
+  if (wanted != mode && ::fchmod(static_cast<int>(h), wanted) != 0) {
+    SetLastErrorFromErrno(errno == EOPNOTSUPP ? EACCES : errno);
+    return false;
+  }
+  return true;
+}
+
+bool ClosingWrittenFilesIsSlow() { return false; }
+
 bool CloseFileHandle(FileHandle h) {
   if (h < 0) {
     SetLastError(ERROR_INVALID_HANDLE);

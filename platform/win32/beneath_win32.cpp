@@ -94,7 +94,13 @@ bool CreateDirectoriesBeneath(WStringView base, WStringView relative) {
   return Walk(base, components, components.size(), path, held);
 }
 
-FileHandle CreateFileBeneath(WStringView base, WStringView relative) {
+// The Windows walk holds every directory on the way open for its own
+// duration only: nothing is kept between files.
+struct BeneathCursor::State {};
+BeneathCursor::BeneathCursor() = default;
+BeneathCursor::~BeneathCursor() = default;
+
+FileHandle CreateFileBeneath(WStringView base, WStringView relative, BeneathCursor* /*cursor*/) {
   std::vector<WString> components;
   if (!SplitComponents(relative, &components) || components.empty()) {
     ::SetLastError(ERROR_INVALID_NAME);

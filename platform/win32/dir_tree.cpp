@@ -162,6 +162,18 @@ bool OwnedByUser(HANDLE h) {
          IsOwnedBy(owner, win32::TokenUserSid());
 }
 
+// A number in decimal digits (std::to_wstring would bring the C library's
+// whole formatting machinery into the binaries).
+std::wstring Decimal(unsigned long value) {
+  wchar_t digits[24];
+  wchar_t* at = digits + 24;
+  do {
+    *--at = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return std::wstring(at, digits + 24);
+}
+
 // Renames the open directory to a fresh tombstone name beside it (or back to
 // `back` when given), never replacing anything. The system refuses while
 // anything inside is open: a live run's directory is never emptied.
@@ -174,8 +186,8 @@ bool RenameTo(HANDLE directory, const std::wstring& path, std::wstring* tombston
     const std::wstring target =
         back ? *back
              : path.substr(0, slash + 1) + L".upk-tombstone-" +
-                   std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                   std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(counter.fetch_add(1));
+                   Decimal(::GetCurrentProcessId()) + L"-" + Decimal(::GetTickCount()) + L"-" +
+                   Decimal(counter.fetch_add(1));
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     info->ReplaceIfExists = FALSE;

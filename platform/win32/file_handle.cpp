@@ -142,6 +142,22 @@ bool SetFileHandleTimes(FileHandle h, const CalendarTime* creation, const Calend
                        lastAccess ? &a : nullptr, lastWrite ? &w : nullptr) != FALSE;
 }
 
+bool SetFileHandleAttributes(FileHandle h, uint32_t attributes) {
+  // What SetFileAttributes lets a caller set; zero times leave the times.
+  constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                              FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                              FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
+                              FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  FILE_BASIC_INFO info{};
+  info.FileAttributes = attributes & kSettable;
+  // Zero would leave the attributes as they are: NORMAL clears them.
+  if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return ::SetFileInformationByHandle(AsHandle(h), FileBasicInfo, &info, sizeof info) != FALSE;
+}
+
+// Real-time scanners inspect each written file as it is closed.
+bool ClosingWrittenFilesIsSlow() { return true; }
+
 bool CloseFileHandle(FileHandle h) {
   if (h == kInvalidFile || h == 0) {
     ::SetLastError(ERROR_INVALID_HANDLE);

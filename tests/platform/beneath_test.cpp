@@ -16,8 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool WriteBeneath(const WString& base, const WString& relative, const std::string& text) {
-  const FileHandle h = CreateFileBeneath(base, relative);
+bool WriteBeneath(const WString& base, const WString& relative, const std::string& text,
+                  BeneathCursor* cursor = nullptr) {
+  const FileHandle h = CreateFileBeneath(base, relative, cursor);
   if (h == kInvalidFile) return false;
   const bool written = WriteFileHandle(h, text.data(), static_cast<uint32_t>(text.size())) ==
                        static_cast<int64_t>(text.size());
@@ -103,6 +104,45 @@ TEST(Beneath, ForeignLinkIsRefusedForAnExactNameToo) {
                            FileCreate::OpenExisting),
             kInvalidFile);
   EXPECT_EQ(GetFileAttributes(dir.WinPath("rootlink/secret")), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A cursor keeps the directory of the last walk for the next file there.
+// What others do meanwhile never leads through a link: a directory moved
+// away and replaced by a link is still the one written into; one removed
+// is walked to (and made) afresh; another directory or base is walked to.
+TEST(Beneath, ACursorKeepsTheLastDirectoryAndNeverFollowsALinkPutInItsPlace) {
+  TempDir dir;
+  fs::create_directories(dir.Path("elsewhere"));
+  fs::create_directories(dir.Path("other"));
+  const WString base = dir.WinPath("out");
+  fs::create_directories(dir.Path("out"));
+  BeneathCursor cursor;
+  EXPECT_TRUE(WriteBeneath(base, u"a\\b\\one.txt", "1", &cursor));
+  EXPECT_TRUE(WriteBeneath(base, u"A/B/two.txt", "2", &cursor));  // walked again: another spelling
+  EXPECT_TRUE(WriteBeneath(base, u"A/B/three.txt", "3", &cursor));
+  for (const char* name : {"one", "two", "three"})
+    EXPECT_TRUE(ptest::Exists(dir.Path(std::string("out/a/b/") + name + ".txt"))) << name;
+
+  // Moved away, a link to elsewhere in its place: the kept directory (now
+  // "moved") is written into; nothing reaches elsewhere.
+  fs::rename(dir.Path("out/a/b"), dir.Path("out/a/moved"));
+  fs::create_directory_symlink(dir.Path("elsewhere"), dir.Path("out/a/b"));
+  EXPECT_TRUE(WriteBeneath(base, u"A/B/four.txt", "4", &cursor));
+  EXPECT_EQ(ptest::ReadText(dir.Path("out/a/moved/four.txt")), "4");
+  EXPECT_TRUE(fs::is_empty(dir.Path("elsewhere")));
+  // Walked afresh, the link is refused.
+  EXPECT_EQ(CreateFileBeneath(base, u"a\\b\\five.txt", &cursor), kInvalidFile);
+  EXPECT_EQ(GetLastError(), ERROR_STOPPED_ON_SYMLINK);
+
+  // Removed: walked to and made again.
+  EXPECT_TRUE(WriteBeneath(base, u"c\\six.txt", "6", &cursor));
+  fs::remove_all(dir.Path("out/c"));
+  EXPECT_TRUE(WriteBeneath(base, u"c\\seven.txt", "7", &cursor));
+  EXPECT_EQ(ptest::ReadText(dir.Path("out/c/seven.txt")), "7");
+  // Another base with the same names: its own directory.
+  EXPECT_TRUE(WriteBeneath(dir.WinPath("other"), u"c\\eight.txt", "8", &cursor));
+  EXPECT_EQ(ptest::ReadText(dir.Path("other/c/eight.txt")), "8");
+  EXPECT_FALSE(ptest::Exists(dir.Path("out/c/eight.txt")));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The upk4 tool's extract and test commands: output files, messages and exit
 // codes.
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <filesystem>
 #include "crafted_zip.h"
 #include "test_support.h"
@@ -151,6 +152,10 @@ TEST(Cli, TestReportsEachEntryAndFailsOnDamage) {
   EXPECT_EQ(Upk4Tool("test " + ShellQuote(dir.Path("a.zip")), &log), 1);
   EXPECT_NE(log.find("OK good.txt"), std::string::npos) << log;
   EXPECT_NE(log.find("FAILED bad.txt: CRC-32 mismatch"), std::string::npos) << log;
+  // Both sums in eight upper-case hexadecimal digits, leading zeros kept.
+  char sums[64];
+  std::snprintf(sums, sizeof sums, "data gives CRC-32 %08X, the header %08X", bad.crc ^ 1, bad.crc);
+  EXPECT_NE(log.find(sums), std::string::npos) << log;
   EXPECT_NE(log.find("OK also.txt"), std::string::npos) << log;  // goes on after a failure
   EXPECT_NE(log.find("3 entries: 2 OK, 1 failed"), std::string::npos) << log;
 

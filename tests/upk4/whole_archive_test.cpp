@@ -15,6 +15,9 @@
 #include "zip_writers.h"
 #include "upk4/extraction_crew.h"
 #include "upk4/extraction_plan.h"
+#include "upk4/file_closer.h"
+#include "framework/file_exception.h"
+#include "platform/file_handle.h"
 #include "upk4/unpack_entry.h"
 #include "upk4/whole_archive.h"
 
@@ -223,8 +226,10 @@ TEST(WholeArchiveTest, SplitAndEncryptedArchivesByFourWorkers) {
     }
     const std::optional<std::string> password =
         *c.password ? std::optional<std::string>(c.password) : std::nullopt;
-    for (unsigned workers : {1u, 4u}) {
-      const std::string out = dir.Path(base + "-out" + std::to_string(workers));
+    for (const auto& [workers, aside] : {std::pair{1u, false}, {4u, false}, {1u, true}, {4u, true}}) {
+      SCOPED_TRACE(aside ? "closed aside" : "closed in place");
+      const std::string out =
+          dir.Path(base + "-out" + std::to_string(workers) + (aside ? "-aside" : ""));
       const plat::WString dest = WinPath(out);
       std::vector<WholeEntry> entries(archive->EntryCount());
       std::vector<int32_t> results(entries.size(), 1);
@@ -257,6 +262,7 @@ TEST(WholeArchiveTest, SplitAndEncryptedArchivesByFourWorkers) {
         return true;
       };
       tasks.tick = [&] { progress.load(); };
+      tasks.closeAside = aside;
       Transfer model;
       model.chunkSize = kUnpackChunkSize;
       model.chunksPerTransfer = kUnpackChunksPerTransfer;
@@ -264,6 +270,97 @@ TEST(WholeArchiveTest, SplitAndEncryptedArchivesByFourWorkers) {
       EXPECT_EQ(next, entries.size());
       for (const ZipInput& input : inputs)
         ASSERT_TRUE(ReadFile(out + "/" + input.name) == input.data) << input.name;
+    }
+  }
+}
+
+// Files handed to closers of none and of two threads: each close's result
+// reaches whoever waits for it, a failed one as the file exception a close
+// in place would have thrown; a name is settled only once its files are
+// closed; files nobody waited for are closed when the closer goes.
+TEST(FileCloserTest, ClosesAndReportsEveryFileHandedOver) {
+  TempDir dir;
+  for (unsigned threads : {0u, 2u}) {
+    SCOPED_TRACE(threads);
+    std::vector<FileCloser::Ticket> tickets;
+    std::vector<plat::WString> names;
+    std::vector<std::string> paths;
+    {
+      FileCloser closer(threads);
+      for (int i = 0; i < 20; ++i) {
+        paths.push_back(dir.Path("f" + std::to_string(threads) + "-" + std::to_string(i)));
+        names.push_back(WinPath(paths.back()));
+        const plat::FileHandle h = plat::OpenFileHandle(names.back(), plat::FileAccess::Write,
+                                                        plat::FileShare::DenyWrite,
+                                                        plat::FileCreate::CreateAlways);
+        ASSERT_NE(h, plat::kInvalidFile);
+        ASSERT_EQ(plat::WriteFileHandle(h, "data", 4), 4);
+        tickets.push_back(closer.Hand(h, names.back()));
+      }
+      const FileCloser::Ticket bad = closer.Hand(plat::kInvalidFile, u"C:\\nowhere\\x");
+      closer.Settle(names[3]);
+      for (int i = 0; i < 10; ++i) EXPECT_FALSE(closer.Wait(tickets[i]));
+      try {
+        std::rethrow_exception(closer.Wait(bad));
+      } catch (const CFileException& e) {
+        EXPECT_EQ(e.m_lOsError, static_cast<long>(plat::ERROR_INVALID_HANDLE));
+        EXPECT_TRUE(e.m_strFileName == u"C:\\nowhere\\x");
+      } catch (...) {
+        ADD_FAILURE() << "a failed close gives no file exception";
+      }
+      EXPECT_FALSE(closer.Wait(bad + 1000));  // no such close: nothing to wait for
+    }
+    for (const std::string& path : paths) EXPECT_EQ(ReadFile(path), "data");
+  }
+}
+
+// A close that fails after an item's work ended is that item's result:
+// given to closeFailed when there is one (and the work's own error goes),
+// else the error that report receives. Other items are untouched.
+TEST(ExtractionCrewTest, AFailedCloseWinsOverTheItemsOwnResult) {
+  std::vector<PlannedFile> files;
+  std::vector<plat::WString> names;
+  for (size_t item = 0; item < 60; ++item) names.push_back(u"d/f" + plat::Utf8ToUtf16(std::to_string(item)));
+  for (size_t item = 0; item < names.size(); ++item) files.push_back({item, names[item], 100});
+  for (bool handled : {true, false}) {
+    SCOPED_TRACE(handled ? "closeFailed given" : "no closeFailed");
+    const ExtractionPlan plan = PlanExtraction(files, 3);
+    std::vector<int> closeFailures(names.size(), 0);
+    std::vector<std::string> reported(names.size());
+    CrewTasks tasks;
+    tasks.closeAside = true;
+    tasks.work = [&](size_t item, Transfer& transfer) {
+      ASSERT_NE(transfer.closer, nullptr);
+      if (item % 3 == 0)  // a handle that cannot be closed
+        transfer.closeTicket = transfer.closer->Hand(plat::kInvalidFile, names[item]);
+      if (item % 2 == 0) throw std::runtime_error("work");
+    };
+    if (handled) {
+      tasks.closeFailed = [&](size_t item, std::exception_ptr failure) {
+        try {
+          std::rethrow_exception(failure);
+        } catch (const CFileException& e) {
+          if (e.m_strFileName == names[item]) ++closeFailures[item];
+        }
+      };
+    }
+    tasks.report = [&](size_t item, std::exception_ptr error) {
+      try {
+        if (error) std::rethrow_exception(error);
+        reported[item] = "none";
+      } catch (const CFileException&) {
+        reported[item] = "close";
+      } catch (const std::runtime_error&) {
+        reported[item] = "work";
+      }
+      return true;
+    };
+    RunCrew(plan, names.size(), 3, Transfer(), tasks);
+    for (size_t item = 0; item < names.size(); ++item) {
+      const bool closeFailed = item % 3 == 0;
+      EXPECT_EQ(closeFailures[item], handled && closeFailed ? 1 : 0) << item;
+      const char* expected = closeFailed ? (handled ? "none" : "close") : item % 2 == 0 ? "work" : "none";
+      EXPECT_EQ(reported[item], expected) << item;
     }
   }
 }

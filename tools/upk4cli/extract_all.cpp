@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 #include "progress_bar.h"
+#include "framework/file_exception.h"
 #include "platform/beneath.h"
 #include "platform/code_page.h"
 #include "platform/console.h"
@@ -175,6 +176,15 @@ int ExtractAll(const ExtractAllArgs& args) {
                                      transfer, brokenOff);
     if (entries[item].size > bytes.counted)
       written.fetch_add(entries[item].size - bytes.counted, std::memory_order_relaxed);
+  };
+  // A file closed on another thread: a failed close is the system's cause,
+  // as when UnpackEntry closes the file itself.
+  tasks.closeFailed = [&](size_t item, std::exception_ptr failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const CFileException& e) {
+      results[item].code = e.m_lOsError > 0 ? SystemResult(static_cast<uint32_t>(e.m_lOsError)) : -2;
+    }
   };
   tasks.report = [&](size_t item, std::exception_ptr error) {
     if (!results[item].refusal.empty()) {
