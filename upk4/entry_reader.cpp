@@ -46,10 +46,8 @@ void EntryReader::Start(std::optional<std::string_view> password) {
   if (password) m_password.emplace(*password);
   m_section.Start(password);
   if (m_entry.method != zip::kMethodStored && !Deflated() && !NewerMethod()) {
-    char text[64];
-    std::snprintf(text, sizeof text, "method %u is not one this reader decodes",
-                  static_cast<unsigned>(m_entry.method));
-    RaiseError(kZipBadArchive, Detail(text));
+    RaiseError(kZipBadArchive, Detail("method " + std::to_string(m_entry.method) +
+                                      " is not one this reader decodes"));
   }
 }
 
@@ -159,10 +157,8 @@ uint32_t EntryReader::ReadDecoded(uint8_t* out, uint32_t wanted) {
 
 void EntryReader::EndDecodedStream() {
   if (m_uncompressedLeft > 0) {
-    char text[96];
-    std::snprintf(text, sizeof text, "compressed data ends %llu bytes before the entry's size",
-                  static_cast<unsigned long long>(m_uncompressedLeft));
-    RaiseError(kZipBadArchive, Detail(text));
+    RaiseError(kZipBadArchive, Detail("compressed data ends " + std::to_string(m_uncompressedLeft) +
+                                      " bytes before the entry's size"));
   }
   // The entry's size is reached: the stream must end here. One byte of
   // room: a byte arriving in it lies beyond the entry's size. Each step

@@ -4,10 +4,10 @@
 // the entry's size otherwise. Decoded by liblzma; the dictionary may be at
 // most 8 MiB.
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include "framework/byte_cursor.h"
 #include "upk4/lzma_library.h"
 #include "upk4/stream_decoder.h"
@@ -68,10 +68,8 @@ class LzmaDecoder final : public StreamDecoder {
     header.Skip(2);  // the writer's LZMA version: nothing depends on it
     const uint16_t propertiesSize = header.U16();
     if (propertiesSize != zip::kLzmaPropertiesSize) {
-      char text[64];
-      std::snprintf(text, sizeof text, "LZMA properties of %u bytes, not %u",
-                    static_cast<unsigned>(propertiesSize), zip::kLzmaPropertiesSize);
-      return Damaged(text);
+      return Damaged("LZMA properties of " + std::to_string(propertiesSize) + " bytes, not " +
+                     std::to_string(zip::kLzmaPropertiesSize));
     }
     // Without the end marker the stream ends after the entry's size, which
     // only the LZMA1EXT form of the filter can be told.
@@ -87,10 +85,10 @@ class LzmaDecoder final : public StreamDecoder {
     const std::unique_ptr<void, OptionsFree> owned(filters[0].options);
     auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
     if (options->dict_size > zip::kMaxWindowSize) {
-      char text[80];
-      std::snprintf(text, sizeof text, "LZMA dictionary of %lu bytes above the 8 MiB limit",
-                    static_cast<unsigned long>(options->dict_size));
-      return Damaged(text);
+      // (No C library formatting: it would bring its whole machinery into
+      // the Windows binaries.)
+      return Damaged("LZMA dictionary of " + std::to_string(options->dict_size) +
+                     " bytes above the 8 MiB limit");
     }
     if (!m_endMarker) {
       options->ext_flags = 0;  // strictly no end marker
