@@ -238,9 +238,9 @@ Options:
                        readers other than upk4 may not read zstd or lzma
                        entries (a second stage built on one, too). An entry
                        that does not shrink is stored, whatever the method
-  --level N            the method's level: deflate 1..9 (default 6), zstd
-                       -7..22 (default 19), lzma 0..9 (xz's presets; default
-                       9 extreme). Zstandard windows and LZMA dictionaries
+  --level N            the method's level: 1..9 for deflate (default 6),
+                       -7..22 for zstd (default 19), 0..9 for lzma (xz's
+                       presets; default 9 extreme). Zstandard windows and LZMA dictionaries
                        stay within 8 MiB, which upk4 reads with bounded memory
   --threads N          compress N entries at once (default: one per
                        processor); the archive is the same whatever N is
