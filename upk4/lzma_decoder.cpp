@@ -30,7 +30,8 @@ class LzmaDecoder final : public StreamDecoder {
     bool progress = false;
     if (!m_started) {
       const uint32_t k = std::min(io.availIn, zip::kLzmaHeaderSize - m_headerHave);
-      std::memcpy(m_header + m_headerHave, io.nextIn, k);
+      // (An entry with no compressed bytes has no input buffer at all.)
+      if (k > 0) std::memcpy(m_header + m_headerHave, io.nextIn, k);
       m_headerHave += k;
       io.nextIn += k;
       io.availIn -= k;
