@@ -2,7 +2,7 @@
 #include <exception>
 #include "framework/file_exception.h"
 #include "platform/last_error.h"
-#include "upk4/extraction_plan.h"
+#include "upk4/path_key.h"
 
 FileCloser::FileCloser(unsigned threads) {
   for (unsigned i = 0; i < threads; ++i) {
