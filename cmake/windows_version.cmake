@@ -1,10 +1,15 @@
-# upk_windows_version(TARGET FILENAME DESCRIPTION): a version resource for a
-# Windows binary of the release set (version, copyright and the MIT licence),
-# which is also stripped with its symbols kept beside it; nothing elsewhere.
+# upk_windows_version(TARGET FILENAME DESCRIPTION [STREAMS]): a version
+# resource for a Windows binary of the release set (version, copyright and the
+# MIT licence), which is also stripped with its symbols kept beside it, and
+# gets the lean replacements of the C++ runtime's terminate handler and
+# throwing functions (platform/win32/); nothing elsewhere. STREAMS: the binary
+# uses the runtime's file streams, which bring the runtime's error categories
+# and with them its own function for system errors.
 function(upk_windows_version target filename description)
   if(NOT WIN32)
     return()
   endif()
+  cmake_parse_arguments(PARSE_ARGV 3 arg "STREAMS" "" "")
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "SHARED_LIBRARY")
     set(UPK_RC_FILETYPE VFT_DLL)
@@ -15,7 +20,12 @@ function(upk_windows_version target filename description)
   set(UPK_RC_DESCRIPTION "${description}")
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
-  target_sources(${target} PRIVATE ${rc} ${PROJECT_SOURCE_DIR}/platform/win32/terminate_handler.cpp)
+  # In the binary itself, so that the runtime's own are never linked.
+  target_sources(${target} PRIVATE ${rc} ${PROJECT_SOURCE_DIR}/platform/win32/terminate_handler.cpp
+                 ${PROJECT_SOURCE_DIR}/platform/win32/runtime_throws.cpp)
+  if(NOT arg_STREAMS)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/platform/win32/runtime_system_error.cpp)
+  endif()
   upk_strip_beside(${target})
 endfunction()
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include "platform/upper_case_table.h"
 #include "platform/code_page_tables.h"
 
 #include <array>
@@ -125,15 +124,6 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 char16_t AnsiByteToWide(uint8_t b) { return b < 0x80 ? b : kAnsiHigh[b - 0x80]; }
 char16_t OemByteToWide(uint8_t b) { return b < 0x80 ? b : kOemHigh[b - 0x80]; }
-
-char16_t UpperCaseFromTable(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
-  const auto* begin = std::begin(unicode::kUpperCase);
-  const auto* end = std::end(unicode::kUpperCase);
-  const auto* found = std::lower_bound(
-      begin, end, c, [](const unicode::UpperCasePair& p, char16_t unit) { return p.unit < unit; });
-  return (found != end && found->unit == c) ? found->upper : c;
-}
 
 WString Cp1252ToWide(std::string_view ansi) {
   WString out;

@@ -8,7 +8,8 @@
 # machine's apt sources name, with a private apt state and cache under
 # BUILD_DIR/codecs-src (never the system's): apt checks the signed index and
 # the .dsc's hashes, dpkg-source -x checks the tarballs against the .dsc.
-# Skips all of it when BUILD_DIR/codecs is complete for the same versions.
+# Skips all of it when BUILD_DIR/codecs is complete and built with the same
+# compiler flags.
 set -euo pipefail
 arch=$1
 build=$2
@@ -17,12 +18,20 @@ case $arch in
   x86_64) triple=x86_64-w64-mingw32 ;;
   *) echo "usage: $0 i686|x86_64 BUILD_DIR" >&2; exit 2 ;;
 esac
+# Small code: the decoders add to every package's upk4.dll. On i686 without
+# unwind tables: no exception passes through the decoders (C, no callbacks),
+# and the tables would keep every function of an object alive, used or not,
+# as the linker keeps all of .eh_frame and what it refers to. (x86_64 keeps
+# its unwind data, which Windows needs there to walk any stack.)
+cflags="-Os -ffunction-sections -fdata-sections"
+[[ $arch == i686 ]] && cflags+=" -fno-asynchronous-unwind-tables"
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 prefix=$build/codecs
 work=$build/codecs-src
 stamp=$prefix/.built
-if [[ -f $stamp && -f $prefix/lib/libzstd.a && -f $prefix/lib/liblzma.a ]]; then
+if [[ -f $stamp && -f $prefix/lib/libzstd.a && -f $prefix/lib/liblzma.a ]] &&
+   grep -qxF "cflags: $cflags" "$stamp"; then
   exit 0
 fi
 
@@ -102,8 +111,6 @@ unpack libzstd "$src/zstd"
 unpack xz-utils "$src/xz"
 
 export CC=$triple-gcc-posix AR=$triple-ar RANLIB=$triple-ranlib
-# Small code: the decoders add to every package's upk4.dll.
-cflags="-Os -ffunction-sections -fdata-sections"
 mkdir -p "$prefix/include" "$prefix/lib"
 
 # libzstd: decompression only, no legacy formats, no dictionary builder;
@@ -132,5 +139,6 @@ rm -rf "$prefix/lib/pkgconfig" "$prefix/share"
 # What went in, for the notices of the release archives.
 {
   for d in "$downloads"/*.dsc; do basename "$d"; done
+  echo "cflags: $cflags"
 } >"$stamp"
 echo "built static decoder-only libzstd and liblzma for $arch in $prefix"

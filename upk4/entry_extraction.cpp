@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <system_error>
+#include <exception>
 #include "framework/file.h"
 #include "framework/file_exception.h"
 #include "platform/beneath.h"
@@ -103,8 +103,9 @@ void CopyInBlocks(EntryReader& reader, CFile& output, ExtractProgressCallback ca
     try {
       writer.emplace(output, reader.Crc());
       reader.SetCrcByCaller(true);
-    } catch (const std::system_error&) {
-      // No thread to be had: the blocks are written in line.
+    } catch (const std::exception&) {
+      // No thread to be had, or no memory for one (see FileCloser): the
+      // blocks are written in line.
     }
   }
   // The hand-over: the block in the writer's hands (handed) is neither

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <optional>
 #include <set>
-#include <system_error>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -197,8 +197,8 @@ void RunCrew(const ExtractionPlan& plan, size_t itemCount, unsigned workers,
     for (size_t w = 0; w < wanted; ++w) {
       try {
         started.threads.emplace_back([&crew, &model, closes, w] { crew.Work(w, model, closes); });
-      } catch (const std::system_error&) {
-        break;  // fewer workers: the others take over its queue
+      } catch (const std::exception&) {
+        break;  // no thread (see FileCloser): the others take over its queue
       }
     }
     if (started.threads.empty() && wanted > 0) crew.Work(0, model, closes);

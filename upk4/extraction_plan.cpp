@@ -2,8 +2,6 @@
 #include <algorithm>
 #include <numeric>
 #include <unordered_map>
-#include "platform/code_page.h"
-#include "platform/native_path.h"
 
 namespace {
 
@@ -16,29 +14,6 @@ constexpr uint64_t kLargeUnit = 1024 * 1024;
 constexpr size_t kBatchFiles = 32;
 constexpr uint64_t kBatchBytes = 1024 * 1024;
 
-// The components of a name, empty ones and "." dropped.
-std::vector<plat::WStringView> Components(plat::WStringView relative) {
-  std::vector<plat::WStringView> parts;
-  size_t start = 0;
-  while (start <= relative.size()) {
-    size_t end = start;
-    while (end < relative.size() && !plat::IsPathSeparator(relative[end])) ++end;
-    const plat::WStringView part = relative.substr(start, end - start);
-    if (!part.empty() && part != u".") parts.push_back(part);
-    start = end + 1;
-  }
-  return parts;
-}
-
-plat::WString Join(const std::vector<plat::WStringView>& parts, size_t count, bool fold) {
-  plat::WString key;
-  for (size_t i = 0; i < count; ++i) {
-    if (i > 0) key += u'\\';
-    for (char16_t c : parts[i]) key += fold ? plat::FoldCaseWide(c) : c;
-  }
-  return key;
-}
-
 struct Unit {
   std::vector<size_t> items;
   uint64_t bytes = 0;
@@ -46,33 +21,23 @@ struct Unit {
 
 }  // namespace
 
-plat::WString FoldedPathKey(plat::WStringView relative) {
-  const std::vector<plat::WStringView> parts = Components(relative);
-  return Join(parts, parts.size(), true);
-}
-
-plat::WString FoldedParentKey(plat::WStringView relative) {
-  const std::vector<plat::WStringView> parts = Components(relative);
-  return Join(parts, parts.empty() ? 0 : parts.size() - 1, true);
-}
-
 bool OrderMatters(const std::vector<plat::WStringView>& directories,
                   const std::vector<plat::WStringView>& files) {
   // Every directory named or implied, by its key, with the first spelling.
   std::unordered_map<plat::WString, plat::WString> spelling;
   const auto note = [&](const std::vector<plat::WStringView>& parts, size_t depth) {
     for (size_t n = 1; n <= depth; ++n) {
-      const auto [at, added] = spelling.try_emplace(Join(parts, n, true), Join(parts, n, false));
-      if (!added && at->second != Join(parts, n, false)) return false;
+      const auto [at, added] = spelling.try_emplace(JoinComponents(parts, n, true), JoinComponents(parts, n, false));
+      if (!added && at->second != JoinComponents(parts, n, false)) return false;
     }
     return true;
   };
   for (const plat::WStringView name : directories) {
-    const std::vector<plat::WStringView> parts = Components(name);
+    const std::vector<plat::WStringView> parts = PathComponents(name);
     if (!note(parts, parts.size())) return true;
   }
   for (const plat::WStringView name : files) {
-    const std::vector<plat::WStringView> parts = Components(name);
+    const std::vector<plat::WStringView> parts = PathComponents(name);
     if (!parts.empty() && !note(parts, parts.size() - 1)) return true;
   }
   for (const plat::WStringView name : files) {

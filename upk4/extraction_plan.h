@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <vector>
 #include "platform/win_types.h"
+#include "upk4/path_key.h"
 
 // One file to extract: its position in the caller's list (the order in
 // which results are reported), its name below the destination ("\" or "/"
@@ -41,12 +42,6 @@ struct ExtractionPlan {
   std::vector<size_t> lanes;
   static constexpr size_t kNoLane = SIZE_MAX;
 };
-
-// The name as a key: components folded without regard to case, joined by
-// "\", empty and "." components dropped.
-plat::WString FoldedPathKey(plat::WStringView relative);
-// The key of the directory that holds the name (empty for the destination).
-plat::WString FoldedParentKey(plat::WStringView relative);
 
 // Whether extracting directories first and files afterwards, in any order,
 // could give another result than extracting everything in archive order:

@@ -1,15 +1,19 @@
 #include "upk4/file_closer.h"
-#include <system_error>
+#include <exception>
 #include "framework/file_exception.h"
 #include "platform/last_error.h"
-#include "upk4/extraction_plan.h"
+#include "upk4/path_key.h"
 
 FileCloser::FileCloser(unsigned threads) {
   for (unsigned i = 0; i < threads; ++i) {
     try {
       m_threads.emplace_back([this] { Run(); });
-    } catch (const std::system_error&) {
-      break;  // fewer closers; with none, files are closed as handed over
+    } catch (const std::exception&) {
+      // No thread to be had (a system error; the Windows set raises it as a
+      // plain std::exception, platform/win32/runtime_throws.cpp), or no
+      // memory for one: fewer closers; with none, files are closed as
+      // handed over.
+      break;
     }
   }
 }

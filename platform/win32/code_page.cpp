@@ -35,11 +35,15 @@ std::string WideToAnsi(WStringView wide, bool* lossy) {
 }
 
 char16_t UpperCaseWide(char16_t c) {
-  // The system's own table, the one its file systems compare names with.
+  // The system's own table, the one its file systems compare names with;
+  // ntdll has exported it since the first Windows NT. Were it missing, only
+  // the ASCII letters would be upper-cased: the generated table stays out of
+  // the Windows binaries.
   using RtlUpcaseUnicodeCharFn = WCHAR(NTAPI*)(WCHAR);
   static const auto upcase = reinterpret_cast<RtlUpcaseUnicodeCharFn>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlUpcaseUnicodeChar")));
-  return upcase ? static_cast<char16_t>(upcase(static_cast<WCHAR>(c))) : UpperCaseFromTable(c);
+  if (upcase) return static_cast<char16_t>(upcase(static_cast<WCHAR>(c)));
+  return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
 }
 
 void OemToAnsiInPlace(uint8_t* bytes, size_t length) {

@@ -123,6 +123,15 @@ inline WString FromWide(const std::wstring& s) { return WString(s.begin(), s.end
 // A path for the file calls: in the extended-length form where it is long
 // (see long_path.h), so no name is ever cut at MAX_PATH.
 inline std::wstring SystemPath(WStringView path) { return Wide(SystemPathForm(path)); }
+// A path for the file calls without its trailing separators (but "C:\"
+// stays a root).
+inline std::wstring WithoutTrailingSeparator(WStringView path) {
+  std::wstring p = SystemPath(path);
+  while (p.size() > 1 && (p.back() == L'\\' || p.back() == L'/') && p[p.size() - 2] != L':') {
+    p.pop_back();
+  }
+  return p;
+}
 
 // FILETIME (100 ns since 1601) and calendar time (s since 1970) apart.
 inline constexpr int64_t kFileTimeEpochOffset = 11644473600LL;

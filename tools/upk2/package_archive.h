@@ -3,21 +3,29 @@
 // (the Setup file itself, or a file beside it), and the package flags say
 // how that path becomes the name that is opened.
 #pragma once
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
 #include "upk4/archive.h"
-#include <stdexcept>
 #include "platform/win_types.h"
 #include "setup/package_trailer.h"
 
 
 namespace upk2 {
 
-// A failure with a short text for the error list.
-class Upk2Error : public std::runtime_error {
+// A failure with a short text for the error list. Not a std::runtime_error:
+// that class brings the C++ runtime's reference-counted string into the
+// Windows upk2.dll (about 75 KB); the text is shared instead, so that copies
+// of the exception cannot fail.
+class Upk2Error : public std::exception {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Upk2Error(std::string text)
+      : m_text(std::make_shared<const std::string>(std::move(text))) {}
+  const char* what() const noexcept override { return m_text->c_str(); }
+
+ private:
+  std::shared_ptr<const std::string> m_text;
 };
 
 struct PackageArchive {
