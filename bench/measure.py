@@ -203,16 +203,19 @@ def working(series, names):
     return [t for t in names if t in series and not series[t].error]
 
 
+def file_problem(path, info):
+    """None when the file at path has the size and CRC-32 of the archive's
+    info, else what is wrong with it."""
+    if not os.path.isfile(path):
+        return f"no file {path}"
+    crc, size = crc_of(path)
+    if size != info.file_size or crc != info.CRC:
+        return f"size {size} crc {crc:08x}, expected {info.file_size} {info.CRC:08x}"
+    return None
+
+
 def entry_check(info, entry_path_for):
-    def check(tool, out):
-        path = entry_path_for(tool, out)
-        if not os.path.isfile(path):
-            return f"no file {path}"
-        crc, size = crc_of(path)
-        if size != info.file_size or crc != info.CRC:
-            return f"size {size} crc {crc:08x}, expected {info.file_size} {info.CRC:08x}"
-        return None
-    return check
+    return lambda tool, out: file_problem(entry_path_for(tool, out), info)
 
 
 def mib(n):
@@ -221,16 +224,19 @@ def mib(n):
 
 def print_table(out, series, uncompressed, limit_mbs=None, unit="s"):
     scale = 1000.0 if unit == "ms" else 1.0
-    head = f"  {'tool':<8} {'median ' + unit:>10} {'min ' + unit:>9} {'user ' + unit:>9} " \
+    # The tool column as wide as its longest name (the methods' rows name
+    # the archive too).
+    w = max([8] + [len(s.tool) for s in series.values()])
+    head = f"  {'tool':<{w}} {'median ' + unit:>10} {'min ' + unit:>9} {'user ' + unit:>9} " \
            f"{'sys ' + unit:>9} {'MB/s':>8} {'x limit':>8} {'peak RSS MiB':>13}"
     out(head)
     for s in series.values():
         if s.error:
-            out(f"  {s.tool:<8} failed: {s.error}")
+            out(f"  {s.tool:<{w}} failed: {s.error}")
             continue
         mbs = uncompressed / 1e6 / s.median
         ratio = f"{mbs / limit_mbs:8.2f}" if limit_mbs else f"{'-':>8}"
-        out(f"  {s.tool:<8} {s.median * scale:10.3f} {min(s.times) * scale:9.3f} "
+        out(f"  {s.tool:<{w}} {s.median * scale:10.3f} {min(s.times) * scale:9.3f} "
             f"{s.median_user * scale:9.3f} {s.median_system * scale:9.3f} {mbs:8.1f} "
             f"{ratio} {s.rss_kib / 1024:13.1f}")
 
@@ -259,12 +265,9 @@ def check_files(infos, out):
     """None when every file of infos is under out with its size and CRC-32,
     else what is wrong with the first that is not."""
     for i in infos:
-        path = os.path.join(out, i.filename)
-        if not os.path.isfile(path):
-            return f"no file {path}"
-        crc, size = crc_of(path)
-        if size != i.file_size or crc != i.CRC:
-            return f"{i.filename}: size {size} crc {crc:08x}"
+        problem = file_problem(os.path.join(out, i.filename), i)
+        if problem:
+            return f"{i.filename}: {problem}"
     return None
 
 
