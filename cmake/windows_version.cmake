@@ -43,3 +43,31 @@ function(upk_strip_beside target)
     COMMAND "$<$<NOT:$<CONFIG:Debug>>:${CMAKE_STRIP};--strip-all;$<TARGET_FILE:${target}>>"
     COMMAND_EXPAND_LISTS VERBATIM)
 endfunction()
+
+# upk_win32_thread_runtime(TARGET): TARGET links the GCC runtime built for
+# Windows' own threads (the "win32" thread model: critical sections and
+# TlsAlloc) instead of the posix one, which brings winpthreads (32 KB of
+# Setup.exe on i686) for the exception runtime's per-thread state and
+# locks alone. The two runtimes share every layout the C++ ABI fixes; what
+# differs is only how they lock. So TARGET's own code must use no standard
+# thread, mutex, condition variable or call_once (those call winpthreads
+# from the headers): tests/windows/check_pe.sh checks that none is linked.
+function(upk_win32_thread_runtime target)
+  if(NOT WIN32)
+    return()
+  endif()
+  if(NOT UPK_WIN32_THREAD_RUNTIME)
+    string(REPLACE "-posix" "-win32" compiler "${CMAKE_CXX_COMPILER}")
+    execute_process(COMMAND ${compiler} -print-file-name=libstdc++.a
+                    OUTPUT_VARIABLE library OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE failed ERROR_QUIET)
+    if(failed OR NOT IS_ABSOLUTE "${library}")
+      message(FATAL_ERROR "${compiler} and its runtime are missing: scripts/deps-windows.sh installs them")
+    endif()
+    get_filename_component(directory "${library}" DIRECTORY)
+    set(UPK_WIN32_THREAD_RUNTIME "${directory}" CACHE INTERNAL "GCC runtime of the win32 thread model")
+  endif()
+  # Searched before the compiler's own directory for libstdc++, libgcc and
+  # libgcc_eh; the start files are the same in both.
+  target_link_directories(${target} BEFORE PRIVATE ${UPK_WIN32_THREAD_RUNTIME})
+endfunction()

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Static checks of a Windows set (no Windows needed): the machine type, the
-# GUI subsystem and manifest of Setup.exe, exactly the undecorated exports of
-# upk4.dll and upk2.dll, and imports of system DLLs only (DLL planting: a
-# DLL that Windows does not load from its system directory could be found
-# beside Setup.exe in a Downloads folder).
+# Static checks of a Windows set (no Windows needed): the machine type; the
+# GUI subsystem, manifest, runtime and (i686 release) size of Setup.exe;
+# exactly the undecorated exports of upk4.dll and upk2.dll; and imports of
+# system DLLs only (DLL planting: a DLL that Windows does not load from its
+# system directory could be found beside Setup.exe in a Downloads folder).
 #   check_pe.sh BUILD_DIR i686|x86_64
 set -euo pipefail
 build=$1
@@ -52,6 +52,16 @@ for f in "$setup" "$upk4" "$upk2" "$qxsetup"; do
   (( (16#$characteristics & 0x140) == 0x140 )) || fail "$(basename "$f") lacks ASLR/DEP ($characteristics)"
 done
 
+# Setup.exe links the runtime of the win32 thread model
+# (cmake/windows_version.cmake): nothing of its own may call winpthreads,
+# whose locking that runtime does not share. Its symbols are beside it once
+# stripped.
+symbols=$setup.debug
+[[ -f $symbols ]] || symbols=$setup
+if $triple-nm "$symbols" 2>/dev/null | grep -q 'pthread_'; then
+  fail "Setup.exe links winpthreads"
+fi
+
 # A release set takes nothing from the environment that tests steer it with:
 # a Setup.exe run as SYSTEM never runs a restart command someone put there.
 if ! grep -q '^UPK_TEST_HOOKS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
@@ -62,6 +72,13 @@ if ! grep -q '^UPK_TEST_HOOKS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
       fi
     done
   done
+fi
+
+# Every package carries Setup.exe before a byte of payload: the i686
+# release build stays within 200,000 bytes.
+if [[ $arch == i686 ]] && ! grep -q '^UPK_TEST_HOOKS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+  size=$(stat -c %s "$setup")
+  (( size <= 200000 )) || fail "Setup.exe is $size bytes, over 200,000"
 fi
 
 if (( failures )); then
