@@ -46,12 +46,13 @@ endfunction()
 
 # upk_win32_thread_runtime(TARGET): TARGET links the GCC runtime built for
 # Windows' own threads (the "win32" thread model: critical sections and
-# TlsAlloc) instead of the posix one, which brings winpthreads (32 KB of
-# Setup.exe on i686) for the exception runtime's per-thread state and
-# locks alone. The two runtimes share every layout the C++ ABI fixes; what
-# differs is only how they lock. So TARGET's own code must use no standard
-# thread, mutex, condition variable or call_once (those call winpthreads
-# from the headers): tests/windows/check_pe.sh checks that none is linked.
+# TlsAlloc) instead of the posix one, which brings winpthreads (32 to 35 KB
+# of each i686 binary) for the exception runtime's per-thread state and
+# locks. The two runtimes share every layout the C++ ABI fixes; what differs
+# is only how they lock. So TARGET's code must use no standard thread,
+# mutex, condition variable or call_once (their header code calls
+# winpthreads), only those of platform/threads.h; tests/windows/check_pe.sh
+# checks that no winpthreads is linked.
 function(upk_win32_thread_runtime target)
   if(NOT WIN32)
     return()

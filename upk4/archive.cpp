@@ -40,28 +40,28 @@ std::unique_ptr<Archive> Archive::Open(plat::WStringView path, const ArchiveOpti
 }
 
 int32_t Archive::Find(plat::WStringView name, bool caseSensitive) const {
-  std::lock_guard<std::mutex> lock(m_lookupMutex);
+  std::lock_guard<plat::Mutex> lock(m_lookupMutex);
   return m_names.Find(name, caseSensitive);
 }
 
 void Archive::EnableNameIndex(bool on) const {
-  std::lock_guard<std::mutex> lock(m_lookupMutex);
+  std::lock_guard<plat::Mutex> lock(m_lookupMutex);
   m_names.Enable(on);
 }
 
 uint32_t Archive::ScannedLookups() const {
-  std::lock_guard<std::mutex> lock(m_lookupMutex);
+  std::lock_guard<plat::Mutex> lock(m_lookupMutex);
   return m_names.ScannedLookups();
 }
 
 bool Archive::NameIndexEnabled() const {
-  std::lock_guard<std::mutex> lock(m_lookupMutex);
+  std::lock_guard<plat::Mutex> lock(m_lookupMutex);
   return m_names.Enabled();
 }
 
 std::unique_ptr<VolumeSet> Archive::TakeCursor() const {
   {
-    std::lock_guard<std::mutex> lock(m_cursorsMutex);
+    std::lock_guard<plat::Mutex> lock(m_cursorsMutex);
     if (!m_idleCursors.empty()) {
       std::unique_ptr<VolumeSet> cursor = std::move(m_idleCursors.back());
       m_idleCursors.pop_back();
@@ -74,7 +74,7 @@ std::unique_ptr<VolumeSet> Archive::TakeCursor() const {
 
 void Archive::ReturnCursor(std::unique_ptr<VolumeSet> cursor) const {
   if (cursor == nullptr) return;
-  std::lock_guard<std::mutex> lock(m_cursorsMutex);
+  std::lock_guard<plat::Mutex> lock(m_cursorsMutex);
   m_idleCursors.push_back(std::move(cursor));
 }
 

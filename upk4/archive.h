@@ -12,10 +12,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
+#include "platform/threads.h"
 #include "upk4/archive_options.h"
 #include "upk4/central_directory.h"
 #include "upk4/entry_reader.h"
@@ -78,9 +78,9 @@ class Archive {
   // The cursor the directory was read through, the model of every other:
   // only what it settled at the open is read from it (VolumeSet::Clone).
   const VolumeSet* m_first = nullptr;
-  mutable std::mutex m_cursorsMutex;
+  mutable plat::Mutex m_cursorsMutex;
   mutable std::vector<std::unique_ptr<VolumeSet>> m_idleCursors;
-  mutable std::mutex m_lookupMutex;
+  mutable plat::Mutex m_lookupMutex;
   mutable NameIndex m_names;
   // Output claimed by the deflated entries opened so far: the fast
   // inflater decodes once it reaches the options' fastInflaterFrom.

@@ -1,16 +1,14 @@
 #include "upk4/extraction_crew.h"
 #include "upk4/file_closer.h"
 #include "platform/beneath.h"
+#include "platform/threads.h"
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <iterator>
 #include <optional>
 #include <set>
 #include <exception>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -85,14 +83,14 @@ class Crew {
     for (size_t item = 0; item < m_ended.size(); ++item) {
       std::exception_ptr error;
       {
-        std::unique_lock<std::mutex> lock(m_mutex);
+        std::unique_lock<plat::Mutex> lock(m_mutex);
         m_next = item;
         while (!m_ended[item]) {
           if (!m_tasks.tick) {
-            m_wake.wait(lock);
+            m_wake.Wait(lock);
             continue;
           }
-          if (m_wake.wait_for(lock, m_tasks.tickPeriod) == std::cv_status::timeout) {
+          if (!m_wake.WaitFor(lock, m_tasks.tickPeriod)) {
             lock.unlock();
             m_tasks.tick();
             lock.lock();
@@ -112,7 +110,7 @@ class Crew {
   // when every batch left is in a lane that another worker holds: that
   // worker takes them.
   std::optional<size_t> Take(size_t worker) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<plat::Mutex> lock(m_mutex);
     if (m_stop.load(std::memory_order_relaxed)) return std::nullopt;
     const auto free = [&](size_t batch) {
       const size_t lane = m_plan.lanes[batch];
@@ -149,21 +147,21 @@ class Crew {
   // not per item: a wake-up per file of an archive of small files cost as
   // much as a third of the time.
   void Ended(size_t batch, std::vector<std::exception_ptr>& errors) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<plat::Mutex> lock(m_mutex);
     const std::vector<size_t>& items = m_plan.batches[batch];
     for (size_t i = 0; i < items.size(); ++i) {
       m_errors[items[i]] = std::move(errors[i]);
       m_ended[items[i]] = true;
     }
     m_busyLanes.erase(m_plan.lanes[batch]);
-    if (m_ended[m_next]) m_wake.notify_one();
+    if (m_ended[m_next]) m_wake.NotifyOne();
   }
 
   const ExtractionPlan& m_plan;
   const CrewTasks& m_tasks;
   std::atomic<bool> m_stop{false};
-  std::mutex m_mutex;
-  std::condition_variable m_wake;  // the item the calling thread waits for has ended
+  plat::Mutex m_mutex;
+  plat::Condition m_wake;  // the item the calling thread waits for has ended
   // Under m_mutex:
   std::vector<std::deque<size_t>> m_queues;
   std::vector<uint64_t> m_left;  // cost of each queue's batches
@@ -175,9 +173,9 @@ class Crew {
 
 // The workers, joined when this goes, whatever happens between.
 struct Workers {
-  std::vector<std::thread> threads;
+  std::vector<plat::Thread> threads;
   ~Workers() {
-    for (std::thread& t : threads) t.join();
+    for (plat::Thread& t : threads) t.Join();
   }
 };
 

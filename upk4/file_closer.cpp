@@ -9,10 +9,9 @@ FileCloser::FileCloser(unsigned threads) {
     try {
       m_threads.emplace_back([this] { Run(); });
     } catch (const std::exception&) {
-      // No thread to be had (a system error; the Windows set raises it as a
-      // plain std::exception, platform/win32/runtime_throws.cpp), or no
-      // memory for one: fewer closers; with none, files are closed as
-      // handed over.
+      // No thread to be had (a system error, raised as a plain
+      // std::exception on Windows: platform/threads.h), or no memory for
+      // one: fewer closers; with none, files are closed as handed over.
       break;
     }
   }
@@ -20,12 +19,12 @@ FileCloser::FileCloser(unsigned threads) {
 
 FileCloser::~FileCloser() {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<plat::Mutex> lock(m_mutex);
     m_ending = true;
   }
-  m_work.notify_all();
+  m_work.NotifyAll();
   // The threads close everything queued before they end, waited for or not.
-  for (std::thread& t : m_threads) t.join();
+  for (plat::Thread& t : m_threads) t.Join();
 }
 
 uint32_t FileCloser::CloseNow(plat::FileHandle handle) {
@@ -38,22 +37,22 @@ FileCloser::Ticket FileCloser::Hand(plat::FileHandle handle, plat::WStringView p
     close.error = CloseNow(handle);
     close.done = true;
   }
-  std::lock_guard<std::mutex> lock(m_mutex);
+  std::lock_guard<plat::Mutex> lock(m_mutex);
   const Ticket ticket = m_next++;
   const bool queued = !close.done;
   m_closes.emplace(ticket, std::move(close));
   if (queued) {
     m_queue.push_back(ticket);
-    m_work.notify_one();
+    m_work.NotifyOne();
   }
   return ticket;
 }
 
 std::exception_ptr FileCloser::Wait(Ticket ticket) {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  std::unique_lock<plat::Mutex> lock(m_mutex);
   const auto at = m_closes.find(ticket);
   if (at == m_closes.end()) return nullptr;
-  m_done.wait(lock, [&] { return at->second.done; });
+  m_done.Wait(lock, [&] { return at->second.done; });
   const long error = static_cast<long>(at->second.error);
   plat::WString path = std::move(at->second.path);
   m_closes.erase(at);
@@ -65,8 +64,8 @@ std::exception_ptr FileCloser::Wait(Ticket ticket) {
 
 void FileCloser::Settle(plat::WStringView path) {
   const plat::WString key = FoldedPathKey(path);
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_done.wait(lock, [&] {
+  std::unique_lock<plat::Mutex> lock(m_mutex);
+  m_done.Wait(lock, [&] {
     for (const auto& [ticket, close] : m_closes)
       if (!close.done && close.key == key) return false;
     return true;
@@ -74,9 +73,9 @@ void FileCloser::Settle(plat::WStringView path) {
 }
 
 void FileCloser::Run() {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  std::unique_lock<plat::Mutex> lock(m_mutex);
   for (;;) {
-    m_work.wait(lock, [&] { return m_ending || !m_queue.empty(); });
+    m_work.Wait(lock, [&] { return m_ending || !m_queue.empty(); });
     if (m_queue.empty()) return;  // ending, and nothing left to close
     const Ticket ticket = m_queue.front();
     m_queue.pop_front();
@@ -87,6 +86,6 @@ void FileCloser::Run() {
     Close& close = m_closes.at(ticket);
     close.error = error;
     close.done = true;
-    m_done.notify_all();
+    m_done.NotifyAll();
   }
 }

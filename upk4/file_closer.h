@@ -7,15 +7,13 @@
 // by its destructor, which first closes every file still handed to it:
 // none outlives it. Everything it holds is under its mutex.
 #pragma once
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
 #include <map>
-#include <mutex>
-#include <thread>
 #include <vector>
 #include "platform/file_handle.h"
+#include "platform/threads.h"
 #include "platform/win_types.h"
 
 class FileCloser {
@@ -51,12 +49,12 @@ class FileCloser {
   void Run();
   static uint32_t CloseNow(plat::FileHandle handle);
 
-  std::mutex m_mutex;
-  std::condition_variable m_work;  // a close was handed over, or the closer ends
-  std::condition_variable m_done;  // a close ended
+  plat::Mutex m_mutex;
+  plat::Condition m_work;  // a close was handed over, or the closer ends
+  plat::Condition m_done;  // a close ended
   std::deque<Ticket> m_queue;
   std::map<Ticket, Close> m_closes;  // handed over and not yet waited for
   Ticket m_next = 0;
   bool m_ending = false;
-  std::vector<std::thread> m_threads;
+  std::vector<plat::Thread> m_threads;
 };

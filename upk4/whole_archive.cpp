@@ -1,6 +1,6 @@
 #include "upk4/whole_archive.h"
 #include <algorithm>
-#include <thread>
+#include "platform/threads.h"
 #include "upk4/extraction_crew.h"
 #include "upk4/extraction_plan.h"
 #include "upk4/path_functions.h"
@@ -35,7 +35,7 @@ void ExtractInOrder(const std::vector<WholeEntry>& entries, const Transfer& mode
 }  // namespace
 
 unsigned DefaultExtractionWorkers() {
-  const unsigned processors = std::thread::hardware_concurrency();
+  const unsigned processors = plat::ProcessorCount();
   return std::clamp(processors, 1u, kMaxDefaultWorkers);
 }
 
@@ -72,7 +72,7 @@ void ExtractWholeArchive(const std::vector<WholeEntry>& entries, plat::WStringVi
   crewModel.largeReadSize = model.largeReadSize;
   // With as many workers as processors, a writer thread per entry would
   // only take turns with them.
-  crewModel.writeBehind = model.writeBehind && workers < std::thread::hardware_concurrency();
+  crewModel.writeBehind = model.writeBehind && workers < plat::ProcessorCount();
   const ExtractionPlan plan = PlanExtraction(planned, workers);
   CrewTasks crewTasks;
   crewTasks.work = tasks.file;

@@ -7,34 +7,34 @@ WriteBehind::WriteBehind(CFile& output, uint32_t crc)
 
 WriteBehind::~WriteBehind() {
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, [this] { return !busy_; });
+    std::unique_lock<plat::Mutex> lock(mutex_);
+    wake_.Wait(lock, [this] { return !busy_; });
     quit_ = true;
   }
-  wake_.notify_all();
-  thread_.join();
+  wake_.NotifyAll();
+  thread_.Join();
 }
 
 void WriteBehind::Hand(const uint8_t* data, uint32_t size) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::Mutex> lock(mutex_);
     data_ = data;
     size_ = size;
     busy_ = true;
   }
-  wake_.notify_all();
+  wake_.NotifyAll();
 }
 
 bool WriteBehind::Wait() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  wake_.wait(lock, [this] { return !busy_; });
+  std::unique_lock<plat::Mutex> lock(mutex_);
+  wake_.Wait(lock, [this] { return !busy_; });
   return !failed_;
 }
 
 void WriteBehind::Run() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<plat::Mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return busy_ || quit_; });
+    wake_.Wait(lock, [this] { return busy_ || quit_; });
     if (!busy_) return;
     const uint8_t* const data = data_;
     const uint32_t size = size_;
@@ -52,6 +52,6 @@ void WriteBehind::Run() {
     lock.lock();
     failed_ = failed;
     busy_ = false;
-    wake_.notify_all();
+    wake_.NotifyAll();
   }
 }

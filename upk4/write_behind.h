@@ -6,10 +6,8 @@
 // the file to itself until Wait, and makes every progress callback itself,
 // after Wait, so that they come in the same order from the same thread.
 #pragma once
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <thread>
+#include "platform/threads.h"
 
 class CFile;
 
@@ -35,12 +33,12 @@ class WriteBehind {
 
   CFile& output_;
   uint32_t crc_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
+  plat::Mutex mutex_;
+  plat::Condition wake_;
   const uint8_t* data_ = nullptr;
   uint32_t size_ = 0;
   bool busy_ = false;    // a block is in hand
   bool failed_ = false;  // its write failed
   bool quit_ = false;
-  std::thread thread_;
+  plat::Thread thread_;
 };

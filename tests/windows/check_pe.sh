@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Static checks of a Windows set (no Windows needed): the machine type; the
-# GUI subsystem, manifest, runtime and (i686 release) size of Setup.exe;
-# exactly the undecorated exports of upk4.dll and upk2.dll; and imports of
-# system DLLs only (DLL planting: a DLL that Windows does not load from its
-# system directory could be found beside Setup.exe in a Downloads folder).
+# GUI subsystem, manifest and (i686 release) size of Setup.exe; no
+# winpthreads in the binaries that leave it out; exactly the undecorated
+# exports of upk4.dll and upk2.dll; and imports of system DLLs only (DLL
+# planting: a DLL that Windows does not load from its system directory
+# could be found beside Setup.exe in a Downloads folder).
 #   check_pe.sh BUILD_DIR i686|x86_64
 set -euo pipefail
 build=$1
@@ -52,15 +53,17 @@ for f in "$setup" "$upk4" "$upk2" "$qxsetup"; do
   (( (16#$characteristics & 0x140) == 0x140 )) || fail "$(basename "$f") lacks ASLR/DEP ($characteristics)"
 done
 
-# Setup.exe links the runtime of the win32 thread model
-# (cmake/windows_version.cmake): nothing of its own may call winpthreads,
-# whose locking that runtime does not share. Its symbols are beside it once
-# stripped.
-symbols=$setup.debug
-[[ -f $symbols ]] || symbols=$setup
-if $triple-nm "$symbols" 2>/dev/null | grep -q 'pthread_'; then
-  fail "Setup.exe links winpthreads"
-fi
+# Setup.exe, upk4.dll, upk4.exe and upk2.dll link the runtime of the win32
+# thread model (cmake/windows_version.cmake): nothing of theirs may call
+# winpthreads, whose locking that runtime does not share. Their symbols are
+# beside them once stripped.
+for f in "$setup" "$upk4" "$build/bin/upk4.exe" "$upk2"; do
+  symbols=$f.debug
+  [[ -f $symbols ]] || symbols=$f
+  if $triple-nm "$symbols" 2>/dev/null | grep -q 'pthread_'; then
+    fail "$(basename "$f") links winpthreads"
+  fi
+done
 
 # A release set takes nothing from the environment that tests steer it with:
 # a Setup.exe run as SYSTEM never runs a restart command someone put there.
