@@ -1,7 +1,8 @@
 // The exception the Windows set's C++ runtime raises for a misuse of one of
 // its containers or for a failing thread or mutex (platform/win32/
-// runtime_throws.cpp): the text is held in the object itself, so that raising
-// it needs none of the runtime's string classes.
+// runtime_throws.cpp), and the platform's threads when none can be started:
+// the text is held in the object itself, so that raising it needs none of
+// the runtime's string classes.
 #pragma once
 #include <cstdarg>
 #include <cstddef>
